@@ -1,0 +1,42 @@
+# Shared by scripts/run and scripts/test: install what is missing, then build.
+# Sourced, not run.
+
+QUORVEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+QUORVEL_BUILD="${QUORVEL_BUILD:-$QUORVEL_ROOT/build}"
+
+# Debian packages the build and the tests need.
+QUORVEL_PACKAGES=(
+  g++ cmake ninja-build pkg-config
+  libpcap-dev libcap-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  iproute2
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing_packages() {
+  local pkg
+  for pkg in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+      printf '%s\n' "$pkg"
+    fi
+  done
+}
+
+install_missing_packages() {
+  local missing
+  mapfile -t missing < <(missing_packages "$@")
+  [ "${#missing[@]}" -eq 0 ] && return 0
+  echo "Installing Debian packages: ${missing[*]}"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+configure_and_build() {
+  if [ ! -f "$QUORVEL_BUILD/build.ninja" ]; then
+    cmake -S "$QUORVEL_ROOT" -B "$QUORVEL_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  fi
+  cmake --build "$QUORVEL_BUILD" -j "$(nproc)"
+}
