@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Typed access to the settings file. Every call reads or writes the file
+// anew through the platform's profile functions; nothing is cached, so
+// another process may change the file between two calls.
+class CIniFile {
+ public:
+  // The settings file beside the executable (its name with ".dat").
+  CIniFile();
+  explicit CIniFile(std::string path);
+  virtual ~CIniFile();
+
+  // Copies the value, or `defaultText` when the key is missing, into
+  // `buffer`, cut to `size` - 1 characters and always terminated. Returns the
+  // number of characters copied; with no room for a terminator (size < 1)
+  // nothing is copied.
+  int GetString(const char* section, const char* key, const char* defaultText, char* buffer,
+                int size) const;
+  int WriteString(const char* section, const char* key, const char* value);
+
+  std::int32_t GetInt(const char* section, const char* key, std::int32_t defaultValue) const;
+  int WriteInt(const char* section, const char* key, std::int32_t value);
+
+  // The value read as the C library's unsigned base-10 conversion reads it
+  // on a 32-bit system: leading white space skipped, an optional sign, the
+  // digits up to the first non-digit; no digits give 0 (so a present empty
+  // value reads 0, not the default), a number beyond 32 bits gives
+  // 4294967295, a minus sign negates modulo 2^32.
+  std::uint32_t GetUInt(const char* section, const char* key, std::uint32_t defaultValue) const;
+  int WriteUInt(const char* section, const char* key, std::uint32_t value);
+
+  const std::string& Path() const { return m_path; }
+
+ protected:
+  std::string m_path;
+};
