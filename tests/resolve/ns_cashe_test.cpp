@@ -1,0 +1,221 @@
+#include "resolve/ns_cashe.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "resolve/fake_resolver.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::uint32_t Address(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  return htonl((std::uint32_t{a} << 24) | (std::uint32_t{b} << 16) | (std::uint32_t{c} << 8) | d);
+}
+
+template <typename Condition>
+bool WaitUntil(Condition done, std::chrono::milliseconds limit = 5s) {
+  const auto deadline = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+bool WaitForAnswer(const CNSCashe& cache, std::uint32_t address) {
+  return WaitUntil([&] { return cache.Find(address) != nullptr; });
+}
+
+TEST(NSCasheTest, SwitchedOffGivesDottedTextPerThreadAndStoresNothing) {
+  FakeResolver resolver;
+  CNSCashe cache(resolver.AsResolver());
+  const std::uint32_t first = Address(10, 0, 0, 1);
+
+  const char* text = cache.Lookup(first);
+  EXPECT_STREQ(text, "10.0.0.1");
+  std::thread([&] { EXPECT_STREQ(cache.Lookup(Address(172, 16, 5, 4)), "172.16.5.4"); }).join();
+  EXPECT_STREQ(text, "10.0.0.1") << "another thread's call leaves this thread's text alone";
+  EXPECT_STREQ(cache.Lookup(Address(255, 255, 255, 255)), "255.255.255.255");
+  EXPECT_EQ(cache.Find(first), nullptr);
+  EXPECT_EQ(resolver.TotalCalls(), 0);
+
+  EXPECT_EQ(cache.SetResolve(1), 0);
+  cache.Lookup(first);
+  EXPECT_TRUE(WaitUntil([&] { return resolver.Calls(first) == 1; })) << "nothing was kept while off";
+}
+
+TEST(NSCasheTest, EachAddressIsResolvedOnceAndItsOutcomeKeptForGood) {
+  const struct {
+    std::uint32_t address;
+    const char* name;  // null: the resolver finds none
+    const char* expected;
+  } cases[] = {
+      {Address(192, 168, 1, 2), "printer.lan", "printer.lan"},
+      {Address(192, 168, 1, 3), nullptr, "192.168.1.3"},
+      {Address(0, 0, 0, 0), "zero.lan", "zero.lan"},
+      {Address(255, 255, 255, 255), nullptr, "255.255.255.255"},
+      {Address(10, 9, 8, 7), "10.9.8.7", "10.9.8.7"},  // numeric answer: no name
+      {Address(10, 9, 8, 6), "", "10.9.8.6"},
+  };
+  FakeResolver resolver;
+  for (const auto& c : cases)
+    if (c.name != nullptr) resolver.Name(c.address, c.name);
+  const std::uint32_t faulty = Address(10, 66, 66, 66);
+  resolver.Throw(faulty);
+  CNSCashe cache(resolver.AsResolver());
+  cache.SetResolve(1);
+
+  for (const auto& c : cases) cache.Lookup(c.address);
+  cache.Lookup(faulty);
+  for (const auto& c : cases) {
+    ASSERT_TRUE(WaitForAnswer(cache, c.address)) << c.expected;
+    EXPECT_STREQ(cache.Find(c.address), c.expected);
+    EXPECT_EQ(cache.Lookup(c.address), cache.Find(c.address)) << "the cached text itself";
+  }
+  ASSERT_TRUE(WaitForAnswer(cache, faulty));
+  EXPECT_STREQ(cache.Lookup(faulty), "10.66.66.66");
+
+  resolver.Name(Address(192, 168, 1, 3), "late.lan");
+  EXPECT_STREQ(cache.Lookup(Address(192, 168, 1, 3)), "192.168.1.3") << "a failure is for good";
+  std::this_thread::sleep_for(20ms);
+  for (const auto& c : cases) EXPECT_EQ(resolver.Calls(c.address), 1) << c.expected;
+}
+
+TEST(NSCasheTest, SlowAnswerNeverHoldsTheCaller) {
+  FakeResolver resolver;
+  const std::uint32_t address = Address(192, 168, 7, 7);
+  resolver.Name(address, "slow.lan");
+  resolver.Hold();
+  CNSCashe cache(resolver.AsResolver());
+  cache.SetResolve(1);
+
+  const auto start = Clock::now();
+  const char* pending = cache.Lookup(address);
+  EXPECT_STREQ(pending, "192.168.7.7");
+  EXPECT_EQ(cache.Lookup(address), pending) << "asked again while the lookup runs";
+  EXPECT_LT(Clock::now() - start, 1s);
+  ASSERT_TRUE(WaitUntil([&] { return resolver.InFlight() == 1; }));
+  EXPECT_EQ(cache.Find(address), nullptr) << "no answer yet";
+
+  resolver.Release();
+  ASSERT_TRUE(WaitForAnswer(cache, address));
+  const char* name = cache.Lookup(address);
+  EXPECT_STREQ(name, "slow.lan");
+  EXPECT_EQ(cache.Lookup(address), name);
+  EXPECT_STREQ(pending, "192.168.7.7") << "text handed out earlier stays readable";
+  EXPECT_EQ(resolver.Calls(address), 1);
+}
+
+TEST(NSCasheTest, SwitchingOffAndOnKeepsTheCache) {
+  FakeResolver resolver;
+  const std::uint32_t address = Address(10, 1, 1, 1);
+  resolver.Name(address, "gateway.lan");
+  CNSCashe cache(resolver.AsResolver());
+  cache.SetResolve(1);
+  cache.Lookup(address);
+  ASSERT_TRUE(WaitForAnswer(cache, address));
+  const char* name = cache.Lookup(address);
+
+  EXPECT_EQ(cache.SetResolve(0), 1);
+  EXPECT_STREQ(cache.Lookup(address), "10.1.1.1");
+  EXPECT_EQ(cache.Find(address), name);
+  EXPECT_EQ(cache.SetResolve(7), 0);
+  EXPECT_EQ(cache.Lookup(address), name);
+  EXPECT_EQ(resolver.Calls(address), 1);
+}
+
+TEST(NSCasheTest, NamedAnswersAreReportedOnceForTheRefreshPass) {
+  FakeResolver resolver;
+  const std::uint32_t named = Address(10, 0, 0, 10);
+  const std::uint32_t unnamed = Address(10, 0, 0, 11);
+  const std::uint32_t alsoNamed = Address(10, 0, 0, 12);
+  const std::uint32_t numeric = Address(10, 0, 0, 14);
+  resolver.Name(named, "a.lan");
+  resolver.Name(alsoNamed, "c.lan");
+  resolver.Name(numeric, "10.0.0.14");
+  CNSCashe cache(resolver.AsResolver());
+  cache.SetResolve(1);
+  EXPECT_EQ(cache.NamesGeneration(), 0u);
+
+  for (const std::uint32_t address : {named, unnamed, alsoNamed, numeric}) cache.Lookup(address);
+  for (const std::uint32_t address : {named, unnamed, alsoNamed, numeric})
+    ASSERT_TRUE(WaitForAnswer(cache, address));
+  const std::uint64_t seen = cache.NamesGeneration();
+  EXPECT_EQ(seen, 2u) << "a failure or a numeric answer is no name";
+  auto taken = cache.TakeNewlyNamed();
+  std::sort(taken.begin(), taken.end());
+  std::vector<std::uint32_t> expected{named, alsoNamed};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(taken, expected);
+  EXPECT_TRUE(cache.TakeNewlyNamed().empty());
+  EXPECT_EQ(cache.NamesGeneration(), seen) << "taking is no news";
+
+  const std::uint32_t later = Address(10, 0, 0, 13);
+  resolver.Name(later, "d.lan");
+  cache.Lookup(later);
+  ASSERT_TRUE(WaitUntil([&] { return cache.NamesGeneration() != seen; }));
+  EXPECT_EQ(cache.TakeNewlyNamed(), std::vector<std::uint32_t>{later});
+}
+
+TEST(NSCasheTest, LookupsRunOnAFewThreadsAtMost) {
+  FakeResolver resolver;
+  resolver.Hold();
+  CNSCashe cache(resolver.AsResolver(), 2);
+  cache.SetResolve(1);
+  std::vector<std::uint32_t> addresses;
+  for (std::uint8_t last = 1; last <= 6; ++last) addresses.push_back(Address(10, 2, 0, last));
+
+  for (const std::uint32_t address : addresses) cache.Lookup(address);
+  for (const std::uint32_t address : addresses) cache.Lookup(address);
+  ASSERT_TRUE(WaitUntil([&] { return resolver.InFlight() == 2; }));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(resolver.MostInFlight(), 2);
+
+  resolver.Release();
+  for (const std::uint32_t address : addresses) {
+    ASSERT_TRUE(WaitForAnswer(cache, address));
+    EXPECT_EQ(resolver.Calls(address), 1);
+  }
+}
+
+TEST(NSCasheTest, DestructionDoesNotWaitForAHangingLookup) {
+  FakeResolver resolver;
+  resolver.Hold();
+  auto cache = std::make_unique<CNSCashe>(resolver.AsResolver(), 1);
+  cache->SetResolve(1);
+  cache->Lookup(Address(10, 3, 0, 1));
+  cache->Lookup(Address(10, 3, 0, 2));  // queued behind the hanging one
+  ASSERT_TRUE(WaitUntil([&] { return resolver.InFlight() == 1; }));
+
+  const auto start = Clock::now();
+  cache.reset();
+  EXPECT_LT(Clock::now() - start, 200ms);
+
+  // The late answer must land in state its thread still owns.
+  resolver.Release();
+  ASSERT_TRUE(WaitUntil([&] { return resolver.Returned() == 1; }));
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(resolver.TotalCalls(), 1) << "queued lookups are dropped";
+}
+
+TEST(NSCasheTest, SystemResolverNamesTheLoopbackAddress) {
+  CNSCashe cache;
+  cache.SetResolve(1);
+  const std::uint32_t loopback = htonl(INADDR_LOOPBACK);
+  EXPECT_STREQ(cache.Lookup(loopback), "127.0.0.1") << "the answer is not awaited";
+  ASSERT_TRUE(WaitForAnswer(cache, loopback));
+  const std::string name = cache.Find(loopback);
+  EXPECT_FALSE(name.empty());
+  EXPECT_NE(name, "127.0.0.1") << "the local hosts file names the loopback address";
+}
+
+}  // namespace
