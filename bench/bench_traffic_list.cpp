@@ -1,0 +1,142 @@
+// Cost of accounting one packet as the table grows, of creating
+// connections, and of hiding a protocol over a large table.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <random>
+#include <vector>
+
+#include "capture/traffic_display.h"
+#include "capture/traffic_list.h"
+#include "config/settings.h"
+
+namespace {
+
+using Packet = std::array<std::uint8_t, 64>;
+
+Packet MakePacket(std::uint32_t n, std::uint8_t protocol = 6) {
+  Packet p{};
+  p[0] = 0x45;
+  p[3] = 200;  // total length
+  p[9] = protocol;
+  const std::uint32_t source = htonl(0x0A000000u + (n >> 8));
+  const std::uint32_t destination = htonl(0xC0A80001u);
+  const std::uint16_t sourcePort = htons(static_cast<std::uint16_t>(1024 + (n & 0xFF)));
+  const std::uint16_t destinationPort = htons(443);
+  std::memcpy(&p[12], &source, 4);
+  std::memcpy(&p[16], &destination, 4);
+  std::memcpy(&p[20], &sourcePort, 2);
+  std::memcpy(&p[22], &destinationPort, 2);
+  return p;
+}
+
+// Settings on a scratch file that nothing reads afterwards.
+CSettings& BenchSettings() {
+  static CSettings settings((std::filesystem::temp_directory_path() / "quorvel-bench.dat").string());
+  return settings;
+}
+
+// A list that only counts its rows and keeps the status text, so that the
+// figures are the table's own and not those of a particular list widget.
+class CountingDisplay : public TrafficDisplay {
+ public:
+  int ItemCount() const override { return m_rows; }
+  int InsertRow(int, const char*, const TrafficEntry&) override { return m_rows++; }
+  void SetCellText(int, int, const char*) override {}
+  void DeleteRow(int) override { --m_rows; }
+  void DeleteAllRows() override { m_rows = 0; }
+  bool WindowExists() const override { return true; }
+  void RedrawAll() override {}
+  void SetStatusText(const char* text) override { m_status = text; }
+
+ private:
+  int m_rows = 0;
+  std::string m_status;
+};
+
+struct Table {
+  CountingDisplay display;
+  CTrafficList list{BenchSettings()};
+  std::vector<Packet> packets;
+
+  explicit Table(std::size_t connections, std::uint8_t protocolMix = 0) {
+    list.SetDisplay(&display);
+    packets.reserve(connections);
+    for (std::size_t n = 0; n < connections; ++n) {
+      const std::uint8_t protocol = protocolMix && n % 2 ? 17 : 6;
+      packets.push_back(MakePacket(static_cast<std::uint32_t>(n), protocol));
+      list.AccountPacket(packets.back().data(), packets.back().size());
+    }
+  }
+};
+
+// A packet of a connection already in the table, the connection drawn at
+// random for every packet, so that large tables pay for their cache misses.
+// The packets lie one after another, as in the capture's ring buffer.
+void BM_AccountKnownConnection(benchmark::State& state) {
+  Table table(static_cast<std::size_t>(state.range(0)));
+  std::mt19937 random(1);
+  std::vector<Packet> stream(1 << 16);
+  for (auto& p : stream) p = table.packets[random() % table.packets.size()];
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const Packet& p = stream[i++ & (stream.size() - 1)];
+    table.list.AccountPacket(p.data(), p.size());
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_AccountKnownConnection)->Arg(1000)->Arg(100000)->Arg(1000000);
+
+// The same connection again and again: the table's cost without misses.
+void BM_AccountSameConnection(benchmark::State& state) {
+  Table table(static_cast<std::size_t>(state.range(0)));
+  const Packet& p = table.packets[table.packets.size() / 2];
+  for (auto _ : state) table.list.AccountPacket(p.data(), p.size());
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_AccountSameConnection)->Arg(1000)->Arg(1000000);
+
+// Every packet opens a new connection; the table is emptied every 1M.
+void BM_AccountNewConnections(benchmark::State& state) {
+  Table table(0);
+  std::uint32_t n = 0;
+  for (auto _ : state) {
+    const Packet p = MakePacket(n++);
+    table.list.AccountPacket(p.data(), p.size());
+    if (n == 1000000) {
+      state.PauseTiming();
+      table.list.RemoveAll();
+      n = 0;
+      state.ResumeTiming();
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_AccountNewConnections);
+
+// Hiding UDP in a table of TCP and UDP connections, every one shown as a row.
+void BM_RemoveProtocol(benchmark::State& state) {
+  const auto connections = static_cast<std::size_t>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto table = std::make_unique<Table>(connections, 1);
+    for (std::size_t i = 0; i < table->list.EntryCount(); ++i) {
+      TrafficEntry& entry = table->list.Entry(i);
+      entry.row = table->display.InsertRow(table->display.ItemCount(), "", entry);
+    }
+    state.ResumeTiming();
+    table->list.RemoveProtocol(17);
+    state.PauseTiming();
+    benchmark::DoNotOptimize(table->list.EntryCount());
+    table.reset();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_RemoveProtocol)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "capture/entry_pool.h"
+#include "capture/huge_pages.h"
+#include "capture/traffic_entry.h"
+
+// Hash index from a connection key to its entry, so that matching a packet
+// costs the same with a thousand connections as with a million.
+//
+// Open addressing with linear probing over 8-byte slots (the key's 32-bit
+// hash and the entry's id): small enough that the index of a million
+// connections stays in cache, and the hash lets a probe skip other keys
+// without touching their entries. Erasure shifts the following slots back
+// instead of leaving tombstones, so lookups stay short however many
+// connections come and go. The hash is seeded per index: the keys come from
+// the network, and a fixed hash would let a sender choose colliding keys and
+// turn every lookup into a walk.
+class ConnectionIndex {
+ public:
+  explicit ConnectionIndex(const EntryPool& pool);
+
+  TrafficEntry* Find(const ConnectionKey& key) const;
+  // The entry's key must not be in the index yet.
+  void Insert(const TrafficEntry* entry);
+  void Erase(const ConnectionKey& key);
+  // Forgets every key and gives the memory back.
+  void Clear();
+  std::size_t Size() const { return m_count; }
+
+ private:
+  struct Slot {
+    std::uint32_t hash = 0;
+    std::uint32_t idPlusOne = 0;  // 0: the slot is free
+  };
+
+  std::uint32_t Hash(const ConnectionKey& key) const;
+  // The slot holding the key, or the free slot where it would go.
+  std::size_t FindSlot(const ConnectionKey& key, std::uint32_t hash) const;
+  void Grow();
+  void Place(std::uint32_t hash, std::uint32_t id);
+
+  const EntryPool& m_pool;
+  HugePageArray<Slot> m_slots;
+  std::size_t m_mask = 0;  // slot count - 1
+  std::size_t m_count = 0;
+  std::uint64_t m_seed = 0;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+struct TrafficEntry;
+
+// What the capture side does to the traffic list and the status bar. It is
+// called on the capture thread with the table lock held, so an
+// implementation must never make the caller wait for the user-interface
+// thread. Rows are addressed by index from 0; deleting a row moves every
+// later row up by one.
+class TrafficDisplay {
+ public:
+  static constexpr int kColumnCount = 9;
+
+  virtual ~TrafficDisplay() = default;
+
+  virtual int ItemCount() const = 0;
+  // Appends or inserts a row whose column 0 reads `firstColumnText` and that
+  // belongs to `entry`. Returns the new row's index, or -1 on failure. The
+  // implementation copies what it needs of the entry (its key): the entry
+  // may be gone by the time a user looks at the row.
+  virtual int InsertRow(int position, const char* firstColumnText, const TrafficEntry& entry) = 0;
+  // The text may be reused by the caller right after the call.
+  virtual void SetCellText(int row, int column, const char* text) = 0;
+  virtual void DeleteRow(int row) = 0;
+  virtual void DeleteAllRows() = 0;
+  virtual bool WindowExists() const = 0;
+  virtual void RedrawAll() = 0;
+  virtual void SetStatusText(const char* text) = 0;
+};

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "capture/capture_totals.h"
+#include "capture/connection_index.h"
+#include "capture/entry_pool.h"
+#include "capture/traffic_entry.h"
+
+class CSettings;
+class TrafficDisplay;
+
+// The table of connections seen on the adapter, and the accounting step
+// every captured IPv4 packet goes through.
+//
+// Entries stay in creation order; the rows of the traffic list appear in the
+// same order, so an entry's row is its position among the shown entries.
+// The index finds an entry by its key without walking the array.
+//
+// One recursive lock guards the entries, the key scratch, the status text
+// and the totals. The capture thread holds it while it accounts a packet
+// and during a refresh pass; the user-interface thread while it empties the
+// table or removes a protocol.
+class CTrafficList {
+ public:
+  static constexpr int kStatusTextSize = 304;
+
+  explicit CTrafficList(CSettings& settings);
+  virtual ~CTrafficList();
+  CTrafficList(const CTrafficList&) = delete;
+  CTrafficList& operator=(const CTrafficList&) = delete;
+
+  // The list and status bar that the table keeps in step; null for none.
+  void SetDisplay(TrafficDisplay* display);
+  TrafficDisplay* Display() const { return m_display; }
+
+  // Accounts one packet. `ip` points at an IPv4 header whose first byte is
+  // 0x45; `capturedLength` is how many bytes from there were captured.
+  // Nothing past them is read: missing port bytes count as zero, and a
+  // packet whose captured part lacks a whole 20-byte header is ignored.
+  void AccountPacket(const std::uint8_t* ip, std::size_t capturedLength);
+
+  // The header length assumed for the protocol: the part of a packet that
+  // is not counted as data.
+  static unsigned HeaderLength(std::uint8_t protocol);
+
+  // The caller holds the lock for these four.
+  int FindEntry() const;                        // position of the key scratch's entry, or -1
+  void AddEntry(std::uint32_t totalLength);     // appends an entry for the key scratch
+  void RemoveEntry(int index);                  // the display is not touched
+  ConnectionKey& KeyScratch() { return m_keyScratch; }
+
+  void RemoveAll();
+  void RemoveProtocol(std::uint8_t protocol);
+
+  // Visits every entry in order and removes those for which `remove(entry)`
+  // answers true, closing all the gaps in one sweep instead of moving the
+  // tail once per removed entry. The callback may renumber the rows of the
+  // entries it keeps and delete the rows of those it removes. Caller holds
+  // the lock. Returns the number of entries removed.
+  template <typename Decide>
+  std::size_t RemoveEntriesIf(Decide remove);
+
+  std::recursive_mutex& TableLock() { return m_lock; }
+  std::size_t EntryCount() const { return m_entries.size(); }
+  TrafficEntry& Entry(std::size_t position) { return *m_entries[position]; }
+  CaptureTotals& Totals() { return m_totals; }
+  const char* StatusText() const { return m_statusText; }
+
+ private:
+  bool IsHidden(std::uint8_t protocol) const;
+  void FillKeyScratch(const std::uint8_t* ip, std::size_t capturedLength);
+  void WriteStatusText();
+  void FreeAllEntries();
+
+  CSettings& m_settings;
+  ConnectionKey m_keyScratch;
+  char m_statusText[kStatusTextSize] = {};
+  mutable std::recursive_mutex m_lock;
+  EntryPool m_pool;                       // owns the entries
+  std::vector<TrafficEntry*> m_entries;   // in creation order
+  ConnectionIndex m_index{m_pool};
+  CaptureTotals m_totals;
+  TrafficDisplay* m_display = nullptr;
+};
+
+template <typename Decide>
+std::size_t CTrafficList::RemoveEntriesIf(Decide remove) {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < m_entries.size(); ++i) {
+    TrafficEntry* entry = m_entries[i];
+    if (remove(*entry)) {
+      m_index.Erase(entry->key);
+      m_pool.Free(entry);
+      continue;
+    }
+    entry->position = static_cast<std::uint32_t>(kept);
+    m_entries[kept++] = entry;
+  }
+  const std::size_t removed = m_entries.size() - kept;
+  m_entries.resize(kept);
+  return removed;
+}
