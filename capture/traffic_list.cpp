@@ -5,6 +5,7 @@
 
 #include "capture/decimal_text.h"
 #include "capture/format_amount.h"
+#include "capture/packet_log.h"
 #include "capture/protocol_names.h"
 #include "capture/traffic_display.h"
 #include "config/settings.h"
@@ -27,6 +28,11 @@ CTrafficList::~CTrafficList() { RemoveAll(); }
 void CTrafficList::SetDisplay(TrafficDisplay* display) {
   std::lock_guard lock(m_lock);
   m_display = display;
+}
+
+void CTrafficList::SetPacketLog(CPacketLog* log) {
+  std::lock_guard lock(m_lock);
+  m_log = log;
 }
 
 unsigned CTrafficList::HeaderLength(std::uint8_t protocol) {
@@ -63,6 +69,7 @@ void CTrafficList::AccountPacket(const std::uint8_t* ip, std::size_t capturedLen
   WriteStatusText();
 
   FillKeyScratch(ip, capturedLength);
+  if (m_log != nullptr) m_log->WriteLogRecord(ip, headerLength, totalLength, capturedLength);
   // Straight through the index to the entry: its position is not needed.
   if (TrafficEntry* entry = m_index.Find(m_keyScratch)) {
     entry->bytes += totalLength;

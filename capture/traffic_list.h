@@ -10,6 +10,7 @@
 #include "capture/entry_pool.h"
 #include "capture/traffic_entry.h"
 
+class CPacketLog;
 class CSettings;
 class TrafficDisplay;
 
@@ -36,6 +37,10 @@ class CTrafficList {
   // The list and status bar that the table keeps in step; null for none.
   void SetDisplay(TrafficDisplay* display);
   TrafficDisplay* Display() const { return m_display; }
+
+  // The log every counted packet is written to while it is open; null for none.
+  void SetPacketLog(CPacketLog* log);
+  CPacketLog* PacketLog() const { return m_log; }
 
   // Accounts one packet. `ip` points at an IPv4 header whose first byte is
   // 0x45; `capturedLength` is how many bytes from there were captured.
@@ -85,6 +90,7 @@ class CTrafficList {
   ConnectionIndex m_index{m_pool};
   CaptureTotals m_totals;
   TrafficDisplay* m_display = nullptr;
+  CPacketLog* m_log = nullptr;
 };
 
 template <typename Decide>

@@ -16,4 +16,9 @@ struct LocalTime {
 
 LocalTime GetLocalTime();
 
+// Tests pin the wall clock to a time of their choice; GetLocalTime() then
+// returns exactly that time until it is changed or released.
+void SetTestLocalTime(const LocalTime& time);
+void ReleaseTestLocalTime();
+
 }  // namespace platform

@@ -1,0 +1,194 @@
+#include "capture/packet_log.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "capture/packet_log_format.h"
+#include "capture/traffic_list.h"
+#include "config/settings.h"
+#include "platform/local_time.h"
+#include "platform/user_message.h"
+
+namespace {
+
+using packet_log::kBytesPerLine;
+using packet_log::kMaxPieceLength;
+
+enum class Body { kNone, kHexText, kRaw, kHex, kCsvHex };
+
+struct Layout {
+  bool csv;
+  Body body;
+  bool wholePacket;  // else the payload only
+};
+
+// Indexed by `logtype`.
+constexpr Layout kLayouts[] = {
+    {false, Body::kHexText, true}, {false, Body::kRaw, true},  {false, Body::kHex, true},
+    {false, Body::kHexText, false}, {false, Body::kRaw, false}, {false, Body::kHex, false},
+    {false, Body::kNone, false},   {true, Body::kNone, false},  {true, Body::kCsvHex, false},
+};
+constexpr int kLayoutCount = sizeof kLayouts / sizeof kLayouts[0];
+
+const Layout& SelectLayout(int logtype) {
+  return kLayouts[logtype >= 1 && logtype < kLayoutCount ? logtype : 0];
+}
+
+// Records are formatted into a buffer of our own and handed to the stream
+// a buffer at a time: one stream call per record or per few hundred lines,
+// rather than one per line.
+class RecordWriter {
+ public:
+  static constexpr std::size_t kCapacity = 16 * 1024;
+
+  RecordWriter(PacketLogFile& file, char* buffer) : m_file(file), m_buffer(buffer) {}
+  ~RecordWriter() { Flush(); }
+  RecordWriter(const RecordWriter&) = delete;
+  RecordWriter& operator=(const RecordWriter&) = delete;
+
+  // Where the next piece goes; it may take up to kMaxPieceLength bytes.
+  char* Room() {
+    if (kCapacity - m_used < kMaxPieceLength) Flush();
+    return m_buffer + m_used;
+  }
+  void Advance(const char* end) { m_used = static_cast<std::size_t>(end - m_buffer); }
+
+  // Raw bytes go straight from the packet to the stream.
+  void WriteRaw(const std::uint8_t* bytes, std::size_t count) {
+    Flush();
+    m_file.Write(bytes, count);
+  }
+
+ private:
+  void Flush() {
+    if (m_used != 0) m_file.Write(m_buffer, m_used);
+    m_used = 0;
+  }
+
+  PacketLogFile& m_file;
+  char* m_buffer;
+  std::size_t m_used = 0;
+};
+
+template <auto AppendLine>
+void DumpLines(RecordWriter& out, const std::uint8_t* bytes, std::size_t count) {
+  for (std::size_t offset = 0; offset < count; offset += kBytesPerLine) {
+    const std::size_t lineCount = std::min(kBytesPerLine, count - offset);
+    out.Advance(AppendLine(out.Room(), bytes + offset, lineCount, static_cast<std::uint32_t>(offset)));
+  }
+}
+
+void DumpCsvHex(RecordWriter& out, const std::uint8_t* bytes, std::size_t count) {
+  constexpr std::size_t kBytesPerPiece = kMaxPieceLength / 4;
+  for (std::size_t done = 0; done < count; done += kBytesPerPiece) {
+    const std::size_t pieceCount = std::min(kBytesPerPiece, count - done);
+    out.Advance(packet_log::AppendCsvHexBytes(out.Room(), bytes + done, pieceCount));
+  }
+}
+
+void WriteBody(RecordWriter& out, Body body, const std::uint8_t* bytes, std::size_t count) {
+  switch (body) {
+    case Body::kNone: break;
+    case Body::kHexText: DumpLines<packet_log::AppendHexTextLine>(out, bytes, count); break;
+    case Body::kRaw: out.WriteRaw(bytes, count); break;
+    case Body::kHex: DumpLines<packet_log::AppendHexLine>(out, bytes, count); break;
+    case Body::kCsvHex: DumpCsvHex(out, bytes, count); break;
+  }
+}
+
+}  // namespace
+
+CPacketLog::CPacketLog(CSettings& settings, CTrafficList& list)
+    : m_settings(settings), m_list(list), m_recordBuffer(std::make_unique<char[]>(RecordWriter::kCapacity)) {}
+
+CPacketLog::~CPacketLog() {
+  std::lock_guard lock(m_list.TableLock());
+  if (m_list.PacketLog() == this) m_list.SetPacketLog(nullptr);
+  m_file.reset();
+}
+
+void CPacketLog::OpenLog(const char* mode) {
+  std::lock_guard lock(m_list.TableLock());
+  if (m_settings.uselogfile == 0) return;
+  m_file.reset();  // at most one log is open
+  m_file = PacketLogFile::Open(m_settings.logfile, mode);
+  if (m_file != nullptr) return;
+  // Switched off first, so that nothing tries (and reports) again before
+  // the user turns logging back on.
+  m_settings.uselogfile = 0;
+  ReportOpenFailure();
+}
+
+void CPacketLog::CloseLog() {
+  std::lock_guard lock(m_list.TableLock());
+  m_file.reset();
+}
+
+bool CPacketLog::IsOpen() const {
+  std::lock_guard lock(m_list.TableLock());
+  return m_file != nullptr;
+}
+
+void CPacketLog::ReportOpenFailure() const {
+  std::string text = "无法打开日志文件 \"";
+  text.append(m_settings.logfile, strnlen(m_settings.logfile, sizeof m_settings.logfile));
+  text += "\" !\r\n日志记录功能将会失败.\r\n您可以在设置窗口重新启用日志功能.";
+  platform::ShowUserMessage(platform::MessageKind::kWarning, text);
+}
+
+void CPacketLog::WriteLogRecord(const std::uint8_t* ip, unsigned headerLength, unsigned totalLength,
+                                std::size_t capturedLength) {
+  std::lock_guard lock(m_list.TableLock());
+  if (m_file == nullptr) return;
+  if (m_file->Size() > m_settings.logSizeLimit) {
+    CloseLog();
+    OpenLog("w+");
+    if (m_file == nullptr) return;
+  }
+  WriteRecord(ip, headerLength, totalLength, capturedLength);
+}
+
+// The dumps stop at the captured bytes; the header and the CSV line still
+// give the packet's own total and payload lengths.
+void CPacketLog::WriteRecord(const std::uint8_t* ip, unsigned headerLength, unsigned totalLength,
+                             std::size_t capturedLength) {
+  const Layout& layout = SelectLayout(m_settings.logtype);
+  const packet_log::RecordHeader header =
+      packet_log::ReadRecordHeader(ip, capturedLength, headerLength, totalLength);
+  const platform::LocalTime time = platform::GetLocalTime();
+
+  const std::size_t end = std::min<std::size_t>(capturedLength, totalLength);
+  const std::size_t begin = layout.wholePacket ? 0 : std::min<std::size_t>(headerLength, end);
+
+  RecordWriter out(*m_file, m_recordBuffer.get());
+  if (!layout.csv) {
+    out.Advance(packet_log::AppendTextHeader(out.Room(), time, header));
+    WriteBody(out, layout.body, ip + begin, end - begin);
+    return;
+  }
+  char* line = packet_log::AppendCsvFields(out.Room(), time, header);
+  if (layout.body == Body::kCsvHex) *line++ = ';';
+  out.Advance(line);
+  WriteBody(out, layout.body, ip + begin, end - begin);
+  out.Advance(packet_log::AppendLineEnd(out.Room()));
+}
+
+int CPacketLog::ReplaceLog(const char* path, bool capturing) {
+  if (std::strlen(path) >= sizeof m_settings.logfile) return 1;
+  std::unique_ptr<PacketLogFile> file = PacketLogFile::Open(path, "a+");
+  if (file == nullptr) return 1;
+  std::lock_guard lock(m_list.TableLock());
+  // The path changes with the file, so that a size restart reopens the
+  // file now being written and not the previous one.
+  std::strcpy(m_settings.logfile, path);
+  if (capturing) {
+    m_settings.uselogfile = 1;
+    m_file.swap(file);
+  }
+  // `file` now holds the previous log, or the new file when it was only a
+  // test; it is closed after the lock is released, since flushing it need
+  // not hold up the capture thread, which no longer reaches it.
+  return 0;
+}

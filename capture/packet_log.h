@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "capture/packet_log_file.h"
+
+class CSettings;
+class CTrafficList;
+
+// The packet log: every packet the connection table counts, written to a
+// file in the layout chosen by `logtype` (0 to 8; any other value gives
+// the layout of 0):
+//
+//   0  text header, hex-and-text dump of the whole IP packet
+//   1  text header, the whole IP packet as raw bytes
+//   2  text header, hex dump of the whole IP packet
+//   3-5  as 0-2, but of the payload (what follows the assumed header)
+//   6  text header only
+//   7  one semicolon-separated line
+//   8  that line with the payload in hex
+//
+// The file keeps growing across captures; the first record written after
+// it has grown past the size limit starts it afresh.
+//
+// Every change of the open log holds the connection table's lock, which
+// the capture thread holds while it writes a record, so that no record
+// goes to a file that is being closed or replaced. Nothing here waits for
+// the user: a file that cannot be opened is reported through the
+// user-message sink, which returns at once.
+class CPacketLog {
+ public:
+  CPacketLog(CSettings& settings, CTrafficList& list);
+  ~CPacketLog();
+  CPacketLog(const CPacketLog&) = delete;
+  CPacketLog& operator=(const CPacketLog&) = delete;
+
+  // Opens `logfile` with `mode` ("a+" appends, "w+" empties) when
+  // `uselogfile` is on; does nothing when it is off. A file that cannot be
+  // opened is reported once to the user and switches `uselogfile` off, so
+  // the capture goes on without a log.
+  void OpenLog(const char* mode);
+  void CloseLog();
+  bool IsOpen() const;
+
+  // Writes the record of one counted packet, if a log is open. `ip` is the
+  // IPv4 header; nothing at or past `capturedLength` bytes from it is read,
+  // so a dump of a frame cut short holds only the bytes that were captured.
+  void WriteLogRecord(const std::uint8_t* ip, unsigned headerLength, unsigned totalLength,
+                      std::size_t capturedLength);
+
+  // The settings dialog's change of the log file. Opens `path` for
+  // appending; when that fails, or the path does not fit into `logfile`,
+  // nothing changes and 1 is returned (the dialog tells the user). When it
+  // succeeds, `path` becomes `logfile` and, while capturing, the open log
+  // with logging on, the previous log being closed; otherwise the file is
+  // only created and closed again. Returns 0 then.
+  int ReplaceLog(const char* path, bool capturing);
+
+ private:
+  void ReportOpenFailure() const;
+  void WriteRecord(const std::uint8_t* ip, unsigned headerLength, unsigned totalLength,
+                   std::size_t capturedLength);
+
+  CSettings& m_settings;
+  CTrafficList& m_list;
+  std::unique_ptr<PacketLogFile> m_file;   // null: no log open
+  std::unique_ptr<char[]> m_recordBuffer;  // where records are formatted before the stream
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+// One open packet log file: a C-library stream with a large buffer of its
+// own, and the file's length kept alongside so that the size limit can be
+// checked for every record without asking the system.
+class PacketLogFile {
+ public:
+  // The stream buffer: a disk write every few thousand records.
+  static constexpr std::size_t kStreamBufferSize = 256 * 1024;
+
+  // Opens `path` in binary mode ("a+" appends, "w+" empties): the records
+  // carry their own CR LF line ends. Null when the file cannot be opened.
+  static std::unique_ptr<PacketLogFile> Open(const char* path, const char* mode);
+
+  ~PacketLogFile();
+  PacketLogFile(const PacketLogFile&) = delete;
+  PacketLogFile& operator=(const PacketLogFile&) = delete;
+
+  // Write errors are ignored: a full disk costs records, not the capture.
+  void Write(const void* data, std::size_t length);
+
+  // The file's length: what it held when opened plus what was written.
+  std::uint64_t Size() const { return m_size; }
+
+ private:
+  PacketLogFile(std::FILE* file, std::unique_ptr<char[]> buffer, std::uint64_t size);
+
+  std::FILE* m_file;
+  std::unique_ptr<char[]> m_buffer;  // the stream's buffer; outlives the stream
+  std::uint64_t m_size;
+};
