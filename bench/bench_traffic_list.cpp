@@ -7,11 +7,10 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <string>
 #include <random>
 #include <vector>
 
-#include "capture/traffic_display.h"
+#include "capture/counting_traffic_display.h"
 #include "capture/traffic_list.h"
 #include "config/settings.h"
 
@@ -41,26 +40,8 @@ CSettings& BenchSettings() {
   return settings;
 }
 
-// A list that only counts its rows and keeps the status text, so that the
-// figures are the table's own and not those of a particular list widget.
-class CountingDisplay : public TrafficDisplay {
- public:
-  int ItemCount() const override { return m_rows; }
-  int InsertRow(int, const char*, const TrafficEntry&) override { return m_rows++; }
-  void SetCellText(int, int, const char*) override {}
-  void DeleteRow(int) override { --m_rows; }
-  void DeleteAllRows() override { m_rows = 0; }
-  bool WindowExists() const override { return true; }
-  void RedrawAll() override {}
-  void SetStatusText(const char* text) override { m_status = text; }
-
- private:
-  int m_rows = 0;
-  std::string m_status;
-};
-
 struct Table {
-  CountingDisplay display;
+  CountingTrafficDisplay display;
   CTrafficList list{BenchSettings()};
   std::vector<Packet> packets;
 

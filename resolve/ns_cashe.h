@@ -57,6 +57,7 @@ class CNSCashe {
   // 0 switches resolution off, anything else on; the cache is kept either
   // way. Returns the previous value.
   std::int32_t SetResolve(std::int32_t value);
+  bool IsResolving() const { return m_resolve.load() != 0; }
 
   // The answered text of an address (network byte order): its name or, for
   // a failed lookup, its dotted text. Null when the address was never seen

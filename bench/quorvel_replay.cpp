@@ -1,0 +1,133 @@
+// quorvel-replay [--idle SECONDS] FILE
+//
+// Runs the capture engine over a capture file as fast as it can: the same
+// capture thread, accounting and refresh passes as a live capture. Prints
+// every connection still in the table as CSV on standard output, in table
+// order, and one summary line on standard error.
+#include <arpa/inet.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "capture/capture_session.h"
+#include "capture/counting_traffic_display.h"
+#include "capture/traffic_list.h"
+#include "config/settings.h"
+#include "resolve/ns_cashe.h"
+#include "resolve/services_parser.h"
+
+namespace {
+
+struct Options {
+  std::optional<std::uint32_t> idleSeconds;
+  const char* file = nullptr;
+};
+
+int Usage() {
+  std::fprintf(stderr, "usage: quorvel-replay [--idle SECONDS] FILE\n");
+  return 2;
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--idle") == 0 && i + 1 < argc) {
+      char* end = nullptr;
+      const unsigned long seconds = std::strtoul(argv[++i], &end, 10);
+      if (*end != '\0' || seconds > std::numeric_limits<std::uint32_t>::max() / 1000) return std::nullopt;
+      options.idleSeconds = static_cast<std::uint32_t>(seconds);
+    } else if (options.file == nullptr && argv[i][0] != '-') {
+      options.file = argv[i];
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (options.file == nullptr) return std::nullopt;
+  return options;
+}
+
+// The replay's own settings: defaults on a scratch file that is thrown away,
+// so a replay never reads or changes the monitor's settings.
+class ScratchSettings {
+ public:
+  ScratchSettings() {
+    char folder[] = "/tmp/quorvel-replay-XXXXXX";
+    if (mkdtemp(folder) != nullptr) m_folder = folder;
+    m_settings.emplace(m_folder.empty() ? std::string() : m_folder + "/settings.dat");
+  }
+  ~ScratchSettings() {
+    m_settings.reset();
+    if (!m_folder.empty()) std::filesystem::remove_all(m_folder);
+  }
+  CSettings& Get() { return *m_settings; }
+
+ private:
+  std::string m_folder;
+  std::optional<CSettings> m_settings;
+};
+
+std::string Dotted(std::uint32_t address) {
+  char text[INET_ADDRSTRLEN];
+  inet_ntop(AF_INET, &address, text, sizeof text);
+  return text;
+}
+
+void PrintConnections(CTrafficList& table) {
+  std::lock_guard lock(table.TableLock());
+  std::printf("src,sport,dst,dport,proto,bytes,packets\n");
+  for (std::size_t i = 0; i < table.EntryCount(); ++i) {
+    const TrafficEntry& entry = table.Entry(i);
+    std::printf("%s,%u,%s,%u,%u,%u,%u\n", Dotted(entry.key.sourceAddress).c_str(), ntohs(entry.key.sourcePort),
+                Dotted(entry.key.destinationAddress).c_str(), ntohs(entry.key.destinationPort),
+                entry.key.protocol, entry.bytes, entry.packets);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::optional<Options> options = ParseOptions(argc, argv);
+  if (!options) return Usage();
+
+  ScratchSettings settings;
+  settings.Get().idlemsec =
+      options->idleSeconds ? *options->idleSeconds * 1000 : std::numeric_limits<std::uint32_t>::max();
+  CTrafficList table(settings.Get());
+  CountingTrafficDisplay display;
+  table.SetDisplay(&display);
+  CNSCashe hostNames;
+  CServicesParser services;
+  CaptureSession session(table, settings.Get(), hostNames, services);
+
+  const auto start = std::chrono::steady_clock::now();
+  std::string error;
+  if (session.StartReplay(options->file, error) != 0) {
+    std::fprintf(stderr, "quorvel-replay: %s\n", error.c_str());
+    return 1;
+  }
+  session.WaitForThreadEnd();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  CaptureTotals totals;
+  {
+    std::lock_guard lock(table.TableLock());
+    totals = table.Totals();
+  }
+  session.StopCapture();
+
+  PrintConnections(table);
+  std::fflush(stdout);
+  std::fprintf(stderr, "packets=%u data=%u total=%u connections=%zu seconds=%.3f pps=%.0f\n", totals.packets,
+               totals.dataBytes, totals.totalBytes, table.EntryCount(), seconds,
+               seconds > 0 ? totals.packets / seconds : 0.0);
+  table.SetDisplay(nullptr);
+  return 0;
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <pcap/pcap.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "capture/pass_schedule.h"
+#include "capture/refresh_pass.h"
+
+class CNSCashe;
+class CServicesParser;
+class CSettings;
+class CTrafficList;
+
+// One capture at a time: the open adapter (or capture file), the capture
+// thread that reads its frames, accounts the IPv4 ones and schedules the
+// refresh passes, and everything that starts and stops with a capture.
+//
+// StartCapture and StopCapture run on the user-interface thread. The
+// capture thread never waits for that thread, and StopCapture never waits
+// long for the capture thread: a stop wakes a blocked read at once, and a
+// pass in progress ends at its next entry.
+class CaptureSession {
+ public:
+  static constexpr int kSnapLength = 262144;  // whole frames: the library's maximum
+  static constexpr int kReadTimeoutMs = 200;
+  static constexpr int kKernelBufferBytes = 2097152;
+
+  CaptureSession(CTrafficList& table, CSettings& settings, CNSCashe& hostNames,
+                 CServicesParser& services);
+  ~CaptureSession();
+  CaptureSession(const CaptureSession&) = delete;
+  CaptureSession& operator=(const CaptureSession&) = delete;
+
+  // Opens the adapter by its device name. 0 on success; 1 on failure, after
+  // the user was told why.
+  int OpenAdapter(const char* device);
+  // Opens the adapter and starts capturing on it. 0 when the capture runs;
+  // 1 when it could not start (the user was told). Not while one runs.
+  int StartCapture(const char* device);
+  // Reads a capture file through the same thread, accounting and passes as
+  // a live capture, as fast as it can; the thread ends at the file's end.
+  // 0 when the replay runs; 1 with the library's message in `error`.
+  int StartReplay(const char* path, std::string& error);
+  // Ends the capture. Safe to call when none runs.
+  void StopCapture();
+  // Waits until the capture thread has ended by itself: the end of a
+  // replayed file. Returns at once when no thread runs.
+  void WaitForThreadEnd();
+
+  bool IsRunning() const { return m_schedule.running != 0; }
+  // The capture handle while a capture runs, else null.
+  pcap_t* Handle() const { return m_handle; }
+  int LinkType() const { return m_linkType; }
+
+ private:
+  int Launch();
+  void ResetTotals(bool startNow);
+  void CaptureThread();
+  bool HandleFrame(const pcap_pkthdr& header, const std::uint8_t* frame);
+  void RunDuePasses(bool gotIpv4Frame);
+  void WaitAfterReadError();
+  void MarkThreadEnded();
+  bool WaitForThreadEndFor(int milliseconds);
+  void CloseHandle();
+
+  CTrafficList& m_table;
+  CSettings& m_settings;
+  PassSchedule m_schedule;
+  CRefreshPass m_refresh;
+  pcap_t* m_handle = nullptr;
+  int m_linkType = -1;
+  std::thread m_thread;
+  std::mutex m_threadStateMutex;
+  std::condition_variable m_threadStateChanged;
+  bool m_threadEnded = true;
+};

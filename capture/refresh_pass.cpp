@@ -1,0 +1,176 @@
+#include "capture/refresh_pass.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "capture/decimal_text.h"
+#include "capture/format_amount.h"
+#include "capture/protocol_names.h"
+#include "capture/traffic_display.h"
+#include "capture/traffic_list.h"
+#include "config/settings.h"
+#include "platform/tick_count.h"
+#include "resolve/ns_cashe.h"
+#include "resolve/services_parser.h"
+
+namespace {
+
+enum Column {
+  kSourceAddress = 0,
+  kSourcePort = 1,
+  kDestinationAddress = 2,
+  kDestinationPort = 3,
+  kProtocol = 4,
+  kTraffic = 5,
+  kPackets = 6,
+  kSpeed = 7,
+  kAverageSpeed = 8,
+};
+
+constexpr std::uint32_t kPauseStepMs = 1000;
+
+}  // namespace
+
+struct CRefreshPass::PassState {
+  std::uint32_t now = 0;
+  bool full = false;
+  bool paused = false;
+  bool stopped = false;
+  bool namesArrived = false;
+  std::uint32_t idleLimit = 0;
+  int units = 0;
+  int deletedRows = 0;
+  TrafficDisplay* display = nullptr;
+};
+
+CRefreshPass::CRefreshPass(CTrafficList& table, CSettings& settings, CNSCashe& hostNames,
+                           CServicesParser& services, const PassSchedule& schedule)
+    : m_table(table), m_settings(settings), m_hostNames(hostNames), m_services(services),
+      m_schedule(schedule) {}
+
+void CRefreshPass::RefreshPass(bool full) {
+  std::lock_guard lock(m_table.TableLock());
+  PassState pass;
+  pass.now = platform::TickCount();
+  pass.full = full;
+  pass.paused = m_settings.paused != 0;
+  pass.idleLimit = m_settings.idlemsec;
+  pass.units = m_settings.units;
+  pass.display = m_table.Display();
+  const std::uint64_t generation = m_hostNames.NamesGeneration();
+  if (generation != m_namesGenerationSeen) {
+    m_namesGenerationSeen = generation;
+    m_hostNames.TakeNewlyNamed();  // the rows that wait for names find them below
+    pass.namesArrived = true;
+  }
+
+  // One sweep: idle entries leave and the array closes its gaps once, so
+  // expiring many connections costs one walk, not one move of the tail each.
+  m_table.RemoveEntriesIf([&](TrafficEntry& entry) { return VisitEntry(entry, pass); });
+  if (!pass.stopped) ComputeRates(pass.now, full);
+}
+
+// Every entry that stays moves its row up by the rows deleted before it in
+// this pass, also after a stop, so that the rows still match their entries
+// for whatever comes next (a hide command, Clear, the next capture).
+bool CRefreshPass::VisitEntry(TrafficEntry& entry, PassState& pass) {
+  if (entry.row >= 0) entry.row -= pass.deletedRows;
+  if (pass.stopped || m_schedule.running == 0) {
+    pass.stopped = true;
+    return false;
+  }
+  if (pass.paused) {
+    entry.lastSeen += kPauseStepMs;
+    return false;
+  }
+  if (pass.now - entry.lastSeen > pass.idleLimit) {
+    if (entry.row >= 0) {
+      if (pass.display != nullptr) pass.display->DeleteRow(entry.row);
+      ++pass.deletedRows;
+    }
+    return true;
+  }
+  if (pass.display == nullptr) return false;
+  if (entry.row < 0) {
+    InsertRow(entry);
+    return false;
+  }
+  if (pass.namesArrived) PutLateNames(entry);
+  UpdateRow(entry, pass);
+  return false;
+}
+
+void CRefreshPass::InsertRow(TrafficEntry& entry) {
+  TrafficDisplay& display = *m_table.Display();
+  const ConnectionKey& key = entry.key;
+  const int units = m_settings.units;
+  const int previousCount = display.ItemCount();
+  entry.row = display.InsertRow(previousCount, m_hostNames.Lookup(key.sourceAddress), entry);
+  if (entry.row != -1) {
+    const bool resolving = m_hostNames.IsResolving();
+    entry.awaitingSourceName = resolving && m_hostNames.Find(key.sourceAddress) == nullptr;
+    display.SetCellText(entry.row, kDestinationAddress, m_hostNames.Lookup(key.destinationAddress));
+    entry.awaitingDestinationName = resolving && m_hostNames.Find(key.destinationAddress) == nullptr;
+    display.SetCellText(entry.row, kProtocol, ProtocolNames[key.protocol]);
+    display.SetCellText(entry.row, kTraffic, FormatAmount(entry.bytes, 0, 0, units));
+    display.SetCellText(entry.row, kSourcePort, PortText(key.sourcePort, key.protocol));
+    display.SetCellText(entry.row, kDestinationPort, PortText(key.destinationPort, key.protocol));
+  }
+  if (previousCount == 0) display.RedrawAll();
+}
+
+void CRefreshPass::UpdateRow(TrafficEntry& entry, const PassState& pass) {
+  TrafficDisplay& display = *pass.display;
+  if (entry.lastSeen >= m_schedule.previousPassTick) {
+    display.SetCellText(entry.row, kTraffic, FormatAmount(entry.bytes, 0, 0, pass.units));
+    *AppendDecimal(m_decimal, entry.packets) = '\0';
+    display.SetCellText(entry.row, kPackets, m_decimal);
+  }
+  if (!pass.full) return;
+  display.SetCellText(entry.row, kSpeed, FormatAmount(entry.bytes - entry.bytesAtLastFullPass, 0, 1, pass.units));
+  entry.bytesAtLastFullPass = entry.bytes;
+  if (entry.lastSeen > entry.firstSeen) {
+    const std::uint32_t seconds = (entry.lastSeen - entry.firstSeen) / 1000;
+    if (seconds != 0)
+      display.SetCellText(entry.row, kAverageSpeed, FormatAmount(entry.bytes / seconds, 0, 1, pass.units));
+  }
+}
+
+// A row shows the name of an address that was still being looked up when
+// the row went in, once, as soon as the answer is there. A failed lookup
+// leaves the dotted text the row already shows.
+void CRefreshPass::PutLateNames(TrafficEntry& entry) {
+  struct Side {
+    bool& awaiting;
+    std::uint32_t address;
+    int column;
+  };
+  for (Side side : {Side{entry.awaitingSourceName, entry.key.sourceAddress, kSourceAddress},
+                    Side{entry.awaitingDestinationName, entry.key.destinationAddress, kDestinationAddress}}) {
+    if (!side.awaiting) continue;
+    const char* answer = m_hostNames.Find(side.address);
+    if (answer == nullptr) continue;
+    side.awaiting = false;
+    char dotted[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &side.address, dotted, sizeof dotted);
+    if (std::strcmp(answer, dotted) != 0) m_table.Display()->SetCellText(entry.row, side.column, answer);
+  }
+}
+
+void CRefreshPass::ComputeRates(std::uint32_t now, bool full) {
+  CaptureTotals& totals = m_table.Totals();
+  const std::uint32_t seconds = now > totals.startTick ? (now - totals.startTick) / 1000 : 0;
+  totals.averageRate = seconds != 0 ? totals.totalBytes / seconds : 0;
+  if (!full) return;
+  totals.currentRate = totals.totalBytes - totals.totalAtLastFullPass;
+  totals.totalAtLastFullPass = totals.totalBytes;
+}
+
+const char* CRefreshPass::PortText(std::uint16_t portNetworkOrder, std::uint8_t protocol) {
+  const std::uint16_t port = ntohs(portNetworkOrder);
+  if (const char* name = m_services.Lookup(port, protocol)) return name;
+  *AppendDecimal(m_decimal, port) = '\0';
+  return m_decimal;
+}
