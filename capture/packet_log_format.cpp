@@ -31,10 +31,28 @@ char* AppendPadded(char* out, int value, int width) {
   return AppendDecimal(out, v);
 }
 
-char* AppendHexByte(char* out, std::uint8_t byte) {
-  out[0] = kHexDigits[byte >> 4];
-  out[1] = kHexDigits[byte & 0x0F];
-  return out + 2;
+// "xx " for every byte value, one four-byte copy per byte; the fourth byte
+// is overwritten by whatever comes next (callers leave room for it).
+struct HexSpaceTable {
+  char text[256][4];
+};
+constexpr HexSpaceTable MakeHexSpaceTable() {
+  HexSpaceTable table{};
+  for (int b = 0; b < 256; ++b) {
+    table.text[b][0] = kHexDigits[b >> 4];
+    table.text[b][1] = kHexDigits[b & 0x0F];
+    table.text[b][2] = ' ';
+  }
+  return table;
+}
+constexpr HexSpaceTable kHexSpace = MakeHexSpaceTable();
+
+char* AppendHexBytes(char* out, const std::uint8_t* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    std::memcpy(out, kHexSpace.text[bytes[i]], 4);
+    out += 3;
+  }
+  return out;
 }
 
 char* AppendOffset(char* out, std::uint32_t offset) {
@@ -131,11 +149,9 @@ char* AppendCsvFields(char* out, const platform::LocalTime& time, const RecordHe
 // A full line has no space after its last byte; a short one does.
 char* AppendHexLine(char* out, const std::uint8_t* bytes, std::size_t count, std::uint32_t offset) {
   out = AppendOffset(out, offset);
-  for (std::size_t i = 0; i < count; ++i) {
-    *out++ = ' ';
-    out = AppendHexByte(out, bytes[i]);
-  }
-  if (count < kBytesPerLine) *out++ = ' ';
+  *out++ = ' ';
+  out = AppendHexBytes(out, bytes, count);
+  if (count == kBytesPerLine) --out;
   return AppendLineEnd(out);
 }
 
@@ -143,23 +159,18 @@ char* AppendHexTextLine(char* out, const std::uint8_t* bytes, std::size_t count,
                         std::uint32_t offset) {
   out = AppendOffset(out, offset);
   *out++ = ' ';
-  for (std::size_t i = 0; i < count; ++i) {
-    out = AppendHexByte(out, bytes[i]);
-    *out++ = ' ';
+  out = AppendHexBytes(out, bytes, count);
+  if (count < kBytesPerLine) {
+    const std::size_t padding = 3 * (kBytesPerLine - count);
+    std::memset(out, ' ', padding);
+    out += padding;
   }
-  const std::size_t padding = 3 * (kBytesPerLine - count);
-  std::memset(out, ' ', padding);
-  out += padding;
-  for (std::size_t i = 0; i < count; ++i) *out++ = kCharacterColumn[bytes[i]];
-  return AppendLineEnd(out);
+  for (std::size_t i = 0; i < count; ++i) out[i] = kCharacterColumn[bytes[i]];
+  return AppendLineEnd(out + count);
 }
 
 char* AppendCsvHexBytes(char* out, const std::uint8_t* bytes, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    out = AppendHexByte(out, bytes[i]);
-    *out++ = ' ';
-  }
-  return out;
+  return AppendHexBytes(out, bytes, count);
 }
 
 }  // namespace packet_log
