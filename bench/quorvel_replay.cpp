@@ -129,7 +129,9 @@ int main(int argc, char** argv) {
     settings.Get().mbdelete = 999;
     settings.Get().UpdateLogSizeLimit();
     table.SetPacketLog(&log);
-    session.SetPacketLog(&log);
+    // Opened here rather than by the capture start, which opens it once the
+    // thread already reads: every replayed packet is then in the log.
+    log.OpenLog("a+");
   }
 
   const auto start = std::chrono::steady_clock::now();
@@ -146,6 +148,7 @@ int main(int argc, char** argv) {
     totals = table.Totals();
   }
   session.StopCapture();
+  log.CloseLog();
 
   PrintConnections(table);
   std::fflush(stdout);
