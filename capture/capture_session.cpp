@@ -1,13 +1,18 @@
 #include "capture/capture_session.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <chrono>
 #include <string>
 #include <system_error>
 
 #include "capture/link_layer.h"
+#include "capture/packet_log.h"
 #include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "platform/app_files.h"
@@ -52,9 +57,13 @@ void RaiseCaptureThreadPriority() { setpriority(PRIO_PROCESS, static_cast<id_t>(
 
 CaptureSession::CaptureSession(CTrafficList& table, CSettings& settings, CNSCashe& hostNames,
                                CServicesParser& services)
-    : m_table(table), m_settings(settings), m_refresh(table, settings, hostNames, services, m_schedule) {}
+    : m_table(table), m_settings(settings), m_refresh(table, settings, hostNames, services, m_schedule),
+      m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-CaptureSession::~CaptureSession() { StopCapture(); }
+CaptureSession::~CaptureSession() {
+  StopCapture();
+  if (m_wakeFd >= 0) close(m_wakeFd);
+}
 
 int CaptureSession::OpenAdapter(const char* device) {
   char errorText[PCAP_ERRBUF_SIZE] = {};
@@ -73,8 +82,15 @@ int CaptureSession::OpenAdapter(const char* device) {
     pcap_close(handle);
     return 1;
   }
+  // The library's own blocking read may wait forever on an idle link (the
+  // kernel's read time-out only runs once a frame arrived), and the thread
+  // must wake at least every read time-out for the one-second passes. So
+  // the thread polls the capture's descriptor itself.
+  char nonblockError[PCAP_ERRBUF_SIZE] = {};
+  pcap_setnonblock(handle, 1, nonblockError);
   m_handle = handle;
   m_linkType = pcap_datalink(handle);
+  m_frameFd = pcap_get_selectable_fd(handle);
   return 0;
 }
 
@@ -94,6 +110,7 @@ int CaptureSession::StartReplay(const char* path, std::string& error) {
   }
   m_handle = handle;
   m_linkType = pcap_datalink(handle);
+  m_frameFd = -1;
   return Launch();
 }
 
@@ -115,6 +132,8 @@ int CaptureSession::Launch() {
     CloseHandle();
     return 1;
   }
+  // Logging trouble never stops a capture: the log tells the user itself.
+  if (m_log != nullptr) m_log->OpenLog("a+");
   return 0;
 }
 
@@ -132,10 +151,13 @@ void CaptureSession::StopCapture() {
   if (m_thread.joinable()) {
     m_schedule.running = 0;
     pcap_breakloop(m_handle);
+    const std::uint64_t wake = 1;
+    [[maybe_unused]] const ssize_t written = write(m_wakeFd, &wake, sizeof wake);
     m_threadStateChanged.notify_all();
     if (WaitForThreadEndFor(kStopWaitMs)) {
       m_thread.join();
       CloseHandle();
+      if (m_log != nullptr) m_log->CloseLog();
     } else {
       // Never kill a thread that may hold the table lock. One that ignored
       // the stop keeps its handle; the next capture opens a new one.
@@ -171,6 +193,9 @@ void CaptureSession::MarkThreadEnded() {
 void CaptureSession::CloseHandle() {
   if (m_handle != nullptr) pcap_close(m_handle);
   m_handle = nullptr;
+  m_frameFd = -1;
+  std::uint64_t drained = 0;
+  [[maybe_unused]] const ssize_t read = ::read(m_wakeFd, &drained, sizeof drained);
 }
 
 void CaptureSession::CaptureThread() {
@@ -185,6 +210,7 @@ void CaptureSession::CaptureThread() {
     if (result == PCAP_ERROR_BREAK) break;
     bool gotIpv4Frame = false;
     if (result > 0) gotIpv4Frame = HandleFrame(*header, frame);
+    else if (result == 0) WaitForFrames();
     else if (result == PCAP_ERROR) WaitAfterReadError();
     RunDuePasses(gotIpv4Frame);
   }
@@ -212,6 +238,16 @@ void CaptureSession::RunDuePasses(bool gotIpv4Frame) {
     m_refresh.RefreshPass(false);
     m_schedule.previousPassTick = now;
   }
+}
+
+// Sleeps until frames wait, a stop wakes the thread, or the next full pass
+// is due, whichever comes first, and never longer than the read time-out.
+void CaptureSession::WaitForFrames() {
+  if (m_frameFd < 0) return;
+  const std::uint32_t sinceDue = platform::TickCount() - m_schedule.nextFullPassTick;
+  const std::uint32_t untilDue = sinceDue >= kFullPassPeriodMs ? 0 : kFullPassPeriodMs - sinceDue;
+  pollfd waiting[2] = {{m_frameFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+  poll(waiting, 2, static_cast<int>(std::min<std::uint32_t>(untilDue, kReadTimeoutMs)));
 }
 
 // A failing adapter (unplugged, gone down) answers every read at once with

@@ -12,6 +12,7 @@
 #include "capture/refresh_pass.h"
 
 class CNSCashe;
+class CPacketLog;
 class CServicesParser;
 class CSettings;
 class CTrafficList;
@@ -35,6 +36,10 @@ class CaptureSession {
   ~CaptureSession();
   CaptureSession(const CaptureSession&) = delete;
   CaptureSession& operator=(const CaptureSession&) = delete;
+
+  // The packet log that every capture opens when it starts and closes when
+  // it stops; null for none.
+  void SetPacketLog(CPacketLog* log) { m_log = log; }
 
   // Opens the adapter by its device name. 0 on success; 1 on failure, after
   // the user was told why.
@@ -63,6 +68,7 @@ class CaptureSession {
   void CaptureThread();
   bool HandleFrame(const pcap_pkthdr& header, const std::uint8_t* frame);
   void RunDuePasses(bool gotIpv4Frame);
+  void WaitForFrames();
   void WaitAfterReadError();
   void MarkThreadEnded();
   bool WaitForThreadEndFor(int milliseconds);
@@ -72,8 +78,11 @@ class CaptureSession {
   CSettings& m_settings;
   PassSchedule m_schedule;
   CRefreshPass m_refresh;
+  CPacketLog* m_log = nullptr;
   pcap_t* m_handle = nullptr;
   int m_linkType = -1;
+  int m_frameFd = -1;  // readable when frames wait; -1 for a capture file
+  int m_wakeFd = -1;   // written by a stop to wake the capture thread
   std::thread m_thread;
   std::mutex m_threadStateMutex;
   std::condition_variable m_threadStateChanged;

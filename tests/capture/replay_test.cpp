@@ -1,0 +1,191 @@
+// The capture engine reading capture files that the tests write: every link
+// type Linux hands out, frames that are not IPv4, and frames cut short.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "capture/capture_session.h"
+#include "capture/memory_traffic_display.h"
+#include "capture/traffic_list.h"
+#include "ip_packet.h"
+#include "resolve/ns_cashe.h"
+#include "resolve/services_parser.h"
+#include "settings_fixture.h"
+#include "support/link_frames.h"
+#include "support/pcap_writer.h"
+
+namespace {
+
+class ReplayTest : public SettingsFixture {
+ protected:
+  ReplayTest() {
+    Settings().idlemsec = std::numeric_limits<std::uint32_t>::max();
+    m_list.SetDisplay(&m_display);
+  }
+
+  std::string File(const char* name) const { return (Folder() / name).string(); }
+
+  // Replays the file and returns the totals the capture ended with.
+  CaptureTotals Replay(const std::string& path) {
+    std::string error;
+    EXPECT_EQ(m_session.StartReplay(path.c_str(), error), 0) << error;
+    m_session.WaitForThreadEnd();
+    CaptureTotals totals = m_list.Totals();
+    m_session.StopCapture();
+    return totals;
+  }
+
+  CNSCashe m_hostNames;
+  CServicesParser m_services{File("none")};
+  MemoryTrafficDisplay m_display;
+  CTrafficList m_list{Settings()};
+  CaptureSession m_session{m_list, Settings(), m_hostNames, m_services};
+};
+
+std::vector<std::uint8_t> Packet(std::uint8_t protocol, std::uint16_t totalLength, std::uint16_t port = 80) {
+  IpPacket packet;
+  packet.protocol = protocol;
+  packet.totalLength = totalLength;
+  packet.destinationPort = port;
+  return packet.Bytes();
+}
+
+struct LinkCase {
+  const char* name;
+  int linkType;
+  int vlanTags;
+};
+
+TEST_F(ReplayTest, CountsIpv4OnEveryLinkTypeAndSkipsEverythingElse) {
+  const LinkCase cases[] = {
+      {"ethernet", DLT_EN10MB, 0},   {"802.1Q", DLT_EN10MB, 1}, {"802.1ad + 802.1Q", DLT_EN10MB, 2},
+      {"token ring", DLT_IEEE802, 0}, {"cooked", DLT_LINUX_SLL, 0}, {"cooked v2", DLT_LINUX_SLL2, 0},
+      {"raw", DLT_RAW, 0},           {"ipv4", DLT_IPV4, 0},     {"bsd loopback", DLT_NULL, 0},
+      {"openbsd loopback", DLT_LOOP, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = File("link.pcap");
+    {
+      PcapWriter writer(path, c.linkType);
+      ASSERT_TRUE(writer.IsOpen());
+      writer.Write(LinkFrame(c.linkType, Packet(6, 1000), 0x0800, c.vlanTags));
+      writer.Write(LinkFrame(c.linkType, Packet(17, 200, 53), 0x0800, c.vlanTags));
+      writer.Write(LinkFrame(c.linkType, Packet(6, 1000), 0x0800, c.vlanTags));
+      std::vector<std::uint8_t> withOptions = Packet(6, 1000);
+      withOptions[0] = 0x46;
+      writer.Write(LinkFrame(c.linkType, withOptions, 0x0800, c.vlanTags));
+      std::vector<std::uint8_t> ipv6(60, 0);
+      ipv6[0] = 0x60;
+      writer.Write(LinkFrame(c.linkType, ipv6, 0x86DD, c.vlanTags));
+      writer.Write(std::vector<std::uint8_t>{0x45});  // shorter than any link header but raw
+    }
+    const CaptureTotals totals = Replay(path);
+    EXPECT_EQ(totals.packets, 3u);
+    EXPECT_EQ(totals.totalBytes, 2200u);
+    EXPECT_EQ(totals.dataBytes, 2 * 960u + 172u);
+    ASSERT_EQ(m_list.EntryCount(), 2u);
+    EXPECT_EQ(m_list.Entry(0).packets, 2u);
+    EXPECT_EQ(m_list.Entry(1).key.destinationPort, htons(53));
+  }
+}
+
+TEST_F(ReplayTest, FramesCutShortAreCountedByTheirIpLengthOrSkipped) {
+  const std::string path = File("short.pcap");
+  {
+    PcapWriter writer(path, DLT_EN10MB);
+    const auto whole = LinkFrame(DLT_EN10MB, Packet(17, 1400, 5000));
+    // Cut by the snap length inside the payload: counted as it was on the wire.
+    writer.Write(whole.data(), 14 + 64, 14 + 1400);
+    // Cut inside the ports: counted, the missing port bytes read as zero.
+    writer.Write(whole.data(), 14 + 22, 14 + 1400);
+    // Cut inside the IP header, or inside the link header: skipped.
+    writer.Write(whole.data(), 14 + 19, 14 + 1400);
+    writer.Write(whole.data(), 10, 14 + 1400);
+    std::vector<std::uint8_t> tagged = LinkFrame(DLT_EN10MB, Packet(17, 1400), 0x0800, 1);
+    writer.Write(tagged.data(), 16, 18 + 1400);  // the tag itself is cut
+  }
+  const CaptureTotals totals = Replay(path);
+  EXPECT_EQ(totals.packets, 2u);
+  EXPECT_EQ(totals.totalBytes, 2800u);
+  ASSERT_EQ(m_list.EntryCount(), 2u);
+  EXPECT_EQ(m_list.Entry(0).key.destinationPort, htons(5000));
+  EXPECT_EQ(m_list.Entry(1).key.destinationPort, 0);
+}
+
+TEST_F(ReplayTest, UnknownLinkTypeCountsNothing) {
+  const std::string path = File("wifi.pcap");
+  {
+    PcapWriter writer(path, DLT_IEEE802_11_RADIO);
+    writer.Write(LinkFrame(DLT_RAW, Packet(6, 1000)));
+  }
+  EXPECT_EQ(Replay(path).packets, 0u);
+}
+
+TEST_F(ReplayTest, StartAfterReplayBeginsAFreshTable) {
+  const std::string path = File("twice.pcap");
+  {
+    PcapWriter writer(path, DLT_RAW);
+    writer.Write(Packet(6, 500));
+  }
+  Replay(path);
+  m_list.Entry(0).packets = 99;
+  EXPECT_EQ(Replay(path).packets, 1u);
+  ASSERT_EQ(m_list.EntryCount(), 1u);
+  EXPECT_EQ(m_list.Entry(0).packets, 1u);
+  EXPECT_EQ(m_list.Totals().packets, 0u) << "a stop clears the counters";
+}
+
+std::string RunReplay(const std::string& arguments, int& exitCode, const std::string& errorFile) {
+  const std::string command = std::string(QUORVEL_REPLAY) + " " + arguments + " 2>" + errorFile;
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string output;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+  exitCode = WEXITSTATUS(pclose(pipe));
+  return output;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::string text;
+  if (FILE* file = std::fopen(path.c_str(), "r")) {
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, file)) text.append(buffer, n);
+    std::fclose(file);
+  }
+  return text;
+}
+
+TEST_F(ReplayTest, ReplayToolPrintsConnectionsAndASummary) {
+  const std::string path = File("tool.pcap");
+  {
+    PcapWriter writer(path, DLT_EN10MB);
+    writer.Write(LinkFrame(DLT_EN10MB, Packet(6, 1000)));
+    writer.Write(LinkFrame(DLT_EN10MB, Packet(17, 100, 53)));
+    writer.Write(LinkFrame(DLT_EN10MB, Packet(6, 1000)));
+  }
+  int exitCode = -1;
+  const std::string errors = File("errors.txt");
+  EXPECT_EQ(RunReplay("'" + path + "'", exitCode, errors),
+            "src,sport,dst,dport,proto,bytes,packets\n"
+            "10.0.0.1,1024,10.0.0.2,80,6,2000,2\n"
+            "10.0.0.1,1024,10.0.0.2,53,17,100,1\n");
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(ReadFile(errors).rfind("packets=3 data=1992 total=2100 connections=2 seconds=", 0), 0u)
+      << ReadFile(errors);
+
+  EXPECT_NE(RunReplay("--idle 30 '" + path + "'", exitCode, errors), "");
+  EXPECT_EQ(exitCode, 0);
+  RunReplay("--idle soon '" + path + "'", exitCode, errors);
+  EXPECT_EQ(exitCode, 2);
+  EXPECT_EQ(RunReplay("'" + File("missing.pcap") + "'", exitCode, errors), "");
+  EXPECT_EQ(exitCode, 1);
+  EXPECT_NE(ReadFile(errors).find("missing.pcap"), std::string::npos) << ReadFile(errors);
+}
+
+}  // namespace

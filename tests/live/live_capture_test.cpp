@@ -1,0 +1,231 @@
+// Live capture on a veth pair between two network namespaces that the test
+// makes: real frames, read through the capture library by the capture
+// thread, counted exactly.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
+#include "capture/capture_session.h"
+#include "capture/traffic_display.h"
+#include "capture/traffic_list.h"
+#include "capture/settings_fixture.h"
+#include "resolve/ns_cashe.h"
+#include "resolve/services_parser.h"
+#include "test_network.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Packets = std::vector<std::vector<std::uint8_t>>;
+
+// A list whose row count another thread may read while the capture writes.
+class SharedCountDisplay : public TrafficDisplay {
+ public:
+  int ItemCount() const override { return m_rows; }
+  int InsertRow(int, const char*, const TrafficEntry&) override { return m_rows++; }
+  void SetCellText(int, int, const char*) override {}
+  void DeleteRow(int) override { --m_rows; }
+  void DeleteAllRows() override { m_rows = 0; }
+  bool WindowExists() const override { return true; }
+  void RedrawAll() override {}
+  void SetStatusText(const char*) override {}
+
+ private:
+  std::atomic<int> m_rows{0};
+};
+
+// A resolver that never answers while the test runs.
+class HangingResolver {
+ public:
+  ~HangingResolver() { Release(); }
+  std::optional<std::string> Resolve(std::uint32_t) {
+    std::unique_lock lock(m_state->mutex);
+    m_state->released.wait(lock, [this] { return m_state->open; });
+    return std::nullopt;
+  }
+  void Release() {
+    std::lock_guard lock(m_state->mutex);
+    m_state->open = true;
+    m_state->released.notify_all();
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool open = false;
+  };
+  std::shared_ptr<State> m_state = std::make_shared<State>();
+};
+
+class LiveCaptureTest : public SettingsFixture {
+ protected:
+  void SetUp() override {
+    if (!m_network.Unavailable().empty()) GTEST_SKIP() << m_network.Unavailable();
+    Settings().idlemsec = 60000;
+    m_list.SetDisplay(&m_display);
+  }
+  void TearDown() override { m_session.StopCapture(); }
+
+  void Start() {
+    int result = -1;
+    m_network.InCaptureNamespace([&] { result = m_session.StartCapture(m_network.CaptureInterface().c_str()); });
+    ASSERT_EQ(result, 0);
+  }
+
+  CaptureTotals Totals() {
+    std::lock_guard lock(m_list.TableLock());
+    return m_list.Totals();
+  }
+
+  // Waits until `count` packets were counted, then a little longer so that
+  // a packet too many would show.
+  CaptureTotals WaitForPackets(std::uint32_t count) {
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (Totals().packets < count && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return Totals();
+  }
+
+  const TrafficEntry* FindConnection(std::uint32_t source, std::uint8_t protocol, std::uint16_t destinationPort) {
+    for (std::size_t i = 0; i < m_list.EntryCount(); ++i) {
+      const TrafficEntry& entry = m_list.Entry(i);
+      if (entry.key.sourceAddress == source && entry.key.protocol == protocol &&
+          (protocol == IPPROTO_ICMP || entry.key.destinationPort == htons(destinationPort)))
+        return &entry;
+    }
+    return nullptr;
+  }
+
+  Packets MixedTraffic() {
+    const std::uint32_t from = m_network.SenderAddress(), to = m_network.CaptureAddress();
+    return {
+        RawPacket(IPPROTO_TCP, from, to, 40000, 80, 100),  RawPacket(IPPROTO_TCP, from, to, 40000, 80, 40),
+        RawPacket(IPPROTO_TCP, from, to, 40000, 80, 200),  RawPacket(IPPROTO_UDP, from, to, 5353, 53, 60),
+        RawPacket(IPPROTO_TCP, from, to, 40000, 80, 1500), RawPacket(IPPROTO_UDP, from, to, 5353, 53, 1000),
+        EchoRequest(from, to, 84),                         EchoRequest(from, to, 84),
+    };
+  }
+
+  // What MixedTraffic leaves: the bare TCP acknowledgement is not counted,
+  // and the capture side answers each echo request.
+  void ExpectMixedTrafficCounted() {
+    const CaptureTotals totals = WaitForPackets(9);
+    EXPECT_EQ(totals.packets, 9u);
+    EXPECT_EQ(totals.totalBytes, 1800u + 1060u + 168u + 168u);
+    EXPECT_EQ(totals.dataBytes, 1680u + 1004u + 168u + 168u);
+    std::lock_guard lock(m_list.TableLock());
+    ASSERT_EQ(m_list.EntryCount(), 4u);
+    const struct {
+      std::uint32_t source;
+      std::uint8_t protocol;
+      std::uint16_t port;
+      std::uint32_t bytes, packets;
+    } expected[] = {
+        {m_network.SenderAddress(), IPPROTO_TCP, 80, 1800, 3},
+        {m_network.SenderAddress(), IPPROTO_UDP, 53, 1060, 2},
+        {m_network.SenderAddress(), IPPROTO_ICMP, 0, 168, 2},
+        {m_network.CaptureAddress(), IPPROTO_ICMP, 0, 168, 2},
+    };
+    for (const auto& e : expected) {
+      const TrafficEntry* entry = FindConnection(e.source, e.protocol, e.port);
+      ASSERT_NE(entry, nullptr) << int(e.protocol);
+      EXPECT_EQ(entry->bytes, e.bytes) << int(e.protocol);
+      EXPECT_EQ(entry->packets, e.packets) << int(e.protocol);
+    }
+  }
+
+  static std::chrono::milliseconds Timed(const std::function<void()>& body) {
+    const auto start = Clock::now();
+    body();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+  }
+
+  TestNetwork m_network;
+  HangingResolver m_resolver;
+  CNSCashe m_hostNames{[this](std::uint32_t address) { return m_resolver.Resolve(address); }};
+  CServicesParser m_services{(Folder() / "none").string()};
+  SharedCountDisplay m_display;
+  CTrafficList m_list{Settings()};
+  CaptureSession m_session{m_list, Settings(), m_hostNames, m_services};
+};
+
+TEST_F(LiveCaptureTest, CountsEveryConnectionAndTheTotalsExactly) {
+  Start();
+  ASSERT_TRUE(m_network.Send(MixedTraffic()));
+  ExpectMixedTrafficCounted();
+  EXPECT_GT(m_display.ItemCount(), 0) << "the passes show the connections";
+}
+
+TEST_F(LiveCaptureTest, StopOnAnIdleAdapterThenStartAgain) {
+  Start();
+  ASSERT_TRUE(m_network.Send(MixedTraffic()));
+  WaitForPackets(9);
+  EXPECT_LT(Timed([&] { m_session.StopCapture(); }).count(), 500) << "a stop wakes the blocked read";
+  EXPECT_FALSE(m_session.IsRunning());
+  EXPECT_EQ(Totals().packets, 0u) << "a stop clears the counters";
+  EXPECT_EQ(m_list.EntryCount(), 4u) << "the rows stay until the next start";
+
+  Start();
+  EXPECT_EQ(m_list.EntryCount(), 0u);
+  ASSERT_TRUE(m_network.Send(MixedTraffic()));
+  ExpectMixedTrafficCounted();
+}
+
+TEST_F(LiveCaptureTest, StopWhileTrafficFlows) {
+  Start();
+  m_network.StartFlood(RawPacket(IPPROTO_UDP, m_network.SenderAddress(), m_network.CaptureAddress(), 7, 9, 512));
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (Totals().packets < 1000 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_GE(Totals().packets, 1000u);
+  EXPECT_LT(Timed([&] { m_session.StopCapture(); }).count(), 500);
+  m_network.StopFlood();
+  EXPECT_FALSE(m_session.IsRunning());
+}
+
+// A veth link hands every frame to a packet socket whatever its MAC, so
+// the setting shows in the link's promiscuous mode, not in what is counted.
+TEST_F(LiveCaptureTest, PromiscuousModeFollowsTheSetting) {
+  const std::uint32_t from = m_network.SenderAddress();
+  const Packets traffic = {RawPacket(IPPROTO_UDP, from, m_network.ForeignAddress(), 1000, 2000, 300),
+                           RawPacket(IPPROTO_UDP, from, m_network.CaptureAddress(), 1000, 2000, 100)};
+  for (const bool promiscuous : {false, true}) {
+    SCOPED_TRACE(promiscuous ? "promiscuous" : "not promiscuous");
+    Settings().nopromiscuous = promiscuous ? 0 : 1;
+    Start();
+    EXPECT_EQ(m_network.CapturePromiscuity(), promiscuous ? 1 : 0);
+    ASSERT_TRUE(m_network.Send(traffic));
+    EXPECT_EQ(WaitForPackets(2).totalBytes, 400u) << "a frame for another host is seen";
+    m_session.StopCapture();
+    EXPECT_EQ(m_network.CapturePromiscuity(), 0);
+  }
+}
+
+TEST_F(LiveCaptureTest, StopIsPromptInAPassOverAMillionConnectionsWithAHangingResolver) {
+  m_hostNames.SetResolve(1);
+  Start();
+  {
+    std::uint8_t packet[24] = {0x45, 0, 0, 100, 0, 0, 0, 0, 64, IPPROTO_UDP};
+    for (std::uint32_t n = 0; n < 1000000; ++n) {
+      const std::uint32_t source = htonl(0x0B000000u + n);
+      std::memcpy(&packet[12], &source, 4);
+      m_list.AccountPacket(packet, sizeof packet);
+    }
+  }
+  // Wait until a pass is busy inserting rows, each asking the hanging
+  // resolver for a name, then stop in the middle of it.
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (m_display.ItemCount() < 1000 && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_GE(m_display.ItemCount(), 1000);
+  EXPECT_LT(Timed([&] { m_session.StopCapture(); }).count(), 500);
+  EXPECT_FALSE(m_session.IsRunning());
+}
+
+}  // namespace

@@ -1,0 +1,195 @@
+#include "test_network.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+std::atomic<int> g_networks{0};
+
+std::uint32_t Address(int a, int b, int c, int d) {
+  return htonl(static_cast<std::uint32_t>(a << 24 | b << 16 | c << 8 | d));
+}
+
+int OpenNamespace(const std::string& name) {
+  return open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+// Runs in a forked child: only plain system calls from here on.
+void SendAll(int namespaceFd, const std::vector<std::vector<std::uint8_t>>& packets, bool forever) {
+  if (setns(namespaceFd, CLONE_NEWNET) != 0) _exit(2);
+  const int sock = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+  if (sock < 0) _exit(3);
+  do {
+    for (const auto& packet : packets) {
+      sockaddr_in to{};
+      to.sin_family = AF_INET;
+      std::memcpy(&to.sin_addr, &packet[16], 4);
+      if (sendto(sock, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0 &&
+          !forever)
+        _exit(4);
+    }
+  } while (forever);
+  _exit(0);
+}
+
+std::uint16_t Checksum(const std::uint8_t* data, std::size_t length) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i + 1 < length; i += 2) sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
+  if (length % 2) sum += static_cast<std::uint32_t>(data[length - 1] << 8);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<std::uint16_t>(~sum);
+}
+
+}  // namespace
+
+TestNetwork::TestNetwork() {
+  if (geteuid() != 0) {
+    m_unavailable = "live capture tests need root (to make network namespaces and capture)";
+    return;
+  }
+  const int n = ++g_networks;
+  const std::string id = std::to_string(getpid() % 100000) + "-" + std::to_string(n);
+  m_captureNamespace = "qvcap-" + id;
+  m_senderNamespace = "qvsnd-" + id;
+  m_captureInterface = "qvc" + id;
+  m_senderInterface = "qvs" + id;
+  const int subnet = 100 + (getpid() + n) % 100;
+  m_captureAddress = Address(10, 231, subnet, 1);
+  m_senderAddress = Address(10, 231, subnet, 2);
+  m_foreignAddress = Address(10, 231, subnet, 9);
+  const std::string net = "10.231." + std::to_string(subnet) + ".";
+  const std::string inCapture = "ip netns exec " + m_captureNamespace + " ";
+  const std::string inSender = "ip netns exec " + m_senderNamespace + " ";
+  const bool made =
+      Run("ip netns add " + m_captureNamespace) && Run("ip netns add " + m_senderNamespace) &&
+      Run("ip link add " + m_captureInterface + " netns " + m_captureNamespace +
+          " address 02:00:00:00:00:01 type veth peer name " + m_senderInterface + " netns " +
+          m_senderNamespace + " address 02:00:00:00:00:02") &&
+      // Only the test's own packets: no IPv6 chatter, no multicast reports.
+      Run(inCapture + "sysctl -qw net.ipv6.conf.all.disable_ipv6=1") &&
+      Run(inSender + "sysctl -qw net.ipv6.conf.all.disable_ipv6=1") &&
+      Run(inCapture + "ip link set " + m_captureInterface + " multicast off up") &&
+      Run(inSender + "ip link set " + m_senderInterface + " multicast off up") &&
+      Run(inCapture + "ip addr add " + net + "1/24 dev " + m_captureInterface) &&
+      Run(inSender + "ip addr add " + net + "2/24 dev " + m_senderInterface) &&
+      // Neighbours known in advance: no ARP to wait for, and a foreign MAC.
+      Run(inSender + "ip neigh replace " + net + "1 lladdr 02:00:00:00:00:01 dev " + m_senderInterface) &&
+      Run(inCapture + "ip neigh replace " + net + "2 lladdr 02:00:00:00:00:02 dev " + m_captureInterface) &&
+      Run(inSender + "ip neigh replace " + net + "9 lladdr 02:00:00:00:00:99 dev " + m_senderInterface);
+  if (!made) m_unavailable = "could not make a network namespace with a veth pair (see the ip messages above)";
+}
+
+TestNetwork::~TestNetwork() {
+  StopFlood();
+  if (!m_captureNamespace.empty()) Run("ip netns delete " + m_captureNamespace + " 2>/dev/null");
+  if (!m_senderNamespace.empty()) Run("ip netns delete " + m_senderNamespace + " 2>/dev/null");
+}
+
+bool TestNetwork::Run(const std::string& command) { return std::system((command + " >/dev/null").c_str()) == 0; }
+
+int TestNetwork::CapturePromiscuity() {
+  const std::string command = "ip -n " + m_captureNamespace + " -d link show " + m_captureInterface;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  std::string text;
+  char buffer[512];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
+  pclose(pipe);
+  const auto at = text.find("promiscuity ");
+  return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + 12);
+}
+
+void TestNetwork::EnterCaptureNamespace() {
+  m_originalNamespace = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+  const int target = OpenNamespace(m_captureNamespace);
+  setns(target, CLONE_NEWNET);
+  close(target);
+}
+
+void TestNetwork::LeaveCaptureNamespace() {
+  setns(m_originalNamespace, CLONE_NEWNET);
+  close(m_originalNamespace);
+  m_originalNamespace = -1;
+}
+
+bool TestNetwork::Send(const std::vector<std::vector<std::uint8_t>>& packets) {
+  const int target = OpenNamespace(m_senderNamespace);
+  if (target < 0) return false;
+  const pid_t child = fork();
+  if (child == 0) SendAll(target, packets, false);
+  close(target);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void TestNetwork::StartFlood(const std::vector<std::uint8_t>& packet) {
+  const int target = OpenNamespace(m_senderNamespace);
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(10);  // a flood nobody stops ends by itself
+    SendAll(target, {packet}, true);
+  }
+  close(target);
+  m_floodPid = child;
+}
+
+void TestNetwork::StopFlood() {
+  if (m_floodPid <= 0) return;
+  kill(m_floodPid, SIGKILL);
+  waitpid(m_floodPid, nullptr, 0);
+  m_floodPid = -1;
+}
+
+std::vector<std::uint8_t> RawPacket(std::uint8_t protocol, std::uint32_t source, std::uint32_t destination,
+                                    std::uint16_t sourcePort, std::uint16_t destinationPort,
+                                    std::uint16_t totalLength) {
+  std::vector<std::uint8_t> packet(std::max<std::uint16_t>(totalLength, 20), 0xA5);
+  std::memset(packet.data(), 0, 20);
+  packet[0] = 0x45;
+  packet[2] = static_cast<std::uint8_t>(totalLength >> 8);
+  packet[3] = static_cast<std::uint8_t>(totalLength);
+  packet[8] = 64;
+  packet[9] = protocol;
+  std::memcpy(&packet[12], &source, 4);
+  std::memcpy(&packet[16], &destination, 4);
+  const std::uint16_t ports[2] = {htons(sourcePort), htons(destinationPort)};
+  std::memcpy(&packet[20], ports, 4);
+  if (protocol == IPPROTO_TCP && totalLength >= 40) {
+    std::memset(&packet[24], 0, 16);
+    packet[32] = 0x50;  // data offset: 20 bytes
+    packet[33] = 0x18;  // PSH, ACK
+    packet[36] = 0xDE;  // wrong checksum
+  }
+  if (protocol == IPPROTO_UDP && totalLength >= 28) {
+    packet[24] = static_cast<std::uint8_t>((totalLength - 20) >> 8);
+    packet[25] = static_cast<std::uint8_t>(totalLength - 20);
+    packet[26] = 0xDE;  // wrong checksum
+    packet[27] = 0xAD;
+  }
+  return packet;
+}
+
+std::vector<std::uint8_t> EchoRequest(std::uint32_t source, std::uint32_t destination, std::uint16_t totalLength) {
+  std::vector<std::uint8_t> packet = RawPacket(IPPROTO_ICMP, source, destination, 0x0800, 0, totalLength);
+  packet[24] = packet[25] = 0;  // identifier
+  packet[26] = 0;
+  packet[27] = 1;  // sequence
+  const std::uint16_t sum = Checksum(&packet[20], totalLength - 20u);
+  packet[22] = static_cast<std::uint8_t>(sum >> 8);
+  packet[23] = static_cast<std::uint8_t>(sum);
+  return packet;
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Two network namespaces of the test's own, joined by a veth pair: the
+// capture side, where the monitor captures, and the sender side, where the
+// test's traffic comes from. Nothing outside the two namespaces ever sees a
+// packet, and both vanish when the object is destroyed.
+class TestNetwork {
+ public:
+  TestNetwork();
+  ~TestNetwork();
+  TestNetwork(const TestNetwork&) = delete;
+  TestNetwork& operator=(const TestNetwork&) = delete;
+
+  // Empty when the network is up; otherwise why it could not be made (not
+  // root, no network namespaces, no `ip`).
+  const std::string& Unavailable() const { return m_unavailable; }
+
+  const std::string& CaptureInterface() const { return m_captureInterface; }
+  // Addresses in network byte order.
+  std::uint32_t CaptureAddress() const { return m_captureAddress; }
+  std::uint32_t SenderAddress() const { return m_senderAddress; }
+  // An address on the link that belongs to no interface: frames for it carry
+  // a foreign destination MAC, which only a promiscuous capture sees.
+  std::uint32_t ForeignAddress() const { return m_foreignAddress; }
+
+  // How many holders keep the capture end in promiscuous mode; -1 when it
+  // cannot be read.
+  int CapturePromiscuity();
+
+  // Runs `body` with the calling thread inside the capture namespace, so
+  // that an adapter opened there is the capture end of the pair.
+  template <typename Body>
+  void InCaptureNamespace(Body body) {
+    EnterCaptureNamespace();
+    body();
+    LeaveCaptureNamespace();
+  }
+
+  // Sends the raw IPv4 packets (each a whole packet, header included) from
+  // the sender namespace, in order, and returns once they are all sent.
+  bool Send(const std::vector<std::vector<std::uint8_t>>& packets);
+  // Sends the packet again and again from the sender namespace until
+  // StopFlood; bounded to a few seconds whatever happens.
+  void StartFlood(const std::vector<std::uint8_t>& packet);
+  void StopFlood();
+
+ private:
+  bool Run(const std::string& command);
+  void EnterCaptureNamespace();
+  void LeaveCaptureNamespace();
+
+  std::string m_unavailable;
+  std::string m_captureNamespace;
+  std::string m_senderNamespace;
+  std::string m_captureInterface;
+  std::string m_senderInterface;
+  std::uint32_t m_captureAddress = 0;
+  std::uint32_t m_senderAddress = 0;
+  std::uint32_t m_foreignAddress = 0;
+  int m_originalNamespace = -1;
+  int m_floodPid = -1;
+};
+
+// An IPv4 packet as it leaves the sender: header and payload, with the
+// transport checksums left wrong on purpose for TCP and UDP, so that the
+// capture side's kernel drops them quietly instead of answering.
+std::vector<std::uint8_t> RawPacket(std::uint8_t protocol, std::uint32_t source, std::uint32_t destination,
+                                    std::uint16_t sourcePort, std::uint16_t destinationPort,
+                                    std::uint16_t totalLength);
+// An ICMP echo request with a correct checksum: the capture side answers it.
+std::vector<std::uint8_t> EchoRequest(std::uint32_t source, std::uint32_t destination, std::uint16_t totalLength);
