@@ -7,10 +7,17 @@ QUORVEL_BUILD="${QUORVEL_BUILD:-$QUORVEL_ROOT/build}"
 # Debian packages the build and the tests need.
 QUORVEL_PACKAGES=(
   g++ cmake ninja-build pkg-config
-  libpcap-dev libcap-dev
+  libpcap-dev libcap-dev libcap2-bin
+  qt6-base-dev libqt6svg6
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2
 )
+
+# The window's texts are Simplified Chinese: bring a compact font for them
+# unless the machine has one already.
+if ! fc-list :lang=zh-cn family 2>/dev/null | grep -q .; then
+  QUORVEL_PACKAGES+=(fonts-wqy-microhei)
+fi
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -1,0 +1,44 @@
+// The program as it really starts and ends, process-wide objects included,
+// with two adapters of its own and one thing to do once the window shows,
+// named by QUORVEL_PROBE_ACTION:
+//   close  select the second adapter, place the window at 40,50 640x400,
+//          then send the close request;
+//   exit   the same, then Exit instead of the close request;
+//   wait   print "ready" and wait to be killed.
+#include <QTimer>
+#include <cstdio>
+#include <string>
+
+#include "ui/command_ids.h"
+#include "ui/main_frame.h"
+#include "ui/process_objects.h"
+#include "ui/quorvel_app.h"
+
+#include <QComboBox>
+
+int main(int argc, char* argv[]) {
+  AppContext context = ProcessContext();
+  context.findAdapters = [] {
+    return std::vector<AdapterItem>{{"10.0.0.1 - first", "probe-a"}, {"10.0.0.2 - second", "probe-b"}};
+  };
+  context.openDocument = [](const std::string&) {};
+  CQuorvelApp app(argc, argv, context);
+  if (!app.InitInstance()) return 1;
+
+  const QByteArray action = qgetenv("QUORVEL_PROBE_ACTION");
+  CMainFrame& frame = *app.MainFrame();
+  QTimer::singleShot(0, &frame, [&frame, action] {
+    if (action == "wait") {
+      std::puts("ready");
+      std::fflush(stdout);
+      return;
+    }
+    frame.AdapterSelector()->setCurrentIndex(1);
+    frame.setGeometry(40, 50, 640, 400);
+    if (action == "exit")
+      frame.PostCommand(ID_QUIT);
+    else
+      frame.close();
+  });
+  return app.exec();
+}

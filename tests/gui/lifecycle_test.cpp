@@ -1,0 +1,115 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/temp_settings_file.h"
+#include "platform/profile.h"
+
+namespace {
+
+// Every key the settings file holds after a normal exit, by section.
+const std::vector<std::pair<std::string, std::vector<std::string>>> kAllKeys = {
+    {"main",
+     {"alwaysontop", "nsresolve", "portresolve", "adapternum", "units", "autostart", "nopromiscuous",
+      "idleseconds"}},
+    {"filters", {"filtertcp", "filterudp", "filtericmp"}},
+    {"mainwindow", {"status", "top", "bottom", "left", "right"}},
+    {"list", {"srcaddr", "destaddr", "srcport", "destport", "proto", "traffic", "packets", "bs", "abs"}},
+    {"log", {"uselogfile", "autodelete", "mbdelete", "logtype", "logfile"}},
+};
+
+// Runs a copy of the probe program in a folder of its own, so that its
+// settings file (named after the program, beside it) is the test's.
+class LifecycleTest : public TempSettingsFile {
+ protected:
+  LifecycleTest() {
+    program_ = (folder_ / "quorvel").string();
+    path_ = program_ + ".dat";
+    std::filesystem::copy_file(QUORVEL_LIFECYCLE_PROBE, program_);
+    process_.setProgram(QString::fromStdString(program_));
+  }
+
+  void Start(const char* action) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QUORVEL_PROBE_ACTION"), QString::fromLatin1(action));
+    process_.setProcessEnvironment(environment);
+    process_.start();
+    ASSERT_TRUE(process_.waitForStarted(10000));
+  }
+
+  void ExpectNormalEnd() {
+    ASSERT_TRUE(process_.waitForFinished(30000));
+    EXPECT_EQ(process_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process_.exitCode(), 0) << process_.readAllStandardError().toStdString();
+  }
+
+  std::string Key(const std::string& section, const std::string& key) const {
+    return platform::GetPrivateProfileString(section, key, "<missing>", path_);
+  }
+
+  void ExpectEveryKeyWritten() const {
+    for (const auto& [section, keys] : kAllKeys)
+      for (const std::string& key : keys) EXPECT_NE(Key(section, key), "<missing>") << section << "/" << key;
+  }
+
+  struct StoredValue {
+    const char* section;
+    const char* key;
+    const char* value;
+  };
+  void ExpectStored(std::initializer_list<StoredValue> values) const {
+    for (const StoredValue& v : values) EXPECT_EQ(Key(v.section, v.key), v.value) << v.section << "/" << v.key;
+  }
+
+  std::string program_;
+  QProcess process_;
+};
+
+TEST_F(LifecycleTest, NormalExitWritesEveryKeyAfterTheWindowStoredItsPlacement) {
+  Start("close");
+  ExpectNormalEnd();
+  ExpectEveryKeyWritten();
+  ExpectStored({{"mainwindow", "status", "1"},
+                {"mainwindow", "left", "40"},
+                {"mainwindow", "top", "50"},
+                {"mainwindow", "right", "680"},
+                {"mainwindow", "bottom", "450"},
+                {"main", "adapternum", "1"}});
+}
+
+TEST_F(LifecycleTest, ExitWritesTheSettingsButKeepsThePreviousPlacement) {
+  Store("[main]\nadapternum=0\nunits=2\n[mainwindow]\nstatus=3\nleft=10\ntop=20\nright=610\nbottom=420\n");
+  Start("exit");
+  ExpectNormalEnd();
+  ExpectEveryKeyWritten();
+  ExpectStored({{"main", "adapternum", "0"},
+                {"main", "units", "2"},
+                {"mainwindow", "status", "3"},
+                {"mainwindow", "left", "10"},
+                {"mainwindow", "top", "20"},
+                {"mainwindow", "right", "610"},
+                {"mainwindow", "bottom", "420"}});
+}
+
+TEST_F(LifecycleTest, KilledProcessWritesNothing) {
+  const std::string before = "[main]\nunits=2\n";
+  for (const int signal : {SIGKILL, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    Store(before);
+    Start("wait");
+    ASSERT_TRUE(process_.waitForReadyRead(30000));
+    ASSERT_EQ(process_.readLine().trimmed(), "ready");
+    ::kill(static_cast<pid_t>(process_.processId()), signal);
+    ASSERT_TRUE(process_.waitForFinished(10000));
+    EXPECT_EQ(process_.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(Stored(), before);
+  }
+}
+
+}  // namespace

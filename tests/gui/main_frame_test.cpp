@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QStyle>
+#include <QWindow>
+#include <filesystem>
+#include <string>
+
+#include "gui/frame_fixture.h"
+#include "platform/app_files.h"
+#include "ui/command_ids.h"
+
+namespace {
+
+std::string Describe(const QRect& r) {
+  return std::to_string(r.x()) + "," + std::to_string(r.y()) + " " + std::to_string(r.width()) + "x" +
+         std::to_string(r.height());
+}
+
+std::string StoredRect(const CSettings& s) {
+  return Describe(QRect(s.left, s.top, s.right - s.left, s.bottom - s.top));
+}
+
+// The offscreen screen has no panels: workspace and screen coordinates are
+// the same there.
+class PlacementTest : public FrameTest {
+ protected:
+  void SetUp() override {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    ASSERT_EQ(screen->availableGeometry(), screen->geometry());
+    screen_ = screen->geometry();
+  }
+  QRect screen_;
+};
+
+TEST_F(PlacementTest, CloseRequestStoresWhatTheNextStartRestores) {
+  struct Case {
+    const char* name;
+    const char* stored;
+    Qt::WindowState state;
+    int status;
+  };
+  const Case cases[] = {
+      {"normal", "[mainwindow]\nstatus=1\nleft=40\ntop=30\nright=640\nbottom=430\n", Qt::WindowNoState, 1},
+      {"maximised", "[mainwindow]\nstatus=3\nleft=40\ntop=30\nright=640\nbottom=430\n", Qt::WindowMaximized, 3},
+      {"minimised", "[mainwindow]\nstatus=2\nleft=40\ntop=30\nright=640\nbottom=430\n", Qt::WindowMinimized, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Restart();
+    Store(c.stored);
+    CMainFrame& frame = OpenFrame();
+    frame.show();
+    EXPECT_EQ(frame.windowState() & (Qt::WindowMaximized | Qt::WindowMinimized), c.state);
+    EXPECT_EQ(Describe(frame.normalGeometry()), "40,30 600x400");
+    frame.close();
+    const CSettings& stored = ReloadSettings();
+    EXPECT_EQ(stored.status, c.status);
+    EXPECT_EQ(StoredRect(stored), "40,30 600x400");
+  }
+}
+
+// The maximised rectangle is never stored, only the one it returns to.
+TEST_F(PlacementTest, WindowMaximisedDuringTheRunStoresItsNormalRectangle) {
+  Store("[mainwindow]\nstatus=1\nleft=20\ntop=10\nright=520\nbottom=310\n");
+  CMainFrame& frame = OpenFrame();
+  frame.show();
+  frame.showMaximized();
+  QApplication::processEvents();
+  ASSERT_TRUE(frame.isMaximized());
+  ASSERT_NE(Describe(frame.geometry()), "20,10 500x300");
+  frame.close();
+  const CSettings& stored = ReloadSettings();
+  EXPECT_EQ(stored.status, 3);
+  EXPECT_EQ(StoredRect(stored), "20,10 500x300");
+}
+
+TEST_F(PlacementTest, WindowStoredOffTheScreenComesBackAnIconsSizeInside) {
+  Store("[mainwindow]\nstatus=1\nleft=5000\ntop=4000\nright=5600\nbottom=4400\n");
+  CMainFrame& frame = OpenFrame();
+  frame.show();
+  const int icon = frame.style()->pixelMetric(QStyle::PM_LargeIconSize);
+  EXPECT_EQ(Describe(frame.geometry()),
+            Describe(QRect(screen_.width() - icon, screen_.height() - icon, 600, 400)));
+}
+
+TEST_F(PlacementTest, FirstStartOpensAtTheDefaultPlacementAndStoresIt) {
+  CMainFrame& frame = OpenFrame();
+  frame.show();
+  EXPECT_FALSE(frame.isMaximized());
+  EXPECT_FALSE(frame.isMinimized());
+  EXPECT_FALSE(frame.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  const QRect shown = frame.geometry();
+  EXPECT_GT(shown.width(), 400);
+  EXPECT_GT(shown.height(), 250);
+  frame.close();
+  const CSettings& stored = ReloadSettings();
+  EXPECT_EQ(stored.status, 1);
+  EXPECT_EQ(StoredRect(stored), Describe(shown));
+}
+
+// A hand-edited rectangle without area still gives a window one can use.
+TEST_F(PlacementTest, RectangleWithoutAreaGivesAUsableWindow) {
+  Store("[mainwindow]\nstatus=1\nleft=300\ntop=300\nright=100\nbottom=300\n");
+  CMainFrame& frame = OpenFrame();
+  frame.show();
+  EXPECT_GE(frame.width(), frame.minimumSizeHint().width());
+  EXPECT_GE(frame.height(), frame.minimumSizeHint().height());
+  EXPECT_GT(frame.width(), 0);
+  EXPECT_GT(frame.height(), 0);
+}
+
+using ExitTest = FrameTest;
+
+// Exit ends the window without a close request: the placement and the
+// adapter of the previous close request stay in the settings. A close
+// request records both.
+TEST_F(ExitTest, ExitKeepsThePreviousPlacementAndCloseRecordsIt) {
+  const char* previous = "[main]\nadapternum=0\n[mainwindow]\nstatus=1\nleft=40\ntop=30\nright=640\nbottom=430\n";
+  for (const bool exit : {true, false}) {
+    SCOPED_TRACE(exit ? "exit" : "close");
+    Restart();
+    Store(previous);
+    adapters = {{"10.0.0.1 - a", "a"}, {"10.0.0.2 - b", "b"}};
+    CMainFrame& frame = ShowFrame();
+    QSignalSpy closed(&frame, &CMainFrame::windowClosed);
+    frame.AdapterSelector()->setCurrentIndex(1);
+    frame.setGeometry(100, 80, 500, 350);
+    if (exit)
+      QTest::keyClick(&frame, Qt::Key_X, Qt::AltModifier);
+    else
+      frame.close();
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_FALSE(frame.isVisible());
+    const CSettings& stored = ReloadSettings();
+    EXPECT_EQ(stored.adapternum, exit ? 0 : 1);
+    EXPECT_EQ(StoredRect(stored), exit ? "40,30 600x400" : "100,80 500x350");
+  }
+}
+
+using FrameCommandTest = FrameTest;
+
+TEST_F(FrameCommandTest, AlwaysOnTopTogglesInPlace) {
+  CMainFrame& frame = ShowFrame();
+  const QRect before = frame.geometry();
+  for (const int expected : {1, 0, 1}) {
+    SCOPED_TRACE(expected);
+    frame.ExecuteCommand(ID_ALWAYS_ON_TOP);
+    QApplication::processEvents();
+    EXPECT_EQ(Settings().alwaysontop, expected);
+    EXPECT_EQ(frame.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint), expected == 1);
+    EXPECT_EQ(frame.windowFlags().testFlag(Qt::WindowStaysOnTopHint), expected == 1);
+    EXPECT_EQ(frame.Action(ID_ALWAYS_ON_TOP)->isChecked(), expected == 1);
+    EXPECT_TRUE(frame.isVisible());
+    EXPECT_EQ(Describe(frame.geometry()), Describe(before));
+  }
+}
+
+TEST_F(FrameCommandTest, StoredAlwaysOnTopAppliesAtStart) {
+  Store("[main]\nalwaysontop=1\n");
+  CMainFrame& frame = ShowFrame();
+  EXPECT_TRUE(frame.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(frame.Action(ID_ALWAYS_ON_TOP)->isChecked());
+}
+
+// Each press flips the setting, its check mark and the name table's switch;
+// two presses leave all three as they were.
+TEST_F(FrameCommandTest, ResolveKeysFlipTheNameTables) {
+  Store("[main]\nnsresolve=0\nportresolve=1\n");
+  services_.ParseLine("http 80/tcp");
+  CMainFrame& frame = ShowFrame();
+  ASSERT_NE(services_.Lookup(80, 6), nullptr);
+
+  QTest::keyClick(&frame, Qt::Key_F11);
+  EXPECT_EQ(Settings().nsresolve, 1);
+  EXPECT_TRUE(frame.Action(ID_RESOLVE_ADDRESSES)->isChecked());
+  EXPECT_EQ(nameCache_.SetResolve(1), 1);
+  QTest::keyClick(&frame, Qt::Key_F11);
+  EXPECT_EQ(Settings().nsresolve, 0);
+  EXPECT_FALSE(frame.Action(ID_RESOLVE_ADDRESSES)->isChecked());
+  EXPECT_EQ(nameCache_.SetResolve(0), 0);
+
+  QTest::keyClick(&frame, Qt::Key_F12);
+  EXPECT_EQ(Settings().portresolve, 0);
+  EXPECT_FALSE(frame.Action(ID_RESOLVE_PORTS)->isChecked());
+  EXPECT_EQ(services_.Lookup(80, 6), nullptr);
+  QTest::keyClick(&frame, Qt::Key_F12);
+  EXPECT_STREQ(services_.Lookup(80, 6), "http");
+}
+
+TEST_F(FrameCommandTest, HelpOpensTheGuideBesideTheProgram) {
+  CMainFrame& frame = ShowFrame();
+  QTest::keyClick(&frame, Qt::Key_F1);
+  const std::string guide = platform::HelpFolderPath() + "/Quorvel.html";
+  EXPECT_EQ(openedDocuments, std::vector<std::string>{guide});
+  // The build puts the guide there.
+  EXPECT_GT(std::filesystem::file_size(guide), 1000u);
+}
+
+TEST_F(FrameCommandTest, StatusBarShowsIdleTextRatesAndPrompts) {
+  CMainFrame& frame = ShowFrame();
+  EXPECT_EQ(frame.StatusText().toStdString(), "准备就绪");
+  EXPECT_EQ(frame.RatesText().toStdString(), "b/s: 0   avr b/s: 0");
+  const QList<QLabel*> panes = frame.statusBar()->findChildren<QLabel*>();
+  ASSERT_EQ(panes.size(), 2);
+  EXPECT_EQ(panes[1]->width(), 200);
+
+  frame.Action(ID_CAPTURE_STOP)->showStatusText(&frame);
+  EXPECT_EQ(frame.statusBar()->currentMessage().toStdString(), "停止流量监控");
+  frame.statusBar()->clearMessage();
+
+  frame.SetStatusText(QStringLiteral("packets: 3"));
+  EXPECT_EQ(frame.StatusText().toStdString(), "packets: 3");
+}
+
+}  // namespace

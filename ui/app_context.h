@@ -1,0 +1,25 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/adapter_list.h"
+#include "ui/document_opener.h"
+
+class CNSCashe;
+class CServicesParser;
+class CSettings;
+class CTrafficList;
+
+// What the window works with: the process-wide objects, and the two ways
+// it reaches the system that a test replaces (the adapter list and the
+// document viewer).
+struct AppContext {
+  CTrafficList& trafficList;
+  CNSCashe& nameCache;
+  CServicesParser& services;
+  CSettings& settings;
+  std::function<std::vector<AdapterItem>()> findAdapters = FindAdapters;
+  std::function<void(const std::string& path)> openDocument = OpenDocument;
+};

@@ -1,0 +1,245 @@
+#include "ui/main_frame.h"
+
+#include <QAbstractItemView>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QWindow>
+#include <algorithm>
+
+#include "config/settings.h"
+#include "platform/app_files.h"
+#include "resolve/ns_cashe.h"
+#include "resolve/services_parser.h"
+#include "ui/command_actions.h"
+#include "ui/command_table.h"
+#include "ui/product.h"
+#include "ui/view_commands.h"
+
+namespace {
+
+constexpr char kIdleText[] = "准备就绪";
+constexpr char kInitialRates[] = "b/s: 0   avr b/s: 0";
+constexpr char kHelpDocument[] = "Quorvel.html";
+// Wide enough for the nine columns at their first widths.
+constexpr QSize kDefaultSize(880, 540);
+
+}  // namespace
+
+CMainFrame::CMainFrame(AppContext context, QWidget* parent)
+    : QMainWindow(parent), m_context(std::move(context)) {
+  setWindowTitle(QString::fromUtf8(product::kTitle));
+  setWindowIcon(QIcon(QStringLiteral(":/icons/quorvel.svg")));
+  ApplyStoredPlacement();
+
+  m_actions = std::make_unique<CommandActions>(*this, [this](int id) { ExecuteCommand(id); });
+  m_actions->FillMenuBar(*menuBar(), [this] { UpdateCommandStates(); });
+  BuildStatusBar();
+  BuildToolBar();
+  FillAdapterList();
+  m_adapterSelector->setCurrentIndex(m_context.settings.adapternum);
+
+  ApplyAlwaysOnTop();
+  m_context.nameCache.SetResolve(m_context.settings.nsresolve);
+  m_context.services.SetResolve(m_context.settings.portresolve);
+  if (m_context.settings.autostart != 0) PostCommand(ID_CAPTURE_START);
+
+  connect(&m_idleUpdate, &QTimer::timeout, this, &CMainFrame::UpdateCommandStates);
+  m_idleUpdate.start(kIdleUpdateMs);
+  UpdateCommandStates();
+}
+
+CMainFrame::~CMainFrame() = default;
+
+void CMainFrame::SetView(QWidget* widget, ViewCommands* commands) {
+  setCentralWidget(widget);
+  m_view = commands;
+  UpdateCommandStates();
+}
+
+void CMainFrame::BuildStatusBar() {
+  m_messagePane = new QLabel(QString::fromUtf8(kIdleText));
+  m_ratesPane = new QLabel(QString::fromUtf8(kInitialRates));
+  m_ratesPane->setFixedWidth(kRatesPaneWidth);
+  statusBar()->addWidget(m_messagePane, 1);
+  statusBar()->addPermanentWidget(m_ratesPane);
+}
+
+void CMainFrame::BuildToolBar() {
+  m_toolBar = addToolBar(QStringLiteral("toolbar"));
+  m_toolBar->setObjectName(QStringLiteral("toolbar"));
+  m_toolBar->setMovable(true);
+
+  const CommandSpec& selectorTexts = *FindCommand(IDC_ADAPTER_SELECTOR);
+  m_adapterSelector = new QComboBox;
+  m_adapterSelector->setObjectName(QStringLiteral("adapterSelector"));
+  m_adapterSelector->setFixedWidth(kAdapterSelectorWidth);
+  m_adapterSelector->setFont(statusBar()->font());
+  m_adapterSelector->setToolTip(QString::fromUtf8(selectorTexts.tooltip));
+  m_adapterSelector->setStatusTip(QString::fromUtf8(selectorTexts.prompt));
+  m_actions->FillToolBar(*m_toolBar, *m_adapterSelector);
+}
+
+// The open list is made wide enough for its longest entry, so that no
+// adapter's description is cut off even though the box itself is narrow.
+int CMainFrame::FillAdapterList() {
+  const QFontMetrics metrics(m_adapterSelector->view()->font());
+  int widest = 0;
+  for (const AdapterItem& item : m_context.findAdapters()) {
+    const QString text = QString::fromStdString(item.text);
+    m_adapterSelector->addItem(text, QString::fromStdString(item.deviceName));
+    widest = std::max(widest, metrics.horizontalAdvance(text));
+  }
+  widest = std::max(widest, m_adapterSelector->view()->sizeHintForColumn(0));
+  const QStyle* style = m_adapterSelector->style();
+  m_adapterSelector->view()->setMinimumWidth(widest +
+                                             2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth) +
+                                             style->pixelMetric(QStyle::PM_ScrollBarExtent));
+  return m_adapterSelector->count();
+}
+
+QString CMainFrame::SelectedAdapterDevice() const { return m_adapterSelector->currentData().toString(); }
+
+void CMainFrame::SetStatusText(const QString& text) { m_messagePane->setText(text); }
+QString CMainFrame::StatusText() const { return m_messagePane->text(); }
+void CMainFrame::SetRatesText(const QString& text) { m_ratesPane->setText(text); }
+QString CMainFrame::RatesText() const { return m_ratesPane->text(); }
+
+QAction* CMainFrame::Action(int id) const { return m_actions->Action(id); }
+
+ScreenMetrics CMainFrame::PrimaryScreenMetrics() const {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const int icon = style()->pixelMetric(QStyle::PM_LargeIconSize);
+  if (screen == nullptr) return {{}, {}, QSize(icon, icon)};
+  return {screen->availableGeometry(), screen->geometry(), QSize(icon, icon)};
+}
+
+void CMainFrame::ApplyStoredPlacement() {
+  const CSettings& s = m_context.settings;
+  const ScreenMetrics metrics = PrimaryScreenMetrics();
+  const auto restored = RestorePlacement({s.status, s.left, s.top, s.right, s.bottom}, metrics);
+  if (!restored) {
+    resize(kDefaultSize.boundedTo(metrics.workArea.size().isEmpty() ? kDefaultSize
+                                                                     : metrics.workArea.size()));
+    return;
+  }
+  setGeometry(restored->geometry);
+  if (restored->state != Qt::WindowNoState) setWindowState(restored->state);
+}
+
+void CMainFrame::StorePlacement() {
+  const StoredPlacement p = RecordPlacement(windowState(), normalGeometry(), PrimaryScreenMetrics().workArea);
+  CSettings& s = m_context.settings;
+  s.status = p.status;
+  s.left = p.left;
+  s.top = p.top;
+  s.right = p.right;
+  s.bottom = p.bottom;
+  s.adapternum = m_adapterSelector->currentIndex();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  // Exit leaves the placement of the previous close request in the settings.
+  if (!m_exiting) StorePlacement();
+  event->accept();
+  m_idleUpdate.stop();
+  emit windowClosed();
+}
+
+// Re-creating the native window, which changing the flags through the
+// widget does, would hide the window for a moment and may lose its place;
+// the window system can change this one flag in place.
+void CMainFrame::ApplyAlwaysOnTop() {
+  const bool onTop = m_context.settings.alwaysontop != 0;
+  if (QWindow* window = windowHandle()) {
+    overrideWindowFlags(windowFlags().setFlag(Qt::WindowStaysOnTopHint, onTop));
+    window->setFlag(Qt::WindowStaysOnTopHint, onTop);
+  } else {
+    setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+  }
+}
+
+CommandContext CMainFrame::CurrentContext() const {
+  const CSettings& s = m_context.settings;
+  CommandContext c;
+  c.monitoring = m_view != nullptr && m_view->Monitoring();
+  c.sortColumnSet = m_view != nullptr && m_view->SortColumnSet();
+  c.paused = s.paused != 0;
+  c.hideTcp = s.filtertcp != 0;
+  c.hideUdp = s.filterudp != 0;
+  c.hideIcmp = s.filtericmp != 0;
+  c.alwaysOnTop = s.alwaysontop != 0;
+  c.resolveAddresses = s.nsresolve != 0;
+  c.resolvePorts = s.portresolve != 0;
+  c.toolbarShown = !m_toolBar->isHidden();
+  c.statusBarShown = !statusBar()->isHidden();
+  return c;
+}
+
+CommandState CMainFrame::CommandStateOf(int id) const { return EvaluateCommand(id, CurrentContext()); }
+
+void CMainFrame::UpdateCommandStates() {
+  const CommandContext context = CurrentContext();
+  m_actions->Apply([&context](int id) { return EvaluateCommand(id, context); });
+}
+
+void CMainFrame::PostCommand(int id) {
+  QMetaObject::invokeMethod(this, [this, id] { ExecuteCommand(id); }, Qt::QueuedConnection);
+}
+
+void CMainFrame::ExecuteCommand(int id) {
+  const CommandSpec* spec = FindCommand(id);
+  if (spec != nullptr && CommandStateOf(id).enabled) {
+    switch (spec->handler) {
+      case CommandHandler::kView:
+        if (m_view != nullptr) m_view->OnCommand(static_cast<CommandId>(id));
+        break;
+      case CommandHandler::kFrame: OnFrameCommand(id); break;
+      case CommandHandler::kApp: emit appCommand(id); break;
+      case CommandHandler::kNone: break;
+    }
+  }
+  // A checkable action flips its own mark when triggered, even when the
+  // command was refused; the rules put it right at once.
+  UpdateCommandStates();
+}
+
+void CMainFrame::OnFrameCommand(int id) {
+  CSettings& s = m_context.settings;
+  switch (id) {
+    case ID_QUIT:
+      m_exiting = true;
+      close();
+      break;
+    case ID_VIEW_TOOLBAR: m_toolBar->setVisible(m_toolBar->isHidden()); break;
+    case ID_VIEW_STATUS_BAR: statusBar()->setVisible(statusBar()->isHidden()); break;
+    case ID_ALWAYS_ON_TOP:
+      s.alwaysontop = !s.alwaysontop;
+      ApplyAlwaysOnTop();
+      break;
+    case ID_RESOLVE_ADDRESSES:
+      s.nsresolve = !s.nsresolve;
+      m_context.nameCache.SetResolve(s.nsresolve);
+      break;
+    case ID_RESOLVE_PORTS:
+      s.portresolve = !s.portresolve;
+      m_context.services.SetResolve(s.portresolve);
+      break;
+    case ID_HELP_DOCUMENT: OnHelpDocument(); break;
+    // TODO: the settings dialog and the filter dialog open here.
+    case ID_SETTINGS:
+    case ID_FILTER_SETUP:
+    default: break;
+  }
+}
+
+void CMainFrame::OnHelpDocument() {
+  m_context.openDocument(platform::HelpFolderPath() + "/" + kHelpDocument);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <memory>
+
+#include "ui/app_context.h"
+#include "ui/command_rules.h"
+#include "ui/window_placement.h"
+
+class CommandActions;
+class QAction;
+class QComboBox;
+class QLabel;
+class QToolBar;
+class ViewCommands;
+
+// The main window: menu bar, toolbar with the adapter selector, status bar
+// and the list view in the client area. It restores the placement stored in
+// the settings when it is built and records it again on a close request;
+// it routes every command, after checking its rule, to the view, to itself
+// or to the application.
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  static constexpr int kAdapterSelectorWidth = 250;
+  static constexpr int kRatesPaneWidth = 200;
+  static constexpr int kIdleUpdateMs = 200;
+
+  explicit CMainFrame(AppContext context, QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  // The list view: `widget` fills the client area (the frame takes it over),
+  // `commands` handles the list's commands; usually the same object.
+  void SetView(QWidget* widget, ViewCommands* commands);
+
+  // Carries the command out if its rule allows it now; otherwise ignores it.
+  void ExecuteCommand(int id);
+  // Carries the command out once the event loop gets to it, by the rule in
+  // force then.
+  void PostCommand(int id);
+  // Sets every action's enabled and checked state from its rule.
+  void UpdateCommandStates();
+  CommandState CommandStateOf(int id) const;
+
+  QAction* Action(int id) const;
+  QComboBox* AdapterSelector() const { return m_adapterSelector; }
+  // The device name of the selected adapter; empty when none is selected.
+  QString SelectedAdapterDevice() const;
+
+  // Pane 0: the idle text, later the capture totals. Menu and toolbar
+  // prompts cover it while the pointer rests on an item.
+  void SetStatusText(const QString& text);
+  QString StatusText() const;
+  // Pane 1: current and average rate.
+  void SetRatesText(const QString& text);
+  QString RatesText() const;
+
+ signals:
+  // A command the application carries out (the About box).
+  void appCommand(int id);
+  // The window was closed, by a close request or by Exit.
+  void windowClosed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  // No menu of its own for the bars: the View menu shows and hides them.
+  QMenu* createPopupMenu() override { return nullptr; }
+
+ private:
+  void ApplyStoredPlacement();
+  void StorePlacement();
+  ScreenMetrics PrimaryScreenMetrics() const;
+  void BuildToolBar();
+  void BuildStatusBar();
+  int FillAdapterList();
+  void ApplyAlwaysOnTop();
+  CommandContext CurrentContext() const;
+  void OnFrameCommand(int id);
+  void OnHelpDocument();
+
+  AppContext m_context;
+  std::unique_ptr<CommandActions> m_actions;
+  QToolBar* m_toolBar = nullptr;
+  QComboBox* m_adapterSelector = nullptr;
+  QLabel* m_messagePane = nullptr;
+  QLabel* m_ratesPane = nullptr;
+  ViewCommands* m_view = nullptr;
+  QTimer m_idleUpdate;
+  bool m_exiting = false;
+};

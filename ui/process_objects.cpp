@@ -1,0 +1,18 @@
+#include "ui/process_objects.h"
+
+#include "capture/traffic_list.h"
+#include "config/settings.h"
+#include "resolve/ns_cashe.h"
+#include "resolve/services_parser.h"
+
+// Definition order is construction order. The settings come after the
+// tables and are destroyed before them, at the very end of a normal exit:
+// by then the window has stored its placement and the view its column
+// widths, and everything is written at once. A process that is killed or
+// crashes never gets here, and writes nothing.
+CTrafficList theTrafficList(theSettings);
+CNSCashe theNameCache;
+CServicesParser theServices;
+CSettings theSettings;
+
+AppContext ProcessContext() { return {theTrafficList, theNameCache, theServices, theSettings}; }

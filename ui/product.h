@@ -1,0 +1,13 @@
+#pragma once
+
+// The product's name, version and the maker's web-site host: the window
+// title, the About box and the crash report all quote them.
+namespace product {
+
+inline constexpr char kName[] = "Quorvel";
+inline constexpr char kVersion[] = "3.0";
+inline constexpr char kMakerHost[] = "www.quorvel.example";
+// "Quorvel 3.0  [www.quorvel.example]": two blanks before the host.
+inline constexpr char kTitle[] = "Quorvel 3.0  [www.quorvel.example]";
+
+}  // namespace product

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QApplication>
+#include <memory>
+
+#include "ui/app_context.h"
+#include "ui/message_box_sink.h"
+
+class CMainFrame;
+
+// The application: brings up the main window with its view and carries out
+// the application's own commands. The main window lives until the
+// application object ends; the process-wide objects outlive both.
+class CQuorvelApp : public QApplication {
+  Q_OBJECT
+
+ public:
+  CQuorvelApp(int& argc, char** argv, AppContext context);
+  ~CQuorvelApp() override;
+
+  // Builds and shows the main window. False when the process should end
+  // before the event loop (the command line named a document that cannot
+  // be opened; the user has been told).
+  bool InitInstance();
+
+  CMainFrame* MainFrame() const { return m_frame.get(); }
+
+ private:
+  bool ProcessCommandLine();
+  void OnAppCommand(int id);
+
+  AppContext m_context;
+  CMessageBoxSink m_messages;
+  std::unique_ptr<CMainFrame> m_frame;
+};
