@@ -4,7 +4,12 @@
 //   close  select the second adapter, place the window at 40,50 640x400,
 //          then send the close request;
 //   exit   the same, then Exit instead of the close request;
-//   wait   print "ready" and wait to be killed.
+//   wait   print "ready" and wait to be killed;
+//   answer print the text of the message box that start-up shows (for a
+//          document that cannot be opened) and close it.
+#include <QApplication>
+#include <QComboBox>
+#include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
 #include <string>
@@ -14,8 +19,6 @@
 #include "ui/process_objects.h"
 #include "ui/quorvel_app.h"
 
-#include <QComboBox>
-
 int main(int argc, char* argv[]) {
   AppContext context = ProcessContext();
   context.findAdapters = [] {
@@ -23,9 +26,18 @@ int main(int argc, char* argv[]) {
   };
   context.openDocument = [](const std::string&) {};
   CQuorvelApp app(argc, argv, context);
+  const QByteArray action = qgetenv("QUORVEL_PROBE_ACTION");
+  if (action == "answer") {
+    QTimer::singleShot(100, [] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        std::puts(box->text().toUtf8().constData());
+        std::fflush(stdout);
+        box->accept();
+      }
+    });
+  }
   if (!app.InitInstance()) return 1;
 
-  const QByteArray action = qgetenv("QUORVEL_PROBE_ACTION");
   CMainFrame& frame = *app.MainFrame();
   QTimer::singleShot(0, &frame, [&frame, action] {
     if (action == "wait") {

@@ -34,7 +34,8 @@ class LifecycleTest : public TempSettingsFile {
     process_.setProgram(QString::fromStdString(program_));
   }
 
-  void Start(const char* action) {
+  void Start(const char* action, const QStringList& arguments = {}) {
+    process_.setArguments(arguments);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("QUORVEL_PROBE_ACTION"), QString::fromLatin1(action));
@@ -95,6 +96,18 @@ TEST_F(LifecycleTest, ExitWritesTheSettingsButKeepsThePreviousPlacement) {
                 {"mainwindow", "top", "20"},
                 {"mainwindow", "right", "610"},
                 {"mainwindow", "bottom", "420"}});
+}
+
+// Start-up refuses a document it cannot open, after telling the user; the
+// process still ends normally and saves the settings.
+TEST_F(LifecycleTest, UnopenableDocumentEndsStartUpAfterAMessage) {
+  const std::string missing = (folder_ / "no-such-document").string();
+  Start("answer", {QString::fromStdString(missing)});
+  ASSERT_TRUE(process_.waitForFinished(30000));
+  EXPECT_EQ(process_.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(process_.exitCode(), 1);
+  EXPECT_NE(process_.readAllStandardOutput().toStdString().find(missing), std::string::npos);
+  ExpectEveryKeyWritten();
 }
 
 TEST_F(LifecycleTest, KilledProcessWritesNothing) {
