@@ -8,12 +8,13 @@
 #include <algorithm>
 
 #include <chrono>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <system_error>
 
 #include "capture/link_layer.h"
 #include "capture/packet_log.h"
-#include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "platform/app_files.h"
 #include "platform/tick_count.h"
@@ -122,6 +123,10 @@ int CaptureSession::Launch() {
     std::lock_guard lock(m_threadStateMutex);
     m_threadEnded = false;
   }
+  // The log opens before the first frame is read, so that it holds every
+  // counted packet. Logging trouble never stops a capture: the log tells
+  // the user itself.
+  if (m_log != nullptr) m_log->OpenLog("a+");
   try {
     m_thread = std::thread(&CaptureSession::CaptureThread, this);
   } catch (const std::system_error&) {
@@ -130,10 +135,9 @@ int CaptureSession::Launch() {
     m_schedule.running = 0;
     MarkThreadEnded();
     CloseHandle();
+    if (m_log != nullptr) m_log->CloseLog();
     return 1;
   }
-  // Logging trouble never stops a capture: the log tells the user itself.
-  if (m_log != nullptr) m_log->OpenLog("a+");
   return 0;
 }
 
@@ -198,31 +202,66 @@ void CaptureSession::CloseHandle() {
   [[maybe_unused]] const ssize_t read = ::read(m_wakeFd, &drained, sizeof drained);
 }
 
+// Frames are read a run at a time and accounted together, so that the
+// table's trips to memory overlap; with a log open each frame goes through
+// on its own, as the log needs all its bytes.
+struct CaptureSession::FrameBatch {
+  static constexpr std::size_t kCapacity = 256;
+  CaptureSession* session = nullptr;
+  bool wholePackets = false;
+  bool gotIpv4Frame = false;
+  std::size_t count = 0;
+  CTrafficList::PacketHead heads[kCapacity];
+};
+
 void CaptureSession::CaptureThread() {
   RaiseCaptureThreadPriority();
+  auto batch = std::make_unique<FrameBatch>();
+  batch->session = this;
   m_schedule.nextFullPassTick = platform::TickCount();
   while (m_schedule.running == 1) {
-    pcap_pkthdr* header = nullptr;
-    const u_char* frame = nullptr;
-    const int result = pcap_next_ex(m_handle, &header, &frame);
+    batch->gotIpv4Frame = false;
+    batch->wholePackets = m_table.NeedsWholePackets();
+    const int result = pcap_dispatch(m_handle, FrameBatch::kCapacity, &CaptureSession::OnFrame,
+                                     reinterpret_cast<u_char*>(batch.get()));
+    FlushBatch(*batch);
     if (m_schedule.running == 0) break;
-    // A break is a stop, or the end of a replayed file.
-    if (result == PCAP_ERROR_BREAK) break;
-    bool gotIpv4Frame = false;
-    if (result > 0) gotIpv4Frame = HandleFrame(*header, frame);
-    else if (result == 0) WaitForFrames();
+    // A break is a stop; nothing read from a file is its end.
+    if (result == PCAP_ERROR_BREAK || (result == 0 && m_frameFd < 0)) break;
+    if (result == 0) WaitForFrames();
     else if (result == PCAP_ERROR) WaitAfterReadError();
-    RunDuePasses(gotIpv4Frame);
+    RunDuePasses(batch->gotIpv4Frame);
   }
   MarkThreadEnded();
 }
 
-bool CaptureSession::HandleFrame(const pcap_pkthdr& header, const std::uint8_t* frame) {
+void CaptureSession::OnFrame(u_char* batch, const pcap_pkthdr* header, const u_char* frame) {
+  auto& frames = *reinterpret_cast<FrameBatch*>(batch);
+  frames.session->HandleFrame(frames, *header, frame);
+}
+
+void CaptureSession::HandleFrame(FrameBatch& batch, const pcap_pkthdr& header, const std::uint8_t* frame) {
   const int offset = NetworkLayerOffset(m_linkType, frame, header.caplen);
-  if (offset < 0 || header.caplen <= static_cast<bpf_u_int32>(offset)) return false;
-  if (frame[offset] != kIpv4With20ByteHeader) return false;
-  m_table.AccountPacket(frame + offset, header.caplen - offset);
-  return true;
+  if (offset < 0 || header.caplen <= static_cast<bpf_u_int32>(offset)) return;
+  if (frame[offset] != kIpv4With20ByteHeader) return;
+  batch.gotIpv4Frame = true;
+  const std::uint8_t* ip = frame + offset;
+  const std::size_t captured = header.caplen - offset;
+  if (batch.wholePackets) {
+    m_table.AccountPacket(ip, captured);
+    return;
+  }
+  CTrafficList::PacketHead& head = batch.heads[batch.count++];
+  const std::size_t kept = std::min(captured, CTrafficList::kPacketHeadBytes);
+  std::memcpy(head.bytes, ip, kept);
+  std::memset(head.bytes + kept, 0, CTrafficList::kPacketHeadBytes - kept);
+  head.capturedLength = static_cast<std::uint32_t>(captured);
+  if (batch.count == FrameBatch::kCapacity) FlushBatch(batch);
+}
+
+void CaptureSession::FlushBatch(FrameBatch& batch) {
+  if (batch.count != 0) m_table.AccountPackets(batch.heads, batch.count);
+  batch.count = 0;
 }
 
 // Full passes keep a one-second grid: the due tick advances by exactly one

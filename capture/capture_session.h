@@ -10,12 +10,12 @@
 
 #include "capture/pass_schedule.h"
 #include "capture/refresh_pass.h"
+#include "capture/traffic_list.h"
 
 class CNSCashe;
 class CPacketLog;
 class CServicesParser;
 class CSettings;
-class CTrafficList;
 
 // One capture at a time: the open adapter (or capture file), the capture
 // thread that reads its frames, accounts the IPv4 ones and schedules the
@@ -66,7 +66,10 @@ class CaptureSession {
   int Launch();
   void ResetTotals(bool startNow);
   void CaptureThread();
-  bool HandleFrame(const pcap_pkthdr& header, const std::uint8_t* frame);
+  struct FrameBatch;
+  static void OnFrame(u_char* batch, const pcap_pkthdr* header, const u_char* frame);
+  void HandleFrame(FrameBatch& batch, const pcap_pkthdr& header, const std::uint8_t* frame);
+  void FlushBatch(FrameBatch& batch);
   void RunDuePasses(bool gotIpv4Frame);
   void WaitForFrames();
   void WaitAfterReadError();

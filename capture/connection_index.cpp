@@ -39,8 +39,21 @@ std::size_t ConnectionIndex::FindSlot(const ConnectionKey& key, std::uint32_t ha
   }
 }
 
-TrafficEntry* ConnectionIndex::Find(const ConnectionKey& key) const {
-  const Slot& slot = m_slots[FindSlot(key, Hash(key))];
+void ConnectionIndex::PrefetchSlot(std::uint32_t hash) const { __builtin_prefetch(&m_slots[hash & m_mask]); }
+
+void ConnectionIndex::PrefetchEntry(std::uint32_t hash) const {
+  for (std::size_t i = hash & m_mask; m_slots[i].idPlusOne != 0; i = (i + 1) & m_mask) {
+    if (m_slots[i].hash == hash) {
+      __builtin_prefetch(m_pool.Get(m_slots[i].idPlusOne - 1), 1);
+      return;
+    }
+  }
+}
+
+TrafficEntry* ConnectionIndex::Find(const ConnectionKey& key) const { return Find(key, Hash(key)); }
+
+TrafficEntry* ConnectionIndex::Find(const ConnectionKey& key, std::uint32_t hash) const {
+  const Slot& slot = m_slots[FindSlot(key, hash)];
   return slot.idPlusOne != 0 ? m_pool.Get(slot.idPlusOne - 1) : nullptr;
 }
 

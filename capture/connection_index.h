@@ -23,6 +23,15 @@ class ConnectionIndex {
   explicit ConnectionIndex(const EntryPool& pool);
 
   TrafficEntry* Find(const ConnectionKey& key) const;
+  // The same, for a key whose Hash is known.
+  TrafficEntry* Find(const ConnectionKey& key, std::uint32_t hash) const;
+
+  // Accounting a run of packets overlaps their trips to memory: first each
+  // key's home slot is fetched, then the entry its hash points at, and only
+  // then are the packets matched one by one, mostly from cache.
+  std::uint32_t Hash(const ConnectionKey& key) const;
+  void PrefetchSlot(std::uint32_t hash) const;
+  void PrefetchEntry(std::uint32_t hash) const;
   // The entry's key must not be in the index yet.
   void Insert(const TrafficEntry* entry);
   void Erase(const ConnectionKey& key);
@@ -36,7 +45,6 @@ class ConnectionIndex {
     std::uint32_t idPlusOne = 0;  // 0: the slot is free
   };
 
-  std::uint32_t Hash(const ConnectionKey& key) const;
   // The slot holding the key, or the free slot where it would go.
   std::size_t FindSlot(const ConnectionKey& key, std::uint32_t hash) const;
   void Grow();

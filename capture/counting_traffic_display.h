@@ -1,6 +1,6 @@
 #pragma once
 
-#include <string>
+#include <cstdint>
 
 #include "capture/traffic_display.h"
 
@@ -16,11 +16,11 @@ class CountingTrafficDisplay : public TrafficDisplay {
   void DeleteAllRows() override { m_rows = 0; }
   bool WindowExists() const override { return true; }
   void RedrawAll() override {}
-  void SetStatusText(const char* text) override { m_statusText = text; }
+  void SetStatusTotals(std::uint32_t packets, std::uint32_t, std::uint32_t, int) override { m_packets = packets; }
 
-  const std::string& StatusText() const { return m_statusText; }
+  std::uint32_t Packets() const { return m_packets; }
 
  private:
   int m_rows = 0;
-  std::string m_statusText;
+  std::uint32_t m_packets = 0;
 };

@@ -24,8 +24,11 @@ class EntryPool {
   }
 
  private:
+  // A block fills one 2 MiB page exactly.
   static constexpr std::uint32_t kBlockShift = 15;
   static constexpr std::uint32_t kBlockSize = 1u << kBlockShift;
+
+  static_assert(sizeof(TrafficEntry) << kBlockShift == std::size_t{2} << 20);
 
   std::vector<HugePageArray<TrafficEntry>> m_blocks;
   std::vector<std::uint32_t> m_freeIds;

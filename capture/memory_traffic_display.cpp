@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "capture/totals_line.h"
+
 int MemoryTrafficDisplay::ItemCount() const { return static_cast<int>(m_rows.size()); }
 
 int MemoryTrafficDisplay::InsertRow(int position, const char* firstColumnText,
@@ -44,6 +46,11 @@ void MemoryTrafficDisplay::RedrawAll() {
   if (m_recording) Record("redraw");
 }
 
-void MemoryTrafficDisplay::SetStatusText(const char* text) { m_statusText = text; }
+void MemoryTrafficDisplay::SetStatusTotals(std::uint32_t packets, std::uint32_t dataBytes,
+                                           std::uint32_t totalBytes, int units) {
+  char line[kTotalsLineSize];
+  FormatTotalsLine(line, packets, dataBytes, totalBytes, units);
+  m_statusText = line;
+}
 
 void MemoryTrafficDisplay::Record(std::string operation) { m_operations.push_back(std::move(operation)); }

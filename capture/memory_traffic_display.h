@@ -26,7 +26,9 @@ class MemoryTrafficDisplay : public TrafficDisplay {
   void DeleteAllRows() override;
   bool WindowExists() const override;
   void RedrawAll() override;
-  void SetStatusText(const char* text) override;
+  // Formats the totals line at once, so that a test sees it after every packet.
+  void SetStatusTotals(std::uint32_t packets, std::uint32_t dataBytes, std::uint32_t totalBytes,
+                       int units) override;
 
   const std::vector<Row>& Rows() const { return m_rows; }
   const std::string& StatusText() const { return m_statusText; }

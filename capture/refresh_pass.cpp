@@ -12,6 +12,7 @@
 #include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "platform/tick_count.h"
+#include "resolve/dotted_address.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
 
@@ -153,8 +154,8 @@ void CRefreshPass::PutLateNames(TrafficEntry& entry) {
     const char* answer = m_hostNames.Find(side.address);
     if (answer == nullptr) continue;
     side.awaiting = false;
-    char dotted[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &side.address, dotted, sizeof dotted);
+    char dotted[resolve::kDottedAddressSize];
+    resolve::FormatDottedAddress(side.address, dotted);
     if (std::strcmp(answer, dotted) != 0) m_table.Display()->SetCellText(entry.row, side.column, answer);
   }
 }

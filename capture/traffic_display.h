@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 struct TrafficEntry;
 
 // What the capture side does to the traffic list and the status bar. It is
@@ -25,5 +27,10 @@ class TrafficDisplay {
   virtual void DeleteAllRows() = 0;
   virtual bool WindowExists() const = 0;
   virtual void RedrawAll() = 0;
-  virtual void SetStatusText(const char* text) = 0;
+  // The capture totals after a counted packet, for the status bar's totals
+  // line (FormatTotalsLine). A status bar drawn a few times a second keeps
+  // only the latest and formats the line when it draws, instead of once per
+  // packet.
+  virtual void SetStatusTotals(std::uint32_t packets, std::uint32_t dataBytes, std::uint32_t totalBytes,
+                               int units) = 0;
 };

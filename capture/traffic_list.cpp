@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "capture/decimal_text.h"
 #include "capture/format_amount.h"
 #include "capture/packet_log.h"
 #include "capture/protocol_names.h"
@@ -57,52 +56,87 @@ bool CTrafficList::IsHidden(std::uint8_t protocol) const {
 void CTrafficList::AccountPacket(const std::uint8_t* ip, std::size_t capturedLength) {
   if (capturedLength < kIpHeaderLength) return;
   std::lock_guard lock(m_lock);
-  const std::uint8_t protocol = ip[9];
-  if (IsHidden(protocol)) return;
-  const std::uint32_t headerLength = HeaderLength(protocol);
-  const std::uint32_t totalLength = ip[2] * 256u + ip[3];
-  if (headerLength >= totalLength) return;
+  std::uint32_t headerLength = 0, totalLength = 0;
+  if (!CountPacket(ip, headerLength, totalLength)) return;
+  PublishTotals();
+  FillKey(m_keyScratch, ip, capturedLength);
+  if (m_log != nullptr) m_log->WriteLogRecord(ip, headerLength, totalLength, capturedLength);
+  MatchPacket(totalLength, platform::TickCount(), m_index.Hash(m_keyScratch));
+}
 
+void CTrafficList::AccountPackets(const PacketHead* packets, std::size_t count) {
+  constexpr std::size_t kMaxRun = 64;
+  ConnectionKey keys[kMaxRun];
+  std::uint32_t hashes[kMaxRun];
+  std::lock_guard lock(m_lock);
+  const std::uint32_t now = platform::TickCount();
+  bool counted = false;
+  for (std::size_t start = 0; start < count; start += kMaxRun) {
+    const std::size_t run = std::min(kMaxRun, count - start);
+    const PacketHead* head = packets + start;
+    for (std::size_t i = 0; i < run; ++i) {
+      FillKey(keys[i], head[i].bytes, head[i].capturedLength);
+      hashes[i] = m_index.Hash(keys[i]);
+      m_index.PrefetchSlot(hashes[i]);
+    }
+    for (std::size_t i = 0; i < run; ++i) m_index.PrefetchEntry(hashes[i]);
+    for (std::size_t i = 0; i < run; ++i) {
+      if (head[i].capturedLength < kIpHeaderLength) continue;
+      std::uint32_t headerLength = 0, totalLength = 0;
+      if (!CountPacket(head[i].bytes, headerLength, totalLength)) continue;
+      counted = true;
+      m_keyScratch = keys[i];
+      MatchPacket(totalLength, now, hashes[i]);
+    }
+  }
+  if (counted) PublishTotals();
+}
+
+bool CTrafficList::NeedsWholePackets() const { return m_log != nullptr && m_log->IsOpen(); }
+
+bool CTrafficList::CountPacket(const std::uint8_t* ip, std::uint32_t& headerLength, std::uint32_t& totalLength) {
+  const std::uint8_t protocol = ip[9];
+  if (IsHidden(protocol)) return false;
+  headerLength = HeaderLength(protocol);
+  totalLength = ip[2] * 256u + ip[3];
+  if (headerLength >= totalLength) return false;
   m_totals.packets += 1;
   m_totals.dataBytes += totalLength - headerLength;
   m_totals.totalBytes += totalLength;
-  WriteStatusText();
+  return true;
+}
 
-  FillKeyScratch(ip, capturedLength);
-  if (m_log != nullptr) m_log->WriteLogRecord(ip, headerLength, totalLength, capturedLength);
-  // Straight through the index to the entry: its position is not needed.
-  if (TrafficEntry* entry = m_index.Find(m_keyScratch)) {
+void CTrafficList::PublishTotals() {
+  if (m_display != nullptr)
+    m_display->SetStatusTotals(m_totals.packets, m_totals.dataBytes, m_totals.totalBytes, m_settings.units);
+}
+
+// Matches the key scratch to its entry, straight through the index (the
+// entry's position is not needed), or opens a new one unless paused.
+void CTrafficList::MatchPacket(std::uint32_t totalLength, std::uint32_t now, std::uint32_t hash) {
+  if (TrafficEntry* entry = m_index.Find(m_keyScratch, hash)) {
     entry->bytes += totalLength;
     entry->packets += 1;
-    entry->lastSeen = platform::TickCount();
+    entry->lastSeen = now;
   } else if (m_settings.paused == 0) {
     AddEntry(totalLength);
   }
 }
 
-void CTrafficList::FillKeyScratch(const std::uint8_t* ip, std::size_t capturedLength) {
-  std::memcpy(&m_keyScratch.sourceAddress, ip + 12, 4);
-  std::memcpy(&m_keyScratch.destinationAddress, ip + 16, 4);
+void CTrafficList::FillKey(ConnectionKey& key, const std::uint8_t* ip, std::size_t capturedLength) {
+  std::memcpy(&key.sourceAddress, ip + 12, 4);
+  std::memcpy(&key.destinationAddress, ip + 16, 4);
   std::uint8_t ports[4] = {0, 0, 0, 0};
-  std::memcpy(ports, ip + kIpHeaderLength, std::min(capturedLength, kKeyBytesEnd) - kIpHeaderLength);
-  std::memcpy(&m_keyScratch.sourcePort, ports, 2);
-  std::memcpy(&m_keyScratch.destinationPort, ports + 2, 2);
-  m_keyScratch.protocol = ip[9];
+  if (capturedLength > kIpHeaderLength)
+    std::memcpy(ports, ip + kIpHeaderLength, std::min(capturedLength, kKeyBytesEnd) - kIpHeaderLength);
+  std::memcpy(&key.sourcePort, ports, 2);
+  std::memcpy(&key.destinationPort, ports + 2, 2);
+  key.protocol = ip[9];
 }
 
-// The status bar shows this line after every counted packet. It is built by
-// hand rather than with printf: this runs once per packet.
-void CTrafficList::WriteStatusText() {
-  const int units = m_settings.units;
-  char* out = m_statusText;
-  out = AppendText(out, "All packets: ");
-  out = AppendDecimal(out, m_totals.packets);
-  out = AppendText(out, ", Data: ");
-  out = AppendText(out, FormatAmount(m_totals.dataBytes, 1, 0, units));
-  out = AppendText(out, ", Total traffic: ");
-  out = AppendText(out, FormatAmount(m_totals.totalBytes, 1, 0, units));
-  *out = '\0';
-  if (m_display != nullptr) m_display->SetStatusText(m_statusText);
+const char* CTrafficList::StatusText() {
+  FormatTotalsLine(m_statusText, m_totals.packets, m_totals.dataBytes, m_totals.totalBytes, m_settings.units);
+  return m_statusText;
 }
 
 int CTrafficList::FindEntry() const {

@@ -8,6 +8,7 @@
 #include "capture/capture_totals.h"
 #include "capture/connection_index.h"
 #include "capture/entry_pool.h"
+#include "capture/totals_line.h"
 #include "capture/traffic_entry.h"
 
 class CPacketLog;
@@ -27,8 +28,6 @@ class TrafficDisplay;
 // table or removes a protocol.
 class CTrafficList {
  public:
-  static constexpr int kStatusTextSize = 304;
-
   explicit CTrafficList(CSettings& settings);
   virtual ~CTrafficList();
   CTrafficList(const CTrafficList&) = delete;
@@ -47,6 +46,20 @@ class CTrafficList {
   // Nothing past them is read: missing port bytes count as zero, and a
   // packet whose captured part lacks a whole 20-byte header is ignored.
   void AccountPacket(const std::uint8_t* ip, std::size_t capturedLength);
+
+  // What accounting reads of a packet: its first bytes (zero past the
+  // captured ones) and how many were captured.
+  struct PacketHead {
+    std::uint8_t bytes[24];
+    std::uint32_t capturedLength;
+  };
+  static constexpr std::size_t kPacketHeadBytes = sizeof(PacketHead::bytes);
+  // Accounts a run of packets exactly as AccountPacket would one by one,
+  // under one hold of the lock and with their memory accesses overlapped.
+  // Not for packets that must be logged: the log needs the whole packet.
+  void AccountPackets(const PacketHead* packets, std::size_t count);
+  // Whether packets must reach AccountPacket whole: a log is open.
+  bool NeedsWholePackets() const;
 
   // The header length assumed for the protocol: the part of a packet that
   // is not counted as data.
@@ -73,17 +86,22 @@ class CTrafficList {
   std::size_t EntryCount() const { return m_entries.size(); }
   TrafficEntry& Entry(std::size_t position) { return *m_entries[position]; }
   CaptureTotals& Totals() { return m_totals; }
-  const char* StatusText() const { return m_statusText; }
+  // The totals line as the status bar shows it now. Caller holds the lock.
+  const char* StatusText();
 
  private:
   bool IsHidden(std::uint8_t protocol) const;
-  void FillKeyScratch(const std::uint8_t* ip, std::size_t capturedLength);
-  void WriteStatusText();
+  static void FillKey(ConnectionKey& key, const std::uint8_t* ip, std::size_t capturedLength);
+  // The shared steps of both ways in; the lock is held. Returns false when
+  // the packet is not counted.
+  bool CountPacket(const std::uint8_t* ip, std::uint32_t& headerLength, std::uint32_t& totalLength);
+  void MatchPacket(std::uint32_t totalLength, std::uint32_t now, std::uint32_t hash);
+  void PublishTotals();
   void FreeAllEntries();
 
   CSettings& m_settings;
   ConnectionKey m_keyScratch;
-  char m_statusText[kStatusTextSize] = {};
+  char m_statusText[kTotalsLineSize] = {};
   mutable std::recursive_mutex m_lock;
   EntryPool m_pool;                       // owns the entries
   std::vector<TrafficEntry*> m_entries;   // in creation order

@@ -33,7 +33,7 @@ class SharedCountDisplay : public TrafficDisplay {
   void DeleteAllRows() override { m_rows = 0; }
   bool WindowExists() const override { return true; }
   void RedrawAll() override {}
-  void SetStatusText(const char*) override {}
+  void SetStatusTotals(std::uint32_t, std::uint32_t, std::uint32_t, int) override {}
 
  private:
   std::atomic<int> m_rows{0};

@@ -17,9 +17,9 @@ TEST(TickCountTest, TestClockHoldsItsValueUntilReleased) {
 
 TEST(TickCountTest, SystemClockAdvancesInMilliseconds) {
   const std::uint32_t before = platform::TickCount();
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   const std::uint32_t elapsed = platform::TickCount() - before;
-  EXPECT_GE(elapsed, 29u);
+  EXPECT_GE(elapsed, 40u);  // the coarse clock moves in steps of a few ms
   EXPECT_LT(elapsed, 5000u);
 }
 

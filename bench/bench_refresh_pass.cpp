@@ -1,0 +1,93 @@
+// The refresh pass over many shown rows: a full pass when every row had
+// traffic, a partial pass, and the pass that shows many new connections.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "capture/counting_traffic_display.h"
+#include "capture/pass_schedule.h"
+#include "capture/refresh_pass.h"
+#include "capture/traffic_list.h"
+#include "config/settings.h"
+#include "platform/tick_count.h"
+#include "resolve/ns_cashe.h"
+#include "resolve/services_parser.h"
+
+namespace {
+
+std::filesystem::path Scratch(const char* name) { return std::filesystem::temp_directory_path() / name; }
+
+struct Pipeline {
+  CSettings settings{Scratch("quorvel-bench-pass.dat").string()};
+  CNSCashe hostNames;
+  CServicesParser services;  // the shipped file beside the program
+  CountingTrafficDisplay display;
+  CTrafficList table{settings};
+  PassSchedule schedule;
+  CRefreshPass pass{table, settings, hostNames, services, schedule};
+
+  explicit Pipeline(std::size_t connections) {
+    settings.idlemsec = 60000;
+    services.SetResolve(1);
+    table.SetDisplay(&display);
+    schedule.running = 1;
+    platform::SetTestTickCount(1000);
+    AccountAll(connections);
+  }
+  ~Pipeline() { table.SetDisplay(nullptr); }
+
+  void AccountAll(std::size_t connections) {
+    std::uint8_t packet[24] = {0x45, 0, 0x05, 0xDC, 0, 0, 0, 0, 64, 6};
+    const std::uint32_t destination = htonl(0xC0A80001u);
+    std::memcpy(&packet[16], &destination, 4);
+    for (std::uint32_t n = 0; n < connections; ++n) {
+      const std::uint32_t source = htonl(0x0A000000u + (n >> 4));
+      const std::uint16_t ports[2] = {htons(static_cast<std::uint16_t>(40000 + (n & 15))), htons(443)};
+      std::memcpy(&packet[12], &source, 4);
+      std::memcpy(&packet[20], ports, 4);
+      table.AccountPacket(packet, sizeof packet);
+    }
+  }
+};
+
+void BM_PassShowingNewConnections(benchmark::State& state) {
+  const auto connections = static_cast<std::size_t>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto pipeline = std::make_unique<Pipeline>(connections);
+    state.ResumeTiming();
+    pipeline->pass.RefreshPass(false);
+    state.PauseTiming();
+    pipeline.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(connections));
+  platform::ReleaseTestTickCount();
+}
+BENCHMARK(BM_PassShowingNewConnections)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Every shown row had traffic since the previous pass: every cell is written.
+void BM_PassOverShownRows(benchmark::State& state) {
+  const auto connections = static_cast<std::size_t>(state.range(0));
+  const bool full = state.range(1) != 0;
+  Pipeline pipeline(connections);
+  pipeline.pass.RefreshPass(false);
+  std::uint32_t now = 1000;
+  for (auto _ : state) {
+    state.PauseTiming();
+    pipeline.schedule.previousPassTick = now;
+    now += 1000;
+    platform::SetTestTickCount(now);
+    pipeline.AccountAll(connections);
+    state.ResumeTiming();
+    pipeline.pass.RefreshPass(full);
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(connections));
+  platform::ReleaseTestTickCount();
+}
+BENCHMARK(BM_PassOverShownRows)->Args({100000, 1})->Args({100000, 0})->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,116 @@
+// The capture engine over a capture file against the bare read loop of the
+// capture library over the same file: the physical limit of the pipeline.
+// Traffic is uniformly random over the connections.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <pcap/pcap.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <random>
+#include <string>
+
+#include "capture/capture_session.h"
+#include "capture/counting_traffic_display.h"
+#include "capture/traffic_list.h"
+#include "config/settings.h"
+#include "resolve/ns_cashe.h"
+#include "resolve/services_parser.h"
+#include "support/link_frames.h"
+#include "support/pcap_writer.h"
+
+namespace {
+
+constexpr std::size_t kPacketsPerFile = 4000000;
+
+std::filesystem::path BenchFolder() {
+  static const std::filesystem::path folder = [] {
+    auto path = std::filesystem::temp_directory_path() / "quorvel-bench-replay";
+    std::filesystem::create_directories(path);
+    return path;
+  }();
+  return folder;
+}
+
+// A file of kPacketsPerFile Ethernet frames, each of a connection drawn
+// uniformly from `connections`, captured at 64 bytes as a snap length would.
+std::string TrafficFile(std::size_t connections) {
+  const std::string path = (BenchFolder() / ("uniform-" + std::to_string(connections) + ".pcap")).string();
+  if (std::filesystem::exists(path)) return path;
+  PcapWriter writer(path + ".part", DLT_EN10MB, 64);
+  std::mt19937 random(static_cast<unsigned>(connections));
+  std::vector<std::uint8_t> packet(50, 0);
+  packet[0] = 0x45;
+  packet[2] = 0x05;  // total length 1400
+  packet[3] = 0x78;
+  packet[9] = 17;
+  for (std::size_t i = 0; i < kPacketsPerFile; ++i) {
+    const std::uint32_t n = static_cast<std::uint32_t>(random() % connections);
+    const std::uint32_t source = htonl(0x0A000000u + (n >> 4)), destination = htonl(0xC0A80001u);
+    const std::uint16_t ports[2] = {htons(static_cast<std::uint16_t>(1024 + (n & 15))), htons(443)};
+    std::memcpy(&packet[12], &source, 4);
+    std::memcpy(&packet[16], &destination, 4);
+    std::memcpy(&packet[20], ports, 4);
+    writer.Write(LinkFrame(DLT_EN10MB, packet), 14 + 1400);
+  }
+  writer.Close();
+  std::filesystem::rename(path + ".part", path);
+  return path;
+}
+
+double BareLoopSeconds(const std::string& path) {
+  char error[PCAP_ERRBUF_SIZE];
+  pcap_t* handle = pcap_open_offline(path.c_str(), error);
+  const auto start = std::chrono::steady_clock::now();
+  pcap_pkthdr* header;
+  const u_char* data;
+  std::uint64_t bytes = 0;
+  while (pcap_next_ex(handle, &header, &data) > 0) bytes += data[14];
+  benchmark::DoNotOptimize(bytes);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  pcap_close(handle);
+  return seconds;
+}
+
+double ReplaySeconds(const std::string& path, std::size_t& connections) {
+  CSettings settings((BenchFolder() / "settings.dat").string());
+  settings.idlemsec = std::numeric_limits<std::uint32_t>::max();
+  CTrafficList table(settings);
+  CountingTrafficDisplay display;
+  table.SetDisplay(&display);
+  CNSCashe hostNames;
+  CServicesParser services((BenchFolder() / "none").string());
+  CaptureSession session(table, settings, hostNames, services);
+  std::string error;
+  const auto start = std::chrono::steady_clock::now();
+  if (session.StartReplay(path.c_str(), error) != 0) return -1;
+  session.WaitForThreadEnd();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  session.StopCapture();
+  connections = table.EntryCount();
+  table.SetDisplay(nullptr);
+  return seconds;
+}
+
+// One iteration reads the file both ways; the counters give both times per
+// packet and their ratio.
+void BM_ReplayAgainstBareLoop(benchmark::State& state) {
+  const std::string path = TrafficFile(static_cast<std::size_t>(state.range(0)));
+  double bare = 0, replay = 0;
+  std::size_t connections = 0;
+  for (auto _ : state) {
+    bare += BareLoopSeconds(path);
+    replay += ReplaySeconds(path, connections);
+  }
+  const double packets = static_cast<double>(kPacketsPerFile) * static_cast<double>(state.iterations());
+  state.counters["bare_ns_per_packet"] = bare / packets * 1e9;
+  state.counters["replay_ns_per_packet"] = replay / packets * 1e9;
+  state.counters["ratio"] = replay / bare;
+  state.counters["connections"] = static_cast<double>(connections);
+}
+BENCHMARK(BM_ReplayAgainstBareLoop)->Arg(1000)->Arg(100000)->Arg(1000000)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+}  // namespace

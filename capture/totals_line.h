@@ -1,0 +1,10 @@
+#pragma once
+
+#include <cstdint>
+
+// The status bar's line of capture totals:
+// "All packets: %u, Data: %s, Total traffic: %s", the amounts in `units`.
+inline constexpr int kTotalsLineSize = 304;  // the longest line has 80 characters
+
+void FormatTotalsLine(char (&line)[kTotalsLineSize], std::uint32_t packets, std::uint32_t dataBytes,
+                      std::uint32_t totalBytes, int units);
