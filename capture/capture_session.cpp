@@ -17,6 +17,7 @@
 #include "capture/packet_log.h"
 #include "config/settings.h"
 #include "platform/app_files.h"
+#include "platform/capture_capabilities.h"
 #include "platform/tick_count.h"
 #include "platform/user_message.h"
 
@@ -77,7 +78,12 @@ int CaptureSession::OpenAdapter(const char* device) {
   pcap_set_promisc(handle, m_settings.nopromiscuous == 0 ? 1 : 0);
   pcap_set_timeout(handle, kReadTimeoutMs);
   pcap_set_buffer_size(handle, kKernelBufferBytes);
-  const int status = pcap_activate(handle);
+  int status = 0;
+  {
+    // The capture capabilities are effective only while the adapter opens.
+    platform::ScopedCaptureCapabilities raised;
+    status = pcap_activate(handle);
+  }
   if (status < 0) {  // a positive status is only a warning
     ShowOpenFailure(OpenFailureText(handle, status), status == PCAP_ERROR_PERM_DENIED);
     pcap_close(handle);

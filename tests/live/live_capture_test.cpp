@@ -10,10 +10,14 @@
 #include <condition_variable>
 #include <thread>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "capture/capture_session.h"
 #include "capture/traffic_display.h"
 #include "capture/traffic_list.h"
 #include "capture/settings_fixture.h"
+#include "platform/user_message.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
 #include "test_network.h"
@@ -226,6 +230,59 @@ TEST_F(LiveCaptureTest, StopIsPromptInAPassOverAMillionConnectionsWithAHangingRe
   ASSERT_GE(m_display.ItemCount(), 1000);
   EXPECT_LT(Timed([&] { m_session.StopCapture(); }).count(), 500);
   EXPECT_FALSE(m_session.IsRunning());
+}
+
+TEST_F(LiveCaptureTest, PassesGoOnOnAnIdleLinkSoConnectionsExpire) {
+  Settings().idlemsec = 1000;
+  Start();
+  ASSERT_TRUE(m_network.Send({RawPacket(IPPROTO_UDP, m_network.SenderAddress(), m_network.CaptureAddress(), 1, 2, 100)}));
+  WaitForPackets(1);
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    {
+      std::lock_guard lock(m_list.TableLock());
+      if (m_list.EntryCount() == 0 && m_list.Totals().currentRate == 0) break;
+    }
+    ASSERT_LT(Clock::now(), deadline) << "no pass ran on the quiet link";
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(m_display.ItemCount(), 0);
+}
+
+// Records what the capture side tells the user.
+class RecordingSink : public platform::UserMessageSink {
+ public:
+  void ShowMessage(platform::MessageKind kind, const std::string& text) override {
+    errors += kind == platform::MessageKind::kError;
+    last = text;
+  }
+  int errors = 0;
+  std::string last;
+};
+
+// Run in a child that gives up root, as a user without the capture
+// capabilities would start the monitor.
+TEST(CaptureOpenTest, WithoutPermissionTheMessageSaysHowToGrantIt) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    RecordingSink sink;
+    platform::SetUserMessageSink(&sink);
+    CSettings settings("/nonexistent/quorvel-test.dat");
+    CTrafficList table(settings);
+    CNSCashe hostNames;
+    CServicesParser services("/nonexistent/services");
+    CaptureSession session(table, settings, hostNames, services);
+    const int result = session.OpenAdapter("lo");
+    const bool told = sink.errors == 1 && sink.last.rfind("无法启动驱动程序\r\nError message : ", 0) == 0 &&
+                      sink.last.find("setcap cap_net_raw,cap_net_admin=eip") != std::string::npos;
+    platform::SetUserMessageSink(nullptr);
+    _exit(result == 1 && told ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
