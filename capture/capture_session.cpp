@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -98,6 +97,7 @@ int CaptureSession::OpenAdapter(const char* device) {
   m_handle = handle;
   m_linkType = pcap_datalink(handle);
   m_frameFd = pcap_get_selectable_fd(handle);
+  m_readingFile = false;
   return 0;
 }
 
@@ -118,6 +118,7 @@ int CaptureSession::StartReplay(const char* path, std::string& error) {
   m_handle = handle;
   m_linkType = pcap_datalink(handle);
   m_frameFd = -1;
+  m_readingFile = true;
   return Launch();
 }
 
@@ -233,7 +234,7 @@ void CaptureSession::CaptureThread() {
     FlushBatch(*batch);
     if (m_schedule.running == 0) break;
     // A break is a stop; nothing read from a file is its end.
-    if (result == PCAP_ERROR_BREAK || (result == 0 && m_frameFd < 0)) break;
+    if (result == PCAP_ERROR_BREAK || (result == 0 && m_readingFile)) break;
     if (result == 0) WaitForFrames();
     else if (result == PCAP_ERROR) WaitAfterReadError();
     RunDuePasses(batch->gotIpv4Frame);
@@ -288,7 +289,6 @@ void CaptureSession::RunDuePasses(bool gotIpv4Frame) {
 // Sleeps until frames wait, a stop wakes the thread, or the next full pass
 // is due, whichever comes first, and never longer than the read time-out.
 void CaptureSession::WaitForFrames() {
-  if (m_frameFd < 0) return;
   const std::uint32_t sinceDue = platform::TickCount() - m_schedule.nextFullPassTick;
   const std::uint32_t untilDue = sinceDue >= kFullPassPeriodMs ? 0 : kFullPassPeriodMs - sinceDue;
   pollfd waiting[2] = {{m_frameFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};

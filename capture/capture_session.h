@@ -84,6 +84,7 @@ class CaptureSession {
   CPacketLog* m_log = nullptr;
   pcap_t* m_handle = nullptr;
   int m_linkType = -1;
+  bool m_readingFile = false;
   int m_frameFd = -1;  // readable when frames wait; -1 for a capture file
   int m_wakeFd = -1;   // written by a stop to wake the capture thread
   std::thread m_thread;
