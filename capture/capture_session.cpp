@@ -40,7 +40,7 @@ std::string OpenFailureText(pcap_t* handle, int status) {
 
 std::string PermissionHint() {
   return "\r\n没有抓包权限: 请以 root 身份运行, 或授予程序抓包能力: sudo setcap "
-         "cap_net_raw,cap_net_admin=eip \"" + platform::ExecutablePath() + "\"";
+         "cap_net_raw,cap_net_admin=p \"" + platform::ExecutablePath() + "\"";
 }
 
 void ShowOpenFailure(const std::string& libraryText, bool permissionDenied) {
