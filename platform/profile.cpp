@@ -1,12 +1,9 @@
 #include "platform/profile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/whole_file.h"
+
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -201,129 +198,10 @@ std::optional<int> ParseLeadingInt(std::string_view text) {
   return static_cast<int>(std::clamp<std::int64_t>(negative ? -magnitude : magnitude, INT_MIN, INT_MAX));
 }
 
-// ---- Files -----------------------------------------------------------------
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() { Close(); }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  bool Close() {
-    if (fd_ < 0) return true;
-    const bool closed = close(fd_) == 0;
-    fd_ = -1;
-    return closed;
-  }
-
- private:
-  int fd_;
-};
-
-enum class ReadOutcome { kRead, kMissing, kFailed };
-
-ReadOutcome ReadWholeFile(const std::string& path, std::string& content) {
-  // Non-blocking, so that a named pipe in place of the file cannot hang us.
-  FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!file.valid()) return (errno == ENOENT || errno == ENOTDIR) ? ReadOutcome::kMissing : ReadOutcome::kFailed;
-  struct stat info {};
-  if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return ReadOutcome::kFailed;
-  content.clear();
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = read(file.get(), chunk, sizeof chunk);
-    if (got == 0) return ReadOutcome::kRead;
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return ReadOutcome::kFailed;
-    content.append(chunk, static_cast<std::size_t>(got));
-  }
-}
-
-bool WriteAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t put = write(fd, data.data(), data.size());
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(put));
-  }
-  return true;
-}
-
-// A settings file replaced by a link to elsewhere keeps being a link: the
-// write goes to where it points.
-std::string ResolvedTarget(const std::string& path) {
-  struct stat info {};
-  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return path;
-  std::string target(resolved);
-  std::free(resolved);
-  return target;
-}
-
-// An existing file's mode and owner, carried over to its replacement.
-struct ExistingFile {
-  bool exists = false;
-  struct stat info {};
-};
-
-// Only a privileged writer can give the file back to another owner, and it
-// must, or that owner could no longer save their own settings.
-void KeepOwner(int fd, const struct stat& info) {
-  if (info.st_uid == geteuid() && info.st_gid == getegid()) return;
-  if (fchown(fd, info.st_uid, info.st_gid) != 0) return;  // not privileged: the file is ours now
-}
-
-// A fresh temporary file beside `path`; a name left behind by an earlier
-// crash is skipped rather than reused.
-int CreateTemporaryBeside(const std::string& path, std::string& tempPath) {
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath = path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-    const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
-}
-
-bool FillTemporary(int fd, std::string_view content, const ExistingFile& existing) {
-  if (existing.exists) {
-    if (fchmod(fd, existing.info.st_mode & 07777) != 0) return false;
-    KeepOwner(fd, existing.info);
-  }
-  // Without the sync a power cut after the rename could leave an empty file.
-  return WriteAll(fd, content) && fsync(fd) == 0;
-}
-
-bool ReplaceFile(const std::string& path, std::string_view content, const ExistingFile& existing) {
-  std::string tempPath;
-  FileDescriptor temp(CreateTemporaryBeside(path, tempPath));
-  if (!temp.valid()) return false;
-  const bool filled = FillTemporary(temp.get(), content, existing);
-  if (temp.Close() && filled && rename(tempPath.c_str(), path.c_str()) == 0) return true;
-  unlink(tempPath.c_str());
-  return false;
-}
-
-// The rename would succeed over a read-only file in a writable folder; the
-// file's own permission decides instead, also for a privileged user.
-bool IsReadOnly(const std::string& path, const struct stat& info) {
-  return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(path.c_str(), W_OK) != 0;
-}
-
 bool WriteKey(std::string_view section, std::string_view key, std::string_view value,
               const std::string& path) {
-  const std::string target = ResolvedTarget(path);
-  ExistingFile existing;
-  existing.exists = stat(target.c_str(), &existing.info) == 0;
-  if (existing.exists && IsReadOnly(target, existing.info)) return false;
-  std::string content;
-  const ReadOutcome read = ReadWholeFile(target, content);
-  if (read == ReadOutcome::kFailed || (read == ReadOutcome::kMissing && existing.exists)) return false;
-  return ReplaceFile(target, WithKeySet(content, section, key, StoredForm(value)), existing);
+  const std::string stored = StoredForm(value);
+  return RewriteFile(path, [&](const std::string& content) { return WithKeySet(content, section, key, stored); });
 }
 
 }  // namespace
