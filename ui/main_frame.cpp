@@ -56,7 +56,9 @@ CMainFrame::CMainFrame(AppContext context, QWidget* parent)
   UpdateCommandStates();
 }
 
-CMainFrame::~CMainFrame() = default;
+// The view goes first, while the frame it reports to is still whole: it
+// stops a running capture and stores its column widths as it ends.
+CMainFrame::~CMainFrame() { delete takeCentralWidget(); }
 
 void CMainFrame::SetView(QWidget* widget, ViewCommands* commands) {
   setCentralWidget(widget);

@@ -6,8 +6,8 @@
 
 #include "ui/command_ids.h"
 #include "ui/main_frame.h"
-#include "ui/placeholder_view.h"
 #include "ui/product.h"
+#include "ui/quorvel_view.h"
 
 CQuorvelApp::CQuorvelApp(int& argc, char** argv, AppContext context)
     : QApplication(argc, argv), m_context(std::move(context)) {
@@ -26,7 +26,7 @@ CQuorvelApp::~CQuorvelApp() {
 bool CQuorvelApp::InitInstance() {
   if (!ProcessCommandLine()) return false;
   m_frame = std::make_unique<CMainFrame>(m_context);
-  auto* view = new CPlaceholderView;
+  auto* view = new CQuorvelView(m_context, *m_frame);
   m_frame->SetView(view, view);
   connect(m_frame.get(), &CMainFrame::appCommand, this, &CQuorvelApp::OnAppCommand);
   connect(m_frame.get(), &CMainFrame::windowClosed, this, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -1,0 +1,305 @@
+#include "ui/quorvel_view.h"
+
+#include <arpa/inet.h>
+
+#include <QClipboard>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <algorithm>
+#include <mutex>
+
+#include "capture/format_amount.h"
+#include "capture/totals_line.h"
+#include "capture/traffic_list.h"
+#include "config/settings.h"
+#include "resolve/dotted_address.h"
+#include "ui/main_frame.h"
+#include "ui/product.h"
+#include "ui/sort_header_ctrl.h"
+
+namespace {
+
+constexpr char kHintSelectAdapter[] = "请从上方列表里选择一个网络适配器,再点击开始按钮以启动流量监控";
+constexpr char kHintNoPackets[] = "未发现数据包! 继续搜索中 ...";
+constexpr char kAdapterInUse[] = "该网络适配器已被另一个Quorvel的进程占用\n";
+constexpr char kRatesFormat[] = "当前: %1, 平均: %2";
+constexpr int kHintTop = 10;
+constexpr int kMaxAdapterTextLength = 511;
+// A pass over a long list holds the table a few milliseconds; the rates
+// are read once it is free rather than by waiting for it.
+constexpr int kRatesRetryMs = 20;
+
+constexpr std::uint8_t kIcmp = 1, kTcp = 6, kUdp = 17;
+
+QString AddressText(std::uint32_t addressNetworkOrder) {
+  char text[resolve::kDottedAddressSize];
+  resolve::FormatDottedAddress(addressNetworkOrder, text);
+  return QString::fromLatin1(text);
+}
+
+QString PortText(std::uint16_t portNetworkOrder) { return QString::number(ntohs(portNetworkOrder)); }
+
+}  // namespace
+
+CQuorvelView::CQuorvelView(AppContext context, CMainFrame& frame, QWidget* parent)
+    : QTableView(parent),
+      m_context(std::move(context)),
+      m_frame(frame),
+      m_packetLog(m_context.settings, m_context.trafficList),
+      m_session(m_context.trafficList, m_context.settings, m_context.nameCache, m_context.services),
+      m_header(new CSortHeaderCtrl(this)) {
+  setHorizontalHeader(m_header);
+  // A click on a header item sorts; it never selects the column's cells.
+  disconnect(m_header, &QHeaderView::sectionPressed, this, nullptr);
+  disconnect(m_header, &QHeaderView::sectionEntered, this, nullptr);
+  connect(m_header, &QHeaderView::sectionClicked, this, &CQuorvelView::OnColumnClick);
+  setModel(&m_model);
+  CreateColumns();
+
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  setShowGrid(true);
+  setWordWrap(false);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  verticalHeader()->hide();
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+
+  m_context.trafficList.SetDisplay(&m_journal);
+  m_context.trafficList.SetPacketLog(&m_packetLog);
+  m_session.SetPacketLog(&m_packetLog);
+
+  connect(&m_drainTimer, &QTimer::timeout, this, &CQuorvelView::Drain);
+  m_drainTimer.start(kDrainPeriodMs);
+  connect(&m_ratesTimer, &QTimer::timeout, this, &CQuorvelView::ShowRates);
+}
+
+// The frame is still whole here: it takes its view down first.
+CQuorvelView::~CQuorvelView() {
+  m_session.StopCapture();
+  StoreColumnWidths();
+  if (m_monitoring) {
+    StopMonitoring();
+    m_context.trafficList.RemoveAll();
+    m_monitoring = false;
+  }
+  m_drainTimer.stop();
+  m_ratesTimer.stop();
+  // The table outlives the view; from now on it has no list to keep.
+  m_journal.SetWindowGone();
+  m_context.trafficList.SetDisplay(nullptr);
+  m_context.trafficList.SetPacketLog(nullptr);
+  // The model is a member and goes before the table does.
+  setModel(nullptr);
+}
+
+void CQuorvelView::CreateColumns() {
+  const CSettings& s = m_context.settings;
+  const int widths[TrafficDisplay::kColumnCount] = {s.srcaddr, s.srcport, s.destaddr, s.destport, s.proto,
+                                                    s.traffic, s.packets, s.bs,       s.abs};
+  for (int column = 0; column < TrafficDisplay::kColumnCount; ++column)
+    m_header->resizeSection(column, widths[column]);
+}
+
+// By the column's own index, wherever the user has dragged it.
+void CQuorvelView::StoreColumnWidths() {
+  CSettings& s = m_context.settings;
+  std::int32_t* const widths[TrafficDisplay::kColumnCount] = {&s.srcaddr, &s.srcport, &s.destaddr,
+                                                              &s.destport, &s.proto,  &s.traffic,
+                                                              &s.packets, &s.bs,      &s.abs};
+  for (int column = 0; column < TrafficDisplay::kColumnCount; ++column)
+    *widths[column] = m_header->sectionSize(column);
+}
+
+void CQuorvelView::OnCommand(CommandId id) {
+  CSettings& s = m_context.settings;
+  switch (id) {
+    case ID_CAPTURE_START: StartMonitoring(); break;
+    case ID_CAPTURE_STOP: StopMonitoring(); break;
+    case ID_CAPTURE_PAUSE: s.paused = s.paused == 0 ? 1 : 0; break;
+    case ID_EDIT_CLEAR_ALL:
+      m_context.trafficList.RemoveAll();
+      Drain();
+      break;
+    case ID_HIDE_TCP: ToggleHidden(s.filtertcp, kTcp); break;
+    case ID_HIDE_UDP: ToggleHidden(s.filterudp, kUdp); break;
+    case ID_HIDE_ICMP: ToggleHidden(s.filtericmp, kIcmp); break;
+    case ID_CANCEL_SORT:
+      // The rows keep the order they have now.
+      m_sortColumn = -1;
+      m_header->SetSortIndicator(-1, m_sortAscending);
+      break;
+    default: break;
+  }
+}
+
+// Switching a protocol off again removes nothing and brings nothing back.
+void CQuorvelView::ToggleHidden(std::atomic<std::int32_t>& hideSwitch, std::uint8_t protocol) {
+  hideSwitch = hideSwitch == 0 ? 1 : 0;
+  if (hideSwitch == 0) return;
+  m_context.trafficList.RemoveProtocol(protocol);
+  Drain();
+}
+
+void CQuorvelView::StartMonitoring() {
+  const QComboBox& selector = *m_frame.AdapterSelector();
+  if (selector.currentIndex() < 0) return;
+  const QString device = selector.currentData().toString();
+  if (device.isEmpty()) return;
+  const std::string deviceName = device.toStdString();
+
+  // Where no lock file can be made the capture goes ahead unguarded: the
+  // guard only keeps two monitors apart, it is not worth refusing to work.
+  if (m_adapterLock.Acquire(deviceName) == platform::AdapterLock::Outcome::kInUse) {
+    ShowAdapterInUse();
+    return;
+  }
+  if (m_session.StartCapture(deviceName.c_str()) != 0) {
+    // The user has been told why; the next Start tries the adapter again.
+    m_adapterLock.Release();
+    return;
+  }
+  m_monitoring = true;
+  Drain();  // the rows of the previous capture go at once
+  viewport()->update();
+  m_ratesTimer.start(kRatesPeriodMs);
+  m_frame.setWindowTitle(QString::fromUtf8(product::kTitle) + " - [" +
+                         selector.currentText().left(kMaxAdapterTextLength) + "]");
+}
+
+// The rows stay until the next Start or Clear; the rates pane keeps its
+// last figures.
+void CQuorvelView::StopMonitoring() {
+  m_session.StopCapture();
+  m_monitoring = false;
+  m_ratesTimer.stop();
+  m_adapterLock.Release();
+  m_frame.setWindowTitle(QString::fromUtf8(product::kTitle));
+  Drain();
+  viewport()->update();
+}
+
+void CQuorvelView::ShowAdapterInUse() {
+  auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error"), QString::fromUtf8(kAdapterInUse),
+                              QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+void CQuorvelView::ShowRates() {
+  std::unique_lock lock(m_context.trafficList.TableLock(), std::try_to_lock);
+  if (!lock.owns_lock()) {
+    QTimer::singleShot(kRatesRetryMs, this, [this] {
+      if (m_monitoring) ShowRates();
+    });
+    return;
+  }
+  const CaptureTotals& totals = m_context.trafficList.Totals();
+  const std::uint32_t current = totals.currentRate, average = totals.averageRate;
+  lock.unlock();
+  const int units = m_context.settings.units;
+  m_frame.SetRatesText(QString::fromUtf8(kRatesFormat)
+                           .arg(QString::fromUtf8(FormatAmount(current, 1, 1, units)),
+                                QString::fromUtf8(FormatAmount(average, 1, 1, units))));
+}
+
+void CQuorvelView::Drain() {
+  m_batch.Clear();
+  m_journal.Take(m_batch);
+  if (m_batch.Empty()) return;
+  m_model.Apply(m_batch);
+  if (m_batch.hasTotals) {
+    const JournalBatch::Totals& t = m_batch.totals;
+    char line[kTotalsLineSize];
+    FormatTotalsLine(line, t.packets, t.dataBytes, t.totalBytes, t.units);
+    m_frame.SetStatusText(QString::fromUtf8(line));
+  }
+  if (m_batch.redraw) viewport()->update();
+}
+
+void CQuorvelView::OnColumnClick(int column) {
+  const bool ascending = column == m_sortColumn ? !m_sortAscending : true;
+  SortByColumn(column, ascending);
+}
+
+// Sorted once: rows that come later join at the end, and rows keep their
+// places when their figures change, until the next click.
+void CQuorvelView::SortByColumn(int column, bool ascending) {
+  m_sortColumn = column;
+  m_sortAscending = ascending;
+  m_header->SetSortIndicator(column, ascending);
+  Drain();
+  m_model.Sort(column, ascending);
+}
+
+QString CQuorvelView::HintText() const {
+  return QString::fromUtf8(m_monitoring ? kHintNoPackets : kHintSelectAdapter);
+}
+
+void CQuorvelView::paintEvent(QPaintEvent* event) {
+  if (m_model.rowCount() > 0) {
+    QTableView::paintEvent(event);
+    return;
+  }
+  // The viewport starts below the header already.
+  QPainter painter(viewport());
+  QRect area = viewport()->rect();
+  area.setTop(kHintTop);
+  painter.setFont(font());
+  painter.setPen(palette().color(QPalette::Text));
+  painter.drawText(area, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap | Qt::TextDontClip, HintText());
+}
+
+void CQuorvelView::contextMenuEvent(QContextMenuEvent* event) {
+  std::unique_ptr<QMenu> menu = CreateContextMenu();
+  if (menu) menu->exec(event->globalPos());
+}
+
+// The menu always offers the numbers, also where the list shows names.
+std::unique_ptr<QMenu> CQuorvelView::CreateContextMenu() {
+  const QModelIndexList selected = selectionModel()->selectedRows();
+  if (selected.isEmpty()) return nullptr;
+  const int row = std::min_element(selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) {
+                    return a.row() < b.row();
+                  })->row();
+  const ConnectionKey& key = m_model.KeyAt(row);
+  m_sourceAddressText = AddressText(key.sourceAddress);
+  m_sourcePortText = PortText(key.sourcePort);
+  m_destinationAddressText = AddressText(key.destinationAddress);
+  m_destinationPortText = PortText(key.destinationPort);
+
+  auto menu = std::make_unique<QMenu>(this);
+  menu->addAction(QStringLiteral("复制源地址: ") + m_sourceAddressText, this,
+                  [this] { CopyToClipboard(m_sourceAddressText); });
+  menu->addAction(QStringLiteral("复制源端口: ") + m_sourcePortText, this,
+                  [this] { CopyToClipboard(m_sourcePortText); });
+  menu->addSeparator();
+  menu->addAction(QStringLiteral("复制目标地址: ") + m_destinationAddressText, this,
+                  [this] { CopyToClipboard(m_destinationAddressText); });
+  menu->addAction(QStringLiteral("复制目标端口: ") + m_destinationPortText, this,
+                  [this] { CopyToClipboard(m_destinationPortText); });
+  menu->addSeparator();
+  menu->addAction(QStringLiteral("Copy selected lines"), this, &CQuorvelView::CopySelectedLines);
+  return menu;
+}
+
+void CQuorvelView::CopySelectedLines() {
+  QModelIndexList selected = selectionModel()->selectedRows();
+  std::sort(selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  QString text;
+  for (const QModelIndex& index : selected) {
+    const ConnectionKey& key = m_model.KeyAt(index.row());
+    text += AddressText(key.sourceAddress) + '\t' + PortText(key.sourcePort) + '\t' +
+            AddressText(key.destinationAddress) + '\t' + PortText(key.destinationPort) + QStringLiteral("\r\n");
+  }
+  if (!text.isEmpty()) CopyToClipboard(text);
+}
+
+void CQuorvelView::CopyToClipboard(const QString& text) {
+  if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setText(text);
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QString>
+#include <QTableView>
+#include <QTimer>
+#include <memory>
+
+#include "capture/capture_session.h"
+#include "capture/packet_log.h"
+#include "platform/adapter_lock.h"
+#include "ui/app_context.h"
+#include "ui/traffic_journal.h"
+#include "ui/traffic_model.h"
+#include "ui/view_commands.h"
+
+class CMainFrame;
+class CSortHeaderCtrl;
+class QMenu;
+
+// The traffic list in the main window's client area: one row per live
+// connection. It owns what the user does with the list: starting,
+// stopping and pausing monitoring, clearing, hiding a protocol, sorting,
+// copying, and the hint and rates that surround it.
+//
+// The capture thread writes into the journal; a timer on this thread
+// brings the journal's operations into the model several times a second.
+class CQuorvelView : public QTableView, public ViewCommands {
+  Q_OBJECT
+
+ public:
+  static constexpr int kDrainPeriodMs = 100;
+  static constexpr int kRatesPeriodMs = 1000;
+
+  CQuorvelView(AppContext context, CMainFrame& frame, QWidget* parent = nullptr);
+  ~CQuorvelView() override;
+
+  bool Monitoring() const override { return m_monitoring; }
+  bool SortColumnSet() const override { return m_sortColumn >= 0; }
+  void OnCommand(CommandId id) override;
+
+  void StartMonitoring();
+  void StopMonitoring();
+
+  // What a click on a column's header does.
+  void OnColumnClick(int column);
+  void SortByColumn(int column, bool ascending);
+  int SortColumn() const { return m_sortColumn; }
+
+  // The menu a right click opens, for the selected row with the lowest
+  // index; null when no row is selected.
+  std::unique_ptr<QMenu> CreateContextMenu();
+  void CopySelectedLines();
+
+  // What the empty list shows.
+  QString HintText() const;
+
+  // Brings what the capture side did into the list now.
+  void Drain();
+
+  CTrafficModel& Model() { return m_model; }
+  CSortHeaderCtrl& Header() const { return *m_header; }
+  CaptureSession& Session() { return m_session; }
+  CPacketLog& PacketLog() { return m_packetLog; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  void CreateColumns();
+  void StoreColumnWidths();
+  void ToggleHidden(std::atomic<std::int32_t>& hideSwitch, std::uint8_t protocol);
+  void ShowRates();
+  void ShowAdapterInUse();
+  void CopyToClipboard(const QString& text);
+
+  AppContext m_context;
+  CMainFrame& m_frame;
+  CTrafficModel m_model;
+  CTrafficJournal m_journal;
+  JournalBatch m_batch;  // the journal's operations while they are applied
+  CPacketLog m_packetLog;
+  CaptureSession m_session;
+  CSortHeaderCtrl* m_header;  // owned by the table
+  platform::AdapterLock m_adapterLock;
+  QTimer m_drainTimer;
+  QTimer m_ratesTimer;
+  bool m_monitoring = false;
+  int m_sortColumn = -1;
+  bool m_sortAscending = false;
+  // The connection of the last context menu, as its copy commands copy it.
+  QString m_sourceAddressText;
+  QString m_sourcePortText;
+  QString m_destinationAddressText;
+  QString m_destinationPortText;
+};

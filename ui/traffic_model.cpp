@@ -1,0 +1,250 @@
+#include "ui/traffic_model.h"
+
+#include <QCollator>
+#include <algorithm>
+#include <climits>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "ui/sort_rules.h"
+#include "ui/traffic_journal.h"
+
+namespace {
+
+constexpr int kColumns = TrafficDisplay::kColumnCount;
+
+const char* const kHeaders[kColumns] = {"源地址", "源端口", "目标地址", "目标端口", "协议",
+                                        "流量",   "封包",   "速度",     "平均速度"};
+
+template <typename Key>
+void StableSortRows(std::vector<std::pair<Key, TrafficRow*>>& keyed, bool ascending) {
+  if (ascending)
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  else
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return b.first < a.first; });
+}
+
+}  // namespace
+
+// What one batch changes in the rows shown, gathered while the operations
+// are applied and announced to the views afterwards.
+struct CTrafficModel::Pending {
+  std::vector<TrafficRow*> removed;  // shown rows the capture deleted
+  std::vector<TrafficRow*> added;    // new rows; those deleted again have no capture slot
+  bool removeAllShown = false;
+  int firstChanged = INT_MAX, lastChanged = -1;
+  int firstColumn = kColumns, lastColumn = -1;
+};
+
+CTrafficModel::CTrafficModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+CTrafficModel::~CTrafficModel() {
+  m_shownOrder.Compact();
+  for (TrafficRow* row : m_shownOrder.Rows()) delete row;
+}
+
+int CTrafficModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_shownOrder.Size(); }
+
+int CTrafficModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumns; }
+
+QVariant CTrafficModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= m_shownOrder.Size()) return {};
+  if (role == Qt::DisplayRole) return QString::fromStdString(CellText(index.row(), index.column()));
+  if (role == Qt::TextAlignmentRole) return QVariant::fromValue(ColumnAlignment(index.column()));
+  return {};
+}
+
+QVariant CTrafficModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= kColumns) return {};
+  if (role == Qt::DisplayRole) return ColumnHeader(section);
+  if (role == Qt::TextAlignmentRole) return QVariant::fromValue(ColumnAlignment(section));
+  return {};
+}
+
+QString CTrafficModel::ColumnHeader(int column) { return QString::fromUtf8(kHeaders[column]); }
+
+// The two address columns read from the left, every other column from the
+// right, headers included.
+Qt::Alignment CTrafficModel::ColumnAlignment(int column) {
+  const bool left = column == 0 || column == 2;
+  return (left ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter;
+}
+
+const ConnectionKey& CTrafficModel::KeyAt(int row) const { return m_shownOrder.At(row)->key; }
+
+const std::string& CTrafficModel::CellText(int row, int column) const {
+  return m_shownOrder.At(row)->cells[column];
+}
+
+void CTrafficModel::Apply(const JournalBatch& batch) {
+  if (batch.operations.empty()) return;
+  Pending pending;
+  ApplyOperations(batch, pending);
+  // Changes first, while every row still stands where the views last saw it.
+  if (!pending.removeAllShown && pending.lastChanged >= 0)
+    emit dataChanged(index(pending.firstChanged, pending.firstColumn), index(pending.lastChanged, pending.lastColumn),
+                     {Qt::DisplayRole});
+  RemoveShownRows(pending);
+  ShowNewRows(pending);
+  m_captureOrder.Compact();
+}
+
+// The rows shown have no gaps here, so a shown row's slot is its position.
+void CTrafficModel::ApplyOperations(const JournalBatch& batch, Pending& pending) {
+  std::size_t nextKey = 0;
+  for (const JournalBatch::Operation& op : batch.operations) {
+    const std::string_view text = batch.TextOf(op);
+    switch (op.kind) {
+      case JournalBatch::Kind::kInsert: {
+        auto row = std::make_unique<TrafficRow>();
+        row->cells[0] = text;
+        row->key = batch.insertedKeys[nextKey++];
+        pending.added.push_back(row.get());
+        m_captureOrder.Insert(op.row, row.release());
+        break;
+      }
+      case JournalBatch::Kind::kSetCell: {
+        if (op.row < 0 || op.row >= m_captureOrder.Size() || op.column >= kColumns) break;
+        TrafficRow& row = *m_captureOrder.At(op.row);
+        row.cells[op.column] = text;
+        if (row.displaySlot < 0) break;
+        pending.firstChanged = std::min(pending.firstChanged, row.displaySlot);
+        pending.lastChanged = std::max(pending.lastChanged, row.displaySlot);
+        pending.firstColumn = std::min<int>(pending.firstColumn, op.column);
+        pending.lastColumn = std::max<int>(pending.lastColumn, op.column);
+        break;
+      }
+      case JournalBatch::Kind::kDelete: {
+        if (op.row < 0 || op.row >= m_captureOrder.Size()) break;
+        TrafficRow& row = *m_captureOrder.At(op.row);
+        m_captureOrder.Remove(row);
+        if (row.displaySlot >= 0) pending.removed.push_back(&row);
+        break;
+      }
+      case JournalBatch::Kind::kDeleteAll:
+        m_captureOrder.Clear();
+        pending.removed.clear();
+        pending.removeAllShown = true;
+        pending.firstChanged = INT_MAX;
+        pending.lastChanged = -1;
+        break;
+    }
+  }
+}
+
+// From the bottom up, one removal per run of adjacent rows: the positions
+// of the rows above a run do not change when it goes.
+void CTrafficModel::RemoveShownRows(Pending& pending) {
+  if (pending.removeAllShown) {
+    if (m_shownOrder.Size() > 0) {
+      beginRemoveRows({}, 0, m_shownOrder.Size() - 1);
+      for (TrafficRow* row : m_shownOrder.Rows()) delete row;
+      m_shownOrder.Clear();
+      endRemoveRows();
+    }
+    return;
+  }
+  std::vector<TrafficRow*>& removed = pending.removed;
+  std::sort(removed.begin(), removed.end(),
+            [](const TrafficRow* a, const TrafficRow* b) { return a->displaySlot > b->displaySlot; });
+  for (std::size_t end = 0; end < removed.size();) {
+    std::size_t begin = end++;
+    while (end < removed.size() && removed[end]->displaySlot == removed[end - 1]->displaySlot - 1) ++end;
+    const int first = m_shownOrder.PositionOf(*removed[end - 1]);
+    const int last = m_shownOrder.PositionOf(*removed[begin]);
+    beginRemoveRows({}, first, last);
+    for (std::size_t i = begin; i < end; ++i) {
+      m_shownOrder.Remove(*removed[i]);
+      delete removed[i];
+    }
+    endRemoveRows();
+  }
+  m_shownOrder.Compact();
+}
+
+// New rows go to the end of the order shown, also after a sort: the list is
+// sorted once, not kept sorted.
+void CTrafficModel::ShowNewRows(Pending& pending) {
+  std::vector<TrafficRow*> shown;
+  for (TrafficRow* row : pending.added) {
+    if (row->logicalSlot < 0)
+      delete row;  // deleted again before anyone saw it
+    else
+      shown.push_back(row);
+  }
+  if (shown.empty()) return;
+  const int first = m_shownOrder.Size();
+  beginInsertRows({}, first, first + static_cast<int>(shown.size()) - 1);
+  for (TrafficRow* row : shown) m_shownOrder.Append(row);
+  endInsertRows();
+}
+
+void CTrafficModel::Sort(int column, bool ascending) {
+  if (column < 0 || column >= kColumns) return;
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const QModelIndexList before = persistentIndexList();
+  std::vector<TrafficRow*> rowsBefore;
+  rowsBefore.reserve(before.size());
+  for (const QModelIndex& index : before) rowsBefore.push_back(m_shownOrder.At(index.row()));
+
+  if (ColumnSortsAsNumber(column))
+    SortByNumber(column, ascending);
+  else
+    SortByText(column, ascending);
+  m_shownOrder.Renumber();
+
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (qsizetype i = 0; i < before.size(); ++i) after.push_back(index(rowsBefore[i]->displaySlot, before[i].column()));
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void CTrafficModel::SortByNumber(int column, bool ascending) {
+  std::vector<TrafficRow*>& rows = m_shownOrder.Rows();
+  std::vector<std::pair<std::int64_t, TrafficRow*>> keyed;
+  keyed.reserve(rows.size());
+  for (TrafficRow* row : rows) keyed.emplace_back(LeadingNumber(row->cells[column]), row);
+  StableSortRows(keyed, ascending);
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = keyed[i].second;
+}
+
+// Text compares by the user's locale, case-sensitive. Collation is costly,
+// and a column repeats few texts (the same hosts, three protocols): each
+// distinct text is collated once and ranked, and the rows sort by rank.
+void CTrafficModel::SortByText(int column, bool ascending) {
+  std::vector<TrafficRow*>& rows = m_shownOrder.Rows();
+  std::unordered_map<std::string_view, std::uint32_t> distinctIndex;
+  std::vector<std::string_view> distinct;
+  std::vector<std::uint32_t> rowText(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const std::string_view text = rows[i]->cells[column];
+    const auto [at, added] = distinctIndex.try_emplace(text, static_cast<std::uint32_t>(distinct.size()));
+    if (added) distinct.push_back(text);
+    rowText[i] = at->second;
+  }
+
+  QCollator collator;
+  collator.setCaseSensitivity(Qt::CaseSensitive);
+  std::vector<QCollatorSortKey> keys;
+  keys.reserve(distinct.size());
+  for (const std::string_view text : distinct)
+    keys.push_back(collator.sortKey(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))));
+  std::vector<std::uint32_t> byKey(distinct.size());
+  for (std::uint32_t i = 0; i < byKey.size(); ++i) byKey[i] = i;
+  std::sort(byKey.begin(), byKey.end(), [&keys](std::uint32_t a, std::uint32_t b) { return keys[a].compare(keys[b]) < 0; });
+  std::vector<std::uint32_t> rank(distinct.size());
+  for (std::size_t i = 0; i < byKey.size(); ++i) {
+    const bool sameAsPrevious = i > 0 && keys[byKey[i]].compare(keys[byKey[i - 1]]) == 0;
+    rank[byKey[i]] = sameAsPrevious ? rank[byKey[i - 1]] : static_cast<std::uint32_t>(i);
+  }
+
+  std::vector<std::pair<std::uint32_t, TrafficRow*>> keyed;
+  keyed.reserve(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) keyed.emplace_back(rank[rowText[i]], rows[i]);
+  StableSortRows(keyed, ascending);
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = keyed[i].second;
+}

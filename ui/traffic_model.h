@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <string>
+
+#include "capture/traffic_entry.h"
+#include "ui/row_sequence.h"
+
+struct JournalBatch;
+
+// The rows of the traffic list, in two orders: the capture's order, by
+// which the capture side addresses rows (by index, as it inserts and
+// deletes them), and the order shown, which a sort permutes. A batch of
+// the capture's operations becomes row inserts, removals and one
+// dataChanged, never a reset, so that the view keeps its selection and its
+// scroll position.
+class CTrafficModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  explicit CTrafficModel(QObject* parent = nullptr);
+  ~CTrafficModel() override;
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  static QString ColumnHeader(int column);
+  static Qt::Alignment ColumnAlignment(int column);
+
+  // Applies the operations of a batch in their order.
+  void Apply(const JournalBatch& batch);
+
+  // Reorders the rows shown by the comparison rules of the column; rows
+  // that compare equal keep their present order. The capture's order is
+  // left alone.
+  void Sort(int column, bool ascending);
+
+  // By position in the order shown.
+  const ConnectionKey& KeyAt(int row) const;
+  const std::string& CellText(int row, int column) const;
+
+ private:
+  struct Pending;
+  void ApplyOperations(const JournalBatch& batch, Pending& pending);
+  void RemoveShownRows(Pending& pending);
+  void ShowNewRows(Pending& pending);
+  void SortByNumber(int column, bool ascending);
+  void SortByText(int column, bool ascending);
+
+  RowSequence m_captureOrder{&TrafficRow::logicalSlot};
+  RowSequence m_shownOrder{&TrafficRow::displaySlot};
+};
