@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <chrono>
 #include <condition_variable>
@@ -24,24 +25,30 @@ namespace {
 
 using Operations = std::vector<std::string>;
 
-// A resolver whose answers wait until the test lets them through.
+// A resolver whose answers wait until the test lets them through. Its state
+// lives as long as the resolver threads that wait in it.
 class GatedResolver {
  public:
-  std::optional<std::string> Resolve(std::uint32_t) {
-    std::unique_lock lock(m_mutex);
-    m_opened.wait(lock, [this] { return m_open; });
-    return std::string("host.example");
+  resolve::ReverseResolver AsResolver() const {
+    return [state = m_state](std::uint32_t) -> std::optional<std::string> {
+      std::unique_lock lock(state->mutex);
+      state->opened.wait(lock, [&] { return state->open; });
+      return std::string("host.example");
+    };
   }
   void Open() {
-    std::lock_guard lock(m_mutex);
-    m_open = true;
-    m_opened.notify_all();
+    std::lock_guard lock(m_state->mutex);
+    m_state->open = true;
+    m_state->opened.notify_all();
   }
 
  private:
-  std::mutex m_mutex;
-  std::condition_variable m_opened;
-  bool m_open = false;
+  struct State {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+  };
+  std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
 class RefreshPassTest : public SettingsFixture {
@@ -89,7 +96,7 @@ class RefreshPassTest : public SettingsFixture {
   }
 
   GatedResolver m_resolver;
-  CNSCashe m_hostNames{[this](std::uint32_t address) { return m_resolver.Resolve(address); }};
+  CNSCashe m_hostNames{m_resolver.AsResolver()};
   CServicesParser m_services{(Folder() / "no-services").string()};
   PassSchedule m_schedule;
   MemoryTrafficDisplay m_display;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <thread>
 
 #include <sys/wait.h>
@@ -43,14 +44,17 @@ class SharedCountDisplay : public TrafficDisplay {
   std::atomic<int> m_rows{0};
 };
 
-// A resolver that never answers while the test runs.
+// A resolver that never answers while the test runs. Its state lives as
+// long as the resolver threads that wait in it, which outlive the test.
 class HangingResolver {
  public:
   ~HangingResolver() { Release(); }
-  std::optional<std::string> Resolve(std::uint32_t) {
-    std::unique_lock lock(m_state->mutex);
-    m_state->released.wait(lock, [this] { return m_state->open; });
-    return std::nullopt;
+  resolve::ReverseResolver AsResolver() const {
+    return [state = m_state](std::uint32_t) -> std::optional<std::string> {
+      std::unique_lock lock(state->mutex);
+      state->released.wait(lock, [&] { return state->open; });
+      return std::nullopt;
+    };
   }
   void Release() {
     std::lock_guard lock(m_state->mutex);
@@ -153,7 +157,7 @@ class LiveCaptureTest : public SettingsFixture {
 
   TestNetwork m_network;
   HangingResolver m_resolver;
-  CNSCashe m_hostNames{[this](std::uint32_t address) { return m_resolver.Resolve(address); }};
+  CNSCashe m_hostNames{m_resolver.AsResolver()};
   CServicesParser m_services{(Folder() / "none").string()};
   SharedCountDisplay m_display;
   CTrafficList m_list{Settings()};
