@@ -8,6 +8,11 @@
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
+#ifdef MADV_POPULATE_WRITE
+constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+constexpr int kPopulateWrite = 23;  // older headers; older kernels refuse it
+#endif
 
 std::size_t RoundUp(std::size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
 
@@ -26,10 +31,13 @@ void* AllocateHugePageMemory(std::size_t bytes) {
   if (tail != 0) munmap(reinterpret_cast<void*>(aligned + size), tail);
   void* memory = reinterpret_cast<void*>(aligned);
   madvise(memory, size, MADV_HUGEPAGE);
-  // Touch each page with a write now: a table read before it is written
-  // would first map the shared zero page and then fault again to copy it.
-  for (std::size_t offset = 0; offset < size; offset += kHugePage)
-    static_cast<volatile char*>(memory)[offset] = 0;
+  // Back every page now, in one call where the system can: a table read
+  // before it is written would first map the shared zero page and then
+  // fault again to copy it.
+  if (madvise(memory, size, kPopulateWrite) != 0) {
+    for (std::size_t offset = 0; offset < size; offset += kHugePage)
+      static_cast<volatile char*>(memory)[offset] = 0;
+  }
   return memory;
 }
 
