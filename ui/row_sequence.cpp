@@ -65,6 +65,13 @@ void RowSequence::Clear() {
   m_size = 0;
 }
 
+std::vector<TrafficRow*> RowSequence::TakeAll() {
+  Compact();
+  std::vector<TrafficRow*> rows = std::move(m_slots);
+  Clear();
+  return rows;
+}
+
 void RowSequence::Compact() {
   if (!HasGaps()) return;
   m_slots.erase(std::remove(m_slots.begin(), m_slots.end(), nullptr), m_slots.end());

@@ -31,6 +31,8 @@ class RowSequence {
   // Leaves a gap where the row was; its slot becomes -1.
   void Remove(TrafficRow& row);
   void Clear();
+  // Empties the sequence and hands its rows over, in order.
+  std::vector<TrafficRow*> TakeAll();
   // Closes every gap and renumbers the slots; positions do not change.
   void Compact();
 

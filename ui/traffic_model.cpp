@@ -42,8 +42,7 @@ struct CTrafficModel::Pending {
 CTrafficModel::CTrafficModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 CTrafficModel::~CTrafficModel() {
-  m_shownOrder.Compact();
-  for (TrafficRow* row : m_shownOrder.Rows()) delete row;
+  for (TrafficRow* row : m_shownOrder.TakeAll()) delete row;
 }
 
 int CTrafficModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_shownOrder.Size(); }
@@ -141,8 +140,7 @@ void CTrafficModel::RemoveShownRows(Pending& pending) {
   if (pending.removeAllShown) {
     if (m_shownOrder.Size() > 0) {
       beginRemoveRows({}, 0, m_shownOrder.Size() - 1);
-      for (TrafficRow* row : m_shownOrder.Rows()) delete row;
-      m_shownOrder.Clear();
+      for (TrafficRow* row : m_shownOrder.TakeAll()) delete row;
       endRemoveRows();
     }
     return;

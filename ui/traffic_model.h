@@ -29,7 +29,10 @@ class CTrafficModel : public QAbstractTableModel {
   static QString ColumnHeader(int column);
   static Qt::Alignment ColumnAlignment(int column);
 
-  // Applies the operations of a batch in their order.
+  // Applies the operations of a batch in their order. A new row joins the
+  // end of the order shown, wherever the capture put it in its own order:
+  // the capture only ever appends, and after a sort the end is where new
+  // rows belong.
   void Apply(const JournalBatch& batch);
 
   // Reorders the rows shown by the comparison rules of the column; rows

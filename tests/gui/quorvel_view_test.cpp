@@ -1,0 +1,333 @@
+#include "ui/quorvel_view.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QClipboard>
+#include <QCollator>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QTest>
+#include <string>
+#include <vector>
+
+#include "capture/refresh_pass.h"
+#include "gui/view_fixture.h"
+#include "platform/adapter_lock.h"
+#include "ui/command_ids.h"
+#include "ui/product.h"
+#include "ui/sort_header_ctrl.h"
+
+namespace {
+
+ConnectionKey Key(const char* source, int sourcePort, const char* destination, int destinationPort,
+                  int protocol = 6) {
+  ConnectionKey key;
+  inet_pton(AF_INET, source, &key.sourceAddress);
+  inet_pton(AF_INET, destination, &key.destinationAddress);
+  key.sourcePort = htons(static_cast<std::uint16_t>(sourcePort));
+  key.destinationPort = htons(static_cast<std::uint16_t>(destinationPort));
+  key.protocol = static_cast<std::uint8_t>(protocol);
+  return key;
+}
+
+// One column of the rows as shown, top to bottom.
+std::vector<std::string> Column(CQuorvelView& view, int column) {
+  std::vector<std::string> texts;
+  for (int row = 0; row < view.Model().rowCount(); ++row) texts.push_back(view.Model().CellText(row, column));
+  return texts;
+}
+
+std::string Clipboard() { return QGuiApplication::clipboard()->text().toStdString(); }
+
+// A device name no machine has, unique to this process.
+std::string AbsentDevice(const char* tag) { return std::string("qvno") + tag + std::to_string(getpid() % 100000); }
+
+TEST_F(ViewTest, StartWithoutAChosenAdapterDoesNothing) {
+  for (const bool listed : {false, true}) {
+    SCOPED_TRACE(listed ? "nothing selected" : "no adapter listed");
+    adapters.clear();
+    if (listed) adapters.push_back({"10.0.0.1 - test", AbsentDevice("a")});
+    OpenWindow();
+    Frame().AdapterSelector()->setCurrentIndex(-1);
+    Frame().ExecuteCommand(ID_CAPTURE_START);
+    EXPECT_FALSE(view->Monitoring());
+    EXPECT_TRUE(messages.texts.empty());
+    EXPECT_EQ(ViewMessageBox(), nullptr);
+    EXPECT_EQ(Frame().windowTitle().toStdString(), product::kTitle);
+    CloseWindow();
+  }
+}
+
+// A Start that could not open the adapter leaves nothing held: the next
+// Start tries the adapter again instead of calling it in use.
+TEST_F(ViewTest, StartAfterAFailedOpenTriesTheAdapterAgain) {
+  const std::string device = AbsentDevice("b");
+  adapters.push_back({"10.0.0.1 - test", device});
+  OpenWindow();
+  for (int attempt = 1; attempt <= 2; ++attempt) {
+    Frame().ExecuteCommand(ID_CAPTURE_START);
+    EXPECT_FALSE(view->Monitoring());
+    ASSERT_EQ(messages.texts.size(), static_cast<std::size_t>(attempt));
+    EXPECT_NE(messages.texts.back().find("无法启动驱动程序"), std::string::npos);
+    EXPECT_EQ(ViewMessageBox(), nullptr);
+    EXPECT_TRUE(Frame().CommandStateOf(ID_CAPTURE_START).enabled);
+  }
+  platform::AdapterLock other;
+  EXPECT_EQ(other.Acquire(device), platform::AdapterLock::Outcome::kAcquired);
+}
+
+TEST_F(ViewTest, AdapterHeldByAnotherMonitorIsRefusedUntilItLetsGo) {
+  const std::string device = AbsentDevice("c");
+  adapters.push_back({"10.0.0.1 - test", device});
+  OpenWindow();
+  OtherMonitor other(device);
+  ASSERT_TRUE(other.Holding());
+
+  Frame().ExecuteCommand(ID_CAPTURE_START);
+  QMessageBox* box = ViewMessageBox();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->windowTitle().toStdString(), "Error");
+  EXPECT_EQ(box->icon(), QMessageBox::Critical);
+  EXPECT_EQ(box->text().toStdString(), "该网络适配器已被另一个Quorvel的进程占用\n");
+  EXPECT_TRUE(messages.texts.empty());  // the adapter was not even tried
+  EXPECT_FALSE(view->Monitoring());
+  box->close();
+  QApplication::processEvents();
+
+  other.Release();
+  Frame().ExecuteCommand(ID_CAPTURE_START);
+  EXPECT_EQ(ViewMessageBox(), nullptr);
+  ASSERT_EQ(messages.texts.size(), 1u);  // now it is tried
+  EXPECT_NE(messages.texts[0].find("无法启动驱动程序"), std::string::npos);
+}
+
+class ViewSortTest : public ViewTest {
+ protected:
+  // Rows whose traffic cells show amounts of the dynamic unit and whose
+  // port and address cells show names where the user asked for them.
+  void AddRows() {
+    OpenWindow();
+    AddRow(Key("10.0.0.2", 1025, "10.0.0.9", 80), {"beta.lan", "1025", "10.0.0.9", "http", "TCP", "900 bytes", "3"});
+    AddRow(Key("10.0.0.1", 22, "10.0.0.9", 53), {"10.0.0.1", "ssh", "10.0.0.9", "53", "UDP", "1.50 Kb", "12"});
+    AddRow(Key("10.0.0.3", 8080, "10.0.0.9", 443), {"Alpha.lan", "8080", "10.0.0.9", "443", "TCP", "2.10 Kb", "7"});
+    AddRow(Key("10.0.0.4", 9, "10.0.0.9", 9), {"alpha.lan", "9", "10.0.0.9", "9", "ICMP", "12 bytes", "3"});
+  }
+  void Click(int column) {
+    CSortHeaderCtrl& header = view->Header();
+    const QPoint at(header.sectionViewportPosition(column) + header.sectionSize(column) / 2, header.height() / 2);
+    QTest::mouseClick(header.viewport(), Qt::LeftButton, Qt::NoModifier, at);
+  }
+};
+
+// Numbers as atoi reads them (1.50 Kb is 1, a service name 0), text as text
+// in the locale's order; a second click reverses; equal keys keep their order.
+TEST_F(ViewSortTest, ClicksSortByTheColumnsRules) {
+  AddRows();
+  struct Step {
+    int column;
+    int expectedColumn;
+    std::vector<std::string> expected;
+  };
+  const Step steps[] = {
+      {5, 5, {"1.50 Kb", "2.10 Kb", "12 bytes", "900 bytes"}},
+      {5, 5, {"900 bytes", "12 bytes", "2.10 Kb", "1.50 Kb"}},
+      {1, 1, {"ssh", "9", "1025", "8080"}},
+      {6, 0, {"alpha.lan", "beta.lan", "Alpha.lan", "10.0.0.1"}},  // 3 and 3 as they stood, 7, 12
+      {4, 4, {"ICMP", "TCP", "TCP", "UDP"}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.column);
+    Click(step.column);
+    EXPECT_EQ(view->SortColumn(), step.column);
+    EXPECT_EQ(Column(*view, step.expectedColumn), step.expected);
+  }
+  Click(0);
+  const std::vector<std::string> byName = Column(*view, 0);
+  QCollator collator;
+  for (std::size_t i = 1; i < byName.size(); ++i)
+    EXPECT_LE(collator.compare(QString::fromStdString(byName[i - 1]), QString::fromStdString(byName[i])), 0);
+}
+
+// Sorted once: rows that arrive later join at the end and rows whose
+// figures change keep their places; Cancel sort keeps the order, takes the
+// mark away, and the next click on the same column sorts ascending again.
+TEST_F(ViewSortTest, SortIsDoneOnceAndCancelKeepsTheOrder) {
+  AddRows();
+  Click(5);
+  Click(5);
+  ASSERT_EQ(Column(*view, 5), (std::vector<std::string>{"900 bytes", "12 bytes", "2.10 Kb", "1.50 Kb"}));
+  AddRow(Key("10.0.0.5", 1, "10.0.0.9", 1), {"10.0.0.5", "1", "10.0.0.9", "1", "TCP", "5000 bytes"});
+  Table().Display()->SetCellText(0, 5, "1 bytes");  // the capture's first row, shown first
+  view->Drain();
+  EXPECT_EQ(Column(*view, 5), (std::vector<std::string>{"1 bytes", "12 bytes", "2.10 Kb", "1.50 Kb", "5000 bytes"}));
+
+  ASSERT_TRUE(Frame().CommandStateOf(ID_CANCEL_SORT).enabled);
+  Frame().ExecuteCommand(ID_CANCEL_SORT);
+  EXPECT_EQ(view->SortColumn(), -1);
+  EXPECT_EQ(view->Header().SortColumn(), -1);
+  EXPECT_FALSE(Frame().CommandStateOf(ID_CANCEL_SORT).enabled);
+  EXPECT_EQ(Column(*view, 5), (std::vector<std::string>{"1 bytes", "12 bytes", "2.10 Kb", "1.50 Kb", "5000 bytes"}));
+
+  Click(5);
+  EXPECT_TRUE(view->Header().SortAscending());
+  EXPECT_EQ(Column(*view, 5), (std::vector<std::string>{"1 bytes", "1.50 Kb", "2.10 Kb", "12 bytes", "5000 bytes"}));
+}
+
+TEST_F(ViewSortTest, AmountsInKilobytesCompareByTheirWholePart) {
+  OpenWindow();
+  AddRow(Key("10.0.0.1", 1, "10.0.0.9", 1), {"a", "1", "b", "1", "TCP", "1.75"});
+  AddRow(Key("10.0.0.2", 1, "10.0.0.9", 1), {"c", "1", "d", "1", "TCP", "1.25"});
+  AddRow(Key("10.0.0.3", 1, "10.0.0.9", 1), {"e", "1", "f", "1", "TCP", "0.99"});
+  view->OnColumnClick(5);
+  EXPECT_EQ(Column(*view, 5), (std::vector<std::string>{"0.99", "1.75", "1.25"}));
+}
+
+class ViewCopyTest : public ViewSortTest {};
+
+// The menu and the copies give numbers, also for rows shown with names.
+TEST_F(ViewCopyTest, ContextMenuCopiesTheLowestSelectedRowsNumbers) {
+  AddRows();
+  view->selectRow(2);  // Alpha.lan:8080 -> 10.0.0.9:443
+  view->selectionModel()->select(view->Model().index(3, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  std::unique_ptr<QMenu> menu = view->CreateContextMenu();
+  ASSERT_NE(menu, nullptr);
+  std::vector<std::string> labels;
+  for (QAction* action : menu->actions()) labels.push_back(action->isSeparator() ? "-" : action->text().toStdString());
+  EXPECT_EQ(labels, (std::vector<std::string>{"复制源地址: 10.0.0.3", "复制源端口: 8080", "-",
+                                              "复制目标地址: 10.0.0.9", "复制目标端口: 443", "-",
+                                              "Copy selected lines"}));
+  const std::vector<std::string> copies = {"10.0.0.3", "8080", "10.0.0.9", "443"};
+  const int actionIndex[] = {0, 1, 3, 4};
+  for (int i = 0; i < 4; ++i) {
+    menu->actions()[actionIndex[i]]->trigger();
+    EXPECT_EQ(Clipboard(), copies[i]);
+  }
+  menu->actions()[6]->trigger();
+  EXPECT_EQ(Clipboard(), "10.0.0.3\t8080\t10.0.0.9\t443\r\n10.0.0.4\t9\t10.0.0.9\t9\r\n");
+}
+
+TEST_F(ViewCopyTest, SelectedLinesGoTopToBottomAndNothingSelectedCopiesNothing) {
+  AddRows();
+  view->OnColumnClick(5);  // shown: 10.0.0.1, 10.0.0.3, 10.0.0.4, 10.0.0.2
+  QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+  EXPECT_EQ(view->CreateContextMenu(), nullptr);
+  view->CopySelectedLines();
+  EXPECT_EQ(Clipboard(), "before");
+
+  for (const int row : {3, 0, 1})
+    view->selectionModel()->select(view->Model().index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  view->CopySelectedLines();
+  EXPECT_EQ(Clipboard(),
+            "10.0.0.1\t22\t10.0.0.9\t53\r\n"
+            "10.0.0.3\t8080\t10.0.0.9\t443\r\n"
+            "10.0.0.2\t1025\t10.0.0.9\t80\r\n");
+}
+
+// The widths go back under each column's own key, wherever it was dragged.
+TEST_F(ViewTest, ColumnWidthsAreStoredByColumnAfterADrag) {
+  Store("[list]\nsrcaddr=111\nsrcport=71\ndestaddr=131\ndestport=72\nproto=51\ntraffic=101\npackets=91\nbs=81\nabs=82\n");
+  OpenWindow();
+  CSortHeaderCtrl& header = view->Header();
+  const int expectedOpened[] = {111, 71, 131, 72, 51, 101, 91, 81, 82};
+  for (int column = 0; column < 9; ++column) EXPECT_EQ(header.sectionSize(column), expectedOpened[column]);
+  header.moveSection(header.visualIndex(0), 6);
+  header.moveSection(header.visualIndex(7), 0);
+  header.resizeSection(0, 155);
+  header.resizeSection(7, 66);
+  CloseWindow();
+  const CSettings& s = Settings();
+  const int stored[] = {s.srcaddr, s.srcport, s.destaddr, s.destport, s.proto, s.traffic, s.packets, s.bs, s.abs};
+  const int expectedStored[] = {155, 71, 131, 72, 51, 101, 91, 66, 82};
+  for (int column = 0; column < 9; ++column) EXPECT_EQ(stored[column], expectedStored[column]) << column;
+}
+
+TEST_F(ViewTest, ColumnsShowTheirHeadersAndAlignment) {
+  OpenWindow();
+  const char* headers[] = {"源地址", "源端口", "目标地址", "目标端口", "协议", "流量", "封包", "速度", "平均速度"};
+  for (int column = 0; column < 9; ++column) {
+    SCOPED_TRACE(column);
+    EXPECT_EQ(view->Model().headerData(column, Qt::Horizontal, Qt::DisplayRole).toString().toStdString(),
+              headers[column]);
+    const bool left = column == 0 || column == 2;
+    const auto alignment = view->Model().headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>();
+    EXPECT_EQ(alignment & Qt::AlignHorizontal_Mask, left ? Qt::AlignLeft : Qt::AlignRight);
+  }
+}
+
+// Black text pixels in the list's viewport, between two heights.
+int TextPixels(QWidget& viewport, int top, int bottom) {
+  const QImage image = viewport.grab().toImage();
+  const QRgb text = viewport.palette().color(QPalette::Text).rgb();
+  int count = 0;
+  for (int y = top; y < std::min(bottom, image.height()); ++y)
+    for (int x = 0; x < image.width(); ++x) count += image.pixel(x, y) == text ? 1 : 0;
+  return count;
+}
+
+// The empty list asks for an adapter, 10 pixels below the header; a row,
+// even one with empty cells, takes the hint away.
+TEST_F(ViewTest, EmptyListPaintsTheHint) {
+  OpenWindow();
+  Frame().resize(900, 500);
+  EXPECT_EQ(view->HintText().toStdString(), "请从上方列表里选择一个网络适配器,再点击开始按钮以启动流量监控");
+  QWidget& viewport = *view->viewport();
+  EXPECT_EQ(TextPixels(viewport, 0, 10), 0);
+  EXPECT_GT(TextPixels(viewport, 10, 40), 0);
+
+  AddRow(Key("10.0.0.1", 1, "10.0.0.9", 1), {"", "", "", "", "", "", "", "", ""});
+  EXPECT_EQ(TextPixels(viewport, 0, 40), 0);
+}
+
+// The capture's table behind the list: real entries, shown by a pass.
+class ViewTableTest : public ViewTest {
+ protected:
+  void Account(std::uint8_t protocol, int sourceHost, std::uint16_t totalLength = 100) {
+    std::uint8_t ip[40] = {0x45, 0, static_cast<std::uint8_t>(totalLength >> 8), static_cast<std::uint8_t>(totalLength)};
+    ip[9] = protocol;
+    ip[12] = 10, ip[15] = static_cast<std::uint8_t>(sourceHost);
+    ip[16] = 10, ip[19] = 200;
+    ip[21] = 7, ip[23] = 80;
+    Table().AccountPacket(ip, sizeof ip);
+  }
+  void Pass() {
+    schedule.running = 1;
+    CRefreshPass pass(Table(), Settings(), nameCache, services, schedule);
+    pass.RefreshPass(true);
+    view->Drain();
+  }
+  std::vector<std::string> Protocols() { return Column(*view, 4); }
+
+  PassSchedule schedule;
+};
+
+// Hiding a protocol takes its rows away at once, without waiting for the
+// list's next update; showing it again brings nothing back. Clear empties
+// the list at once too. The status totals reach the first pane.
+TEST_F(ViewTableTest, HideAndClearTakeRowsAwayAtOnce) {
+  OpenWindow();
+  Account(6, 1), Account(17, 2), Account(6, 3), Account(1, 4), Account(17, 5);
+  Pass();
+  EXPECT_EQ(Frame().StatusText().toStdString(), "All packets: 5, Data: 364 bytes, Total traffic: 500 bytes");
+  ASSERT_EQ(Protocols(), (std::vector<std::string>{"TCP", "UDP", "TCP", "ICMP", "UDP"}));
+
+  Frame().ExecuteCommand(ID_HIDE_TCP);
+  EXPECT_EQ(Protocols(), (std::vector<std::string>{"UDP", "ICMP", "UDP"}));
+  EXPECT_TRUE(Frame().CommandStateOf(ID_HIDE_TCP).checked);
+  Frame().ExecuteCommand(ID_HIDE_UDP);
+  EXPECT_EQ(Protocols(), (std::vector<std::string>{"ICMP"}));
+  Frame().ExecuteCommand(ID_HIDE_TCP);
+  EXPECT_FALSE(Frame().CommandStateOf(ID_HIDE_TCP).checked);
+  EXPECT_EQ(Protocols(), (std::vector<std::string>{"ICMP"}));
+
+  Account(6, 6), Account(1, 7);
+  Pass();
+  EXPECT_EQ(Protocols(), (std::vector<std::string>{"ICMP", "TCP", "ICMP"}));
+  Frame().ExecuteCommand(ID_EDIT_CLEAR_ALL);
+  EXPECT_EQ(view->Model().rowCount(), 0);
+  EXPECT_EQ(Table().EntryCount(), 0u);
+}
+
+}  // namespace
