@@ -20,6 +20,7 @@
 #include "ui/main_frame.h"
 #include "ui/product.h"
 #include "ui/sort_header_ctrl.h"
+#include "ui/view_state_keeper.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ CQuorvelView::CQuorvelView(AppContext context, CMainFrame& frame, QWidget* paren
   disconnect(m_header, &QHeaderView::sectionEntered, this, nullptr);
   connect(m_header, &QHeaderView::sectionClicked, this, &CQuorvelView::OnColumnClick);
   setModel(&m_model);
+  new ViewStateKeeper(*this, m_model);
   CreateColumns();
 
   setSelectionBehavior(QAbstractItemView::SelectRows);

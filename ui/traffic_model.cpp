@@ -1,6 +1,5 @@
 #include "ui/traffic_model.h"
 
-#include <QCollator>
 #include <algorithm>
 #include <climits>
 #include <memory>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "ui/sort_rules.h"
+#include "ui/text_order.h"
 #include "ui/traffic_journal.h"
 
 namespace {
@@ -135,7 +135,10 @@ void CTrafficModel::ApplyOperations(const JournalBatch& batch, Pending& pending)
 }
 
 // From the bottom up, one removal per run of adjacent rows: the positions
-// of the rows above a run do not change when it goes.
+// of the rows above a run do not change when it goes. The views pay for
+// each removal in proportion to the whole list, so when an expiry leaves
+// many scattered gaps the rows go in one reset instead; the view keeps its
+// selection and scroll position across it by the rows' keys.
 void CTrafficModel::RemoveShownRows(Pending& pending) {
   if (pending.removeAllShown) {
     if (m_shownOrder.Size() > 0) {
@@ -146,8 +149,23 @@ void CTrafficModel::RemoveShownRows(Pending& pending) {
     return;
   }
   std::vector<TrafficRow*>& removed = pending.removed;
+  if (removed.empty()) return;
   std::sort(removed.begin(), removed.end(),
             [](const TrafficRow* a, const TrafficRow* b) { return a->displaySlot > b->displaySlot; });
+  std::size_t runs = 1;
+  for (std::size_t i = 1; i < removed.size(); ++i)
+    runs += removed[i]->displaySlot == removed[i - 1]->displaySlot - 1 ? 0 : 1;
+
+  if (runs > kMaxSeparateRemovals) {
+    beginResetModel();
+    for (TrafficRow* row : removed) {
+      m_shownOrder.Remove(*row);
+      delete row;
+    }
+    m_shownOrder.Compact();
+    endResetModel();
+    return;
+  }
   for (std::size_t end = 0; end < removed.size();) {
     std::size_t begin = end++;
     while (end < removed.size() && removed[end]->displaySlot == removed[end - 1]->displaySlot - 1) ++end;
@@ -210,9 +228,9 @@ void CTrafficModel::SortByNumber(int column, bool ascending) {
   for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = keyed[i].second;
 }
 
-// Text compares by the user's locale, case-sensitive. Collation is costly,
-// and a column repeats few texts (the same hosts, three protocols): each
-// distinct text is collated once and ranked, and the rows sort by rank.
+// Each distinct text of the column is ranked once, and the rows sort by
+// rank: a column repeats few texts (the same hosts, three protocols), and
+// collating is the costly part.
 void CTrafficModel::SortByText(int column, bool ascending) {
   std::vector<TrafficRow*>& rows = m_shownOrder.Rows();
   std::unordered_map<std::string_view, std::uint32_t> distinctIndex;
@@ -224,21 +242,7 @@ void CTrafficModel::SortByText(int column, bool ascending) {
     if (added) distinct.push_back(text);
     rowText[i] = at->second;
   }
-
-  QCollator collator;
-  collator.setCaseSensitivity(Qt::CaseSensitive);
-  std::vector<QCollatorSortKey> keys;
-  keys.reserve(distinct.size());
-  for (const std::string_view text : distinct)
-    keys.push_back(collator.sortKey(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))));
-  std::vector<std::uint32_t> byKey(distinct.size());
-  for (std::uint32_t i = 0; i < byKey.size(); ++i) byKey[i] = i;
-  std::sort(byKey.begin(), byKey.end(), [&keys](std::uint32_t a, std::uint32_t b) { return keys[a].compare(keys[b]) < 0; });
-  std::vector<std::uint32_t> rank(distinct.size());
-  for (std::size_t i = 0; i < byKey.size(); ++i) {
-    const bool sameAsPrevious = i > 0 && keys[byKey[i]].compare(keys[byKey[i - 1]]) == 0;
-    rank[byKey[i]] = sameAsPrevious ? rank[byKey[i - 1]] : static_cast<std::uint32_t>(i);
-  }
+  const std::vector<std::uint32_t> rank = RankTexts(distinct);
 
   std::vector<std::pair<std::uint32_t, TrafficRow*>> keyed;
   keyed.reserve(rows.size());

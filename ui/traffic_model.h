@@ -13,11 +13,15 @@ struct JournalBatch;
 // deletes them), and the order shown, which a sort permutes. A batch of
 // the capture's operations becomes row inserts, removals and one
 // dataChanged, never a reset, so that the view keeps its selection and its
-// scroll position.
+// scroll position. Only an expiry that tears many separate gaps into the
+// list at once becomes one reset (see RemoveShownRows).
 class CTrafficModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
+  // More separate runs of removed rows than this in one batch go in a reset.
+  static constexpr std::size_t kMaxSeparateRemovals = 16;
+
   explicit CTrafficModel(QObject* parent = nullptr);
   ~CTrafficModel() override;
 

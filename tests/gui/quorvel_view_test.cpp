@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QTest>
 #include <string>
 #include <vector>
@@ -224,6 +225,40 @@ TEST_F(ViewCopyTest, SelectedLinesGoTopToBottomAndNothingSelectedCopiesNothing) 
             "10.0.0.1\t22\t10.0.0.9\t53\r\n"
             "10.0.0.3\t8080\t10.0.0.9\t443\r\n"
             "10.0.0.2\t1025\t10.0.0.9\t80\r\n");
+}
+
+// An expiry that leaves many gaps at once goes in one reset of the model;
+// the user's selection, current row and scroll position come through it.
+TEST_F(ViewTest, SelectionAndScrollSurviveAnExpiryOfScatteredRows) {
+  OpenWindow();
+  Frame().resize(800, 400);
+  for (int n = 0; n < 600; ++n) {
+    const std::string address = "10.0." + std::to_string(n / 256) + "." + std::to_string(n % 256);
+    AddRow(Key(address.c_str(), 1000, "10.9.9.9", 80), {address, "1000", "10.9.9.9", "80", "TCP"});
+  }
+  QApplication::processEvents();
+  for (const int row : {301, 303, 304, 451})
+    view->selectionModel()->select(view->Model().index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  view->selectionModel()->setCurrentIndex(view->Model().index(303, 0), QItemSelectionModel::NoUpdate);
+  view->scrollTo(view->Model().index(299, 0), QAbstractItemView::PositionAtTop);
+  ASSERT_EQ(view->rowAt(0), 299);
+  QSignalSpy resets(&view->Model(), &QAbstractItemModel::modelReset);
+
+  // Every even row of the capture's order expires in one pass.
+  TrafficDisplay& display = *Table().Display();
+  for (int row = 0; row < display.ItemCount(); ++row) display.DeleteRow(row);
+  view->Drain();
+  QApplication::processEvents();
+
+  ASSERT_EQ(resets.count(), 1);
+  ASSERT_EQ(view->Model().rowCount(), 300);
+  std::vector<std::string> selected;
+  for (const QModelIndex& index : view->selectionModel()->selectedRows())
+    selected.push_back(view->Model().CellText(index.row(), 0));
+  std::sort(selected.begin(), selected.end());
+  EXPECT_EQ(selected, (std::vector<std::string>{"10.0.1.195", "10.0.1.45", "10.0.1.47"}));  // 304 expired
+  EXPECT_EQ(view->Model().CellText(view->currentIndex().row(), 0), "10.0.1.47");
+  EXPECT_EQ(view->Model().CellText(view->rowAt(0), 0), "10.0.1.43");  // row 299 is still the top
 }
 
 // The widths go back under each column's own key, wherever it was dragged.

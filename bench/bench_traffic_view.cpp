@@ -1,0 +1,276 @@
+// The traffic list at 100k rows: how much of each second the window's
+// thread is busy while the capture updates every row once a second, and
+// what one sort of the rows costs.
+//
+// The live figure comes from the real engine: a capture file of 100k
+// connections is replayed through a pipe one round per second, so that the
+// capture thread accounts every connection once a second and its passes
+// write into the window's journal, while the window, shown on the
+// offscreen platform, drains, models and paints as it would on a screen.
+#include <arpa/inet.h>
+#include <signal.h>
+#include <benchmark/benchmark.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/traffic_list.h"
+#include "config/settings.h"
+#include "resolve/ns_cashe.h"
+#include "resolve/services_parser.h"
+#include "support/link_frames.h"
+#include "support/pcap_writer.h"
+#include "ui/main_frame.h"
+#include "ui/quorvel_view.h"
+
+namespace {
+
+constexpr int kConnections = 100000;
+constexpr int kWarmUpSeconds = 3;
+constexpr int kMeasuredSeconds = 10;
+
+std::filesystem::path BenchFolder() {
+  static const std::filesystem::path folder = [] {
+    auto path = std::filesystem::temp_directory_path() / "quorvel-bench-view";
+    std::filesystem::create_directories(path);
+    return path;
+  }();
+  return folder;
+}
+
+// One UDP frame of 300 bytes for each of kConnections connections.
+std::string ConnectionsFile() {
+  const std::string path = (BenchFolder() / "connections-100000.pcap").string();
+  if (std::filesystem::exists(path)) return path;
+  PcapWriter writer(path + ".part", DLT_EN10MB, 64);
+  std::vector<std::uint8_t> packet(50, 0);
+  packet[0] = 0x45;
+  packet[2] = 0x01;  // total length 300
+  packet[3] = 0x2C;
+  packet[9] = 17;
+  for (std::uint32_t n = 0; n < kConnections; ++n) {
+    const std::uint32_t source = htonl(0x0A000000u + (n >> 3)), destination = htonl(0xC0A80001u + (n & 7));
+    const std::uint16_t ports[2] = {htons(static_cast<std::uint16_t>(20000 + n % 40000)), htons(53)};
+    std::memcpy(&packet[12], &source, 4);
+    std::memcpy(&packet[16], &destination, 4);
+    std::memcpy(&packet[20], ports, 4);
+    writer.Write(LinkFrame(DLT_EN10MB, packet), 14 + 300);
+  }
+  writer.Close();
+  std::filesystem::rename(path + ".part", path);
+  return path;
+}
+
+double ThreadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// The main window with its traffic view, over objects of its own.
+struct Window {
+  CSettings settings{(BenchFolder() / "quorvel.dat").string()};
+  CTrafficList table{settings};
+  CNSCashe names;
+  CServicesParser services{""};
+  std::unique_ptr<CMainFrame> frame;
+  CQuorvelView* view = nullptr;
+
+  Window() {
+    settings.idlemsec = 60000;
+    AppContext context{table, names, services, settings};
+    context.findAdapters = [] { return std::vector<AdapterItem>{}; };
+    frame = std::make_unique<CMainFrame>(context);
+    view = new CQuorvelView(context, *frame);
+    frame->SetView(view, view);
+    frame->resize(1000, 700);
+    frame->show();
+  }
+};
+
+// Streams the file into a pipe: its header once, then all its packets once
+// a second, `rounds` times; the capture thread reads the pipe as a file.
+class PacedReplay {
+ public:
+  PacedReplay(const std::string& file, int rounds) : m_fifo((BenchFolder() / "replay.fifo").string()) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::filesystem::remove(m_fifo);
+    mkfifo(m_fifo.c_str(), 0600);
+    m_writer = std::thread([this, bytes, rounds] {
+      std::FILE* pipe = std::fopen(m_fifo.c_str(), "wb");
+      if (pipe == nullptr) return;
+      constexpr std::size_t kFileHeader = 24;
+      std::fwrite(bytes.data(), 1, kFileHeader, pipe);
+      auto next = std::chrono::steady_clock::now();
+      for (int round = 0; round < rounds && !m_stop; ++round) {
+        std::fwrite(bytes.data() + kFileHeader, 1, bytes.size() - kFileHeader, pipe);
+        std::fflush(pipe);
+        next += std::chrono::seconds(1);
+        std::this_thread::sleep_until(next);
+      }
+      std::fclose(pipe);
+    });
+  }
+  ~PacedReplay() {
+    m_stop = true;
+    m_writer.join();
+    std::filesystem::remove(m_fifo);
+  }
+  const std::string& Path() const { return m_fifo; }
+
+ private:
+  std::string m_fifo;
+  std::atomic<bool> m_stop{false};
+  std::thread m_writer;
+};
+
+// Busy share of each second on the window's thread once the 100k rows are
+// in, and the longest the event loop went without turning.
+void BM_LiveRowsUpdatingEverySecond(benchmark::State& state) {
+  const std::string file = ConnectionsFile();
+  for (auto _ : state) {
+    Window window;
+    PacedReplay replay(file, kWarmUpSeconds + kMeasuredSeconds + 1);
+    std::string error;
+    if (window.view->Session().StartReplay(replay.Path().c_str(), error) != 0) {
+      state.SkipWithError(error.c_str());
+      return;
+    }
+    std::vector<double> busy;
+    double lastCpu = ThreadCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    qint64 lastWall = 0, lastTick = 0, longestStall = 0;
+    QTimer sampler, ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+      const qint64 now = wall.elapsed();
+      if (busy.size() >= static_cast<std::size_t>(kWarmUpSeconds)) longestStall = std::max(longestStall, now - lastTick);
+      lastTick = now;
+    });
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+      const double cpu = ThreadCpuSeconds();
+      const qint64 now = wall.elapsed();
+      busy.push_back((cpu - lastCpu) / (static_cast<double>(now - lastWall) / 1000.0));
+      lastCpu = cpu;
+      lastWall = now;
+      if (busy.size() == static_cast<std::size_t>(kWarmUpSeconds + kMeasuredSeconds)) QApplication::quit();
+    });
+    ticker.start(10);
+    sampler.start(1000);
+    QApplication::exec();
+    window.view->Session().StopCapture();
+
+    const std::vector<double> measured(busy.begin() + kWarmUpSeconds, busy.end());
+    double sum = 0, worst = 0;
+    for (const double b : measured) {
+      sum += b;
+      worst = std::max(worst, b);
+    }
+    state.counters["rows"] = window.view->Model().rowCount();
+    // Every connection saw one packet a second: its packet count tells how
+    // many rounds reached the list.
+    state.counters["rounds_shown"] = std::atoi(window.view->Model().CellText(0, 6).c_str());
+    state.counters["busy_mean_pct"] = 100.0 * sum / static_cast<double>(measured.size());
+    state.counters["busy_max_pct"] = 100.0 * worst;
+    state.counters["longest_stall_ms"] = static_cast<double>(longestStall);
+  }
+}
+BENCHMARK(BM_LiveRowsUpdatingEverySecond)->Iterations(1)->Unit(benchmark::kSecond);
+
+// 100k rows as the capture writes them: distinct source addresses, one in
+// four shown by a host name, a few destinations, ports and amounts all
+// over the place.
+void FillRows(CQuorvelView& view, TrafficDisplay& display) {
+  std::mt19937 random(5);
+  TrafficEntry entry;
+  char text[32];
+  for (int n = 0; n < kConnections; ++n) {
+    entry.key.sourceAddress = htonl(0x0A000000u + static_cast<std::uint32_t>(n));
+    if (n % 4 == 0)
+      std::snprintf(text, sizeof text, "host-%d.example", n);
+    else
+      std::snprintf(text, sizeof text, "10.%d.%d.%d", n >> 16, (n >> 8) & 255, n & 255);
+    const int row = display.InsertRow(n, text, entry);
+    std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(random() % 65536));
+    display.SetCellText(row, 1, text);
+    display.SetCellText(row, 2, n % 2 ? "192.168.0.1" : "192.168.0.2");
+    display.SetCellText(row, 4, n % 3 ? "TCP" : "UDP");
+    std::snprintf(text, sizeof text, "%u.%02u Kb", static_cast<unsigned>(random() % 100000), static_cast<unsigned>(random() % 100));
+    display.SetCellText(row, 5, text);
+  }
+  view.Drain();
+  // A user's selection, which a sort carries along.
+  for (int row = 0; row < 10; ++row) view.selectRow(row * 997);
+}
+
+// One click's sort of 100k rows, from the order another column left.
+void BM_SortRows(benchmark::State& state) {
+  Window window;
+  FillRows(*window.view, *window.table.Display());
+  const int column = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    window.view->SortByColumn(column == 1 ? 5 : 1, true);
+    QApplication::processEvents();
+    state.ResumeTiming();
+    window.view->OnColumnClick(column);
+    QApplication::processEvents();
+  }
+  state.counters["rows"] = window.view->Model().rowCount();
+}
+// Source address (text, every one distinct), source port and traffic
+// (numbers), protocol (text, two values).
+BENCHMARK(BM_SortRows)->Arg(0)->Arg(1)->Arg(5)->Arg(4)->Unit(benchmark::kMillisecond);
+
+// The pass after a burst of connections went quiet: every other row of 100k
+// expires at once, as many separate removals as rows.
+void BM_DrainScatteredExpiry(benchmark::State& state) {
+  Window window;
+  TrafficDisplay& display = *window.table.Display();
+  for (auto _ : state) {
+    state.PauseTiming();
+    FillRows(*window.view, display);
+    state.ResumeTiming();
+    for (int row = 0; row < display.ItemCount(); ++row) display.DeleteRow(row);
+    window.view->Drain();
+    QApplication::processEvents();
+    state.PauseTiming();
+    display.DeleteAllRows();
+    window.view->Drain();
+    state.ResumeTiming();
+  }
+  state.counters["rows_left"] = window.view->Model().rowCount();
+}
+BENCHMARK(BM_DrainScatteredExpiry)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The pipe's writer learns of a reader that has gone from its write's
+  // error, not from a signal that ends the program.
+  signal(SIGPIPE, SIG_IGN);
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  app.setQuitOnLastWindowClosed(false);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
