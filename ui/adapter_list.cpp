@@ -25,7 +25,13 @@ std::vector<AdapterItem> AdapterItemsFrom(const pcap_if_t* devices) {
     inet_ntop(AF_INET, &address->sin_addr, dotted, sizeof dotted);
     std::string text = dotted;
     text += " - ";
-    if (device->description != nullptr) text += device->description;
+    // Most Linux devices come without a description: their name is what
+    // tells them apart then.
+    const bool described = device->description != nullptr && device->description[0] != '\0';
+    if (described)
+      text += device->description;
+    else if (device->name != nullptr)
+      text += device->name;
     items.push_back({std::move(text), device->name != nullptr ? device->name : ""});
   }
   return items;

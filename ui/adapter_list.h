@@ -7,7 +7,7 @@
 
 // One entry of the adapter selector.
 struct AdapterItem {
-  std::string text;        // "<first IPv4 address> - <description>"
+  std::string text;        // "<first IPv4 address> - <description, else the device name>"
   std::string deviceName;  // what the capture library opens
 };
 

@@ -62,6 +62,7 @@ TEST(AdapterItems, ListsEachDeviceWithItsFirstIpv4AddressInLibraryOrder) {
   list.Add("eth0", "Onboard Ethernet",
            {{AF_INET6, "fe80::1"}, {AF_INET, "192.168.1.20"}, {AF_INET, "10.0.0.5"}});
   list.Add("wg0", nullptr, {{AF_INET, "10.8.0.2"}});
+  list.Add("tun0", "", {{AF_INET, "10.9.0.2"}});
   list.Add("ip6only", "IPv6 only", {{AF_INET6, "2001:db8::1"}});
   list.Add("noaddr", "No usable address", {{AF_UNSPEC, ""}, {-1, ""}});
   list.Add("veth-a", "Twin", {{AF_INET, "172.16.0.1"}});
@@ -70,7 +71,8 @@ TEST(AdapterItems, ListsEachDeviceWithItsFirstIpv4AddressInLibraryOrder) {
 
   EXPECT_EQ(Texts(AdapterItemsFrom(list.Head())), (std::vector<std::string>{
                                                       "192.168.1.20 - Onboard Ethernet | eth0",
-                                                      "10.8.0.2 -  | wg0",
+                                                      "10.8.0.2 - wg0 | wg0",
+                                                      "10.9.0.2 - tun0 | tun0",
                                                       "172.16.0.1 - Twin | veth-a",
                                                       "172.16.0.1 - Twin | veth-b",
                                                       "127.0.0.1 - Loopback | lo",
