@@ -69,7 +69,9 @@ void CMainFrame::SetView(QWidget* widget, ViewCommands* commands) {
 void CMainFrame::BuildStatusBar() {
   m_messagePane = new QLabel(QString::fromUtf8(kIdleText));
   m_ratesPane = new QLabel(QString::fromUtf8(kInitialRates));
-  m_ratesPane->setFixedWidth(kRatesPaneWidth);
+  // 200 px wide, and wider when the rates need it: in bytes a busy link's
+  // rates would otherwise lose their ends.
+  m_ratesPane->setMinimumWidth(kRatesPaneWidth);
   statusBar()->addWidget(m_messagePane, 1);
   statusBar()->addPermanentWidget(m_ratesPane);
 }

@@ -217,6 +217,10 @@ TEST_F(FrameCommandTest, StatusBarShowsIdleTextRatesAndPrompts) {
 
   frame.SetStatusText(QStringLiteral("packets: 3"));
   EXPECT_EQ(frame.StatusText().toStdString(), "packets: 3");
+
+  frame.SetRatesText(QString::fromUtf8("当前: 4294967295 b/s, 平均: 4294967295 b/s"));
+  QApplication::processEvents();
+  EXPECT_GE(panes[1]->width(), panes[1]->sizeHint().width()) << "the whole rates text shows";
 }
 
 }  // namespace
