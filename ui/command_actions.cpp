@@ -18,20 +18,20 @@ QIcon CommandImage(const char* name) {
 }  // namespace
 
 CommandActions::CommandActions(QWidget& window, const std::function<void(int)>& trigger) {
-  for (const CommandSpec& spec : CommandTable()) {
-    if (spec.handler == CommandHandler::kNone) continue;
-    const char* text = spec.menuText != nullptr ? spec.menuText : spec.tooltip;
+  for (const CommandEntry& command : CommandTable()) {
+    if (command.handler == CommandHandler::kNone) continue;
+    const char* text = command.menuText != nullptr ? command.menuText : command.tooltip;
     auto* action = new QAction(QString::fromUtf8(text), &window);
-    action->setStatusTip(QString::fromUtf8(spec.prompt));
-    action->setToolTip(QString::fromUtf8(spec.tooltip));
+    action->setStatusTip(QString::fromUtf8(command.prompt));
+    action->setToolTip(QString::fromUtf8(command.tooltip));
     // A toolbar that shows text beside its images (some desktops ask for
     // that) gets the item's name without the key.
     action->setIconText(action->text().section(u'\t', 0, 0));
-    if (spec.shortcut != nullptr)
-      action->setShortcut(QKeySequence(QString::fromLatin1(spec.shortcut), QKeySequence::PortableText));
-    if (spec.image != nullptr) action->setIcon(CommandImage(spec.image));
-    action->setCheckable(spec.checkable);
-    const int id = spec.id;
+    if (command.shortcut != nullptr)
+      action->setShortcut(QKeySequence(QString::fromLatin1(command.shortcut), QKeySequence::PortableText));
+    if (command.image != nullptr) action->setIcon(CommandImage(command.image));
+    action->setCheckable(command.checkable);
+    const int id = command.id;
     QObject::connect(action, &QAction::triggered, &window, [trigger, id] { trigger(id); });
     window.addAction(action);
     m_actions.insert(id, action);
@@ -39,10 +39,10 @@ CommandActions::CommandActions(QWidget& window, const std::function<void(int)>& 
 }
 
 void CommandActions::FillMenuBar(QMenuBar& bar, const std::function<void()>& beforeShow) const {
-  for (const MenuSpec& spec : MenuBarLayout()) {
-    QMenu* menu = bar.addMenu(QString::fromUtf8(spec.title));
+  for (const MenuEntry& layout : MenuBarLayout()) {
+    QMenu* menu = bar.addMenu(QString::fromUtf8(layout.title));
     QObject::connect(menu, &QMenu::aboutToShow, menu, beforeShow);
-    for (const CommandId id : spec.items) {
+    for (const CommandId id : layout.items) {
       if (id == ID_SEPARATOR)
         menu->addSeparator();
       else

@@ -7,7 +7,7 @@ namespace {
 
 using enum CommandHandler;
 
-constexpr CommandSpec kCommands[] = {
+constexpr CommandEntry kCommands[] = {
     {ID_CAPTURE_START, "启动\tCtrl+S", "Ctrl+S", "启动流量监控", "启动 (Ctrl+S)", "start", kView, false},
     {ID_CAPTURE_STOP, "停止\tCtrl+T", "Ctrl+T", "停止流量监控", "停止 (Ctrl+T)", "stop", kView, false},
     {ID_QUIT, "退出\tAlt+X", "Alt+X", "退出", "退出", nullptr, kFrame, false},
@@ -40,7 +40,7 @@ constexpr CommandId kViewMenu[] = {ID_VIEW_TOOLBAR,  ID_VIEW_STATUS_BAR,   ID_SE
                                    ID_RESOLVE_PORTS, ID_SEPARATOR,         ID_SETTINGS};
 constexpr CommandId kHelpMenu[] = {ID_HELP_DOCUMENT, ID_SEPARATOR, ID_APP_ABOUT};
 
-constexpr MenuSpec kMenuBar[] = {
+constexpr MenuEntry kMenuBar[] = {
     {"&命令", kCommandMenu},
     {"&过滤器", kFilterMenu},
     {"查看", kViewMenu},
@@ -57,13 +57,13 @@ constexpr CommandId kToolBar[] = {
 
 }  // namespace
 
-std::span<const CommandSpec> CommandTable() { return kCommands; }
+std::span<const CommandEntry> CommandTable() { return kCommands; }
 
-const CommandSpec* FindCommand(int id) {
-  const auto found = std::ranges::find(kCommands, id, &CommandSpec::id);
+const CommandEntry* FindCommand(int id) {
+  const auto found = std::ranges::find(kCommands, id, &CommandEntry::id);
   return found == std::end(kCommands) ? nullptr : &*found;
 }
 
-std::span<const MenuSpec> MenuBarLayout() { return kMenuBar; }
+std::span<const MenuEntry> MenuBarLayout() { return kMenuBar; }
 
 std::span<const CommandId> ToolBarLayout() { return kToolBar; }

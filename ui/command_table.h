@@ -11,7 +11,7 @@ enum class CommandHandler { kView, kFrame, kApp, kNone };
 
 // One command: its texts, key, image and handler. The menu text carries the
 // key after a tab, as the menu shows it.
-struct CommandSpec {
+struct CommandEntry {
   CommandId id;
   const char* menuText;  // null: no item in the menu bar
   const char* shortcut;  // portable key text; null: no key
@@ -22,17 +22,17 @@ struct CommandSpec {
   bool checkable;
 };
 
-std::span<const CommandSpec> CommandTable();
+std::span<const CommandEntry> CommandTable();
 // Null for an id that is not in the table.
-const CommandSpec* FindCommand(int id);
+const CommandEntry* FindCommand(int id);
 
 // A pop-up menu of the menu bar; ID_SEPARATOR stands for a separator line.
-struct MenuSpec {
+struct MenuEntry {
   const char* title;
   std::span<const CommandId> items;
 };
 
-std::span<const MenuSpec> MenuBarLayout();
+std::span<const MenuEntry> MenuBarLayout();
 
 // The toolbar, left to right: IDC_ADAPTER_SELECTOR is the selector,
 // ID_SEPARATOR a separator.

@@ -81,7 +81,7 @@ void CMainFrame::BuildToolBar() {
   m_toolBar->setObjectName(QStringLiteral("toolbar"));
   m_toolBar->setMovable(true);
 
-  const CommandSpec& selectorTexts = *FindCommand(IDC_ADAPTER_SELECTOR);
+  const CommandEntry& selectorTexts = *FindCommand(IDC_ADAPTER_SELECTOR);
   m_adapterSelector = new QComboBox;
   m_adapterSelector->setObjectName(QStringLiteral("adapterSelector"));
   m_adapterSelector->setFixedWidth(kAdapterSelectorWidth);
@@ -199,9 +199,9 @@ void CMainFrame::PostCommand(int id) {
 }
 
 void CMainFrame::ExecuteCommand(int id) {
-  const CommandSpec* spec = FindCommand(id);
-  if (spec != nullptr && CommandStateOf(id).enabled) {
-    switch (spec->handler) {
+  const CommandEntry* command = FindCommand(id);
+  if (command != nullptr && CommandStateOf(id).enabled) {
+    switch (command->handler) {
       case CommandHandler::kView:
         if (m_view != nullptr) m_view->OnCommand(static_cast<CommandId>(id));
         break;
