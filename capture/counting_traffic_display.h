@@ -1,12 +1,14 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "capture/traffic_display.h"
 
-// A list that keeps only its row count and the status text: for running
+// A list that keeps only its row count and the packet total: for running
 // the capture engine where nobody looks at the rows (the replay tool, the
-// benchmarks), so that the figures are the engine's own.
+// benchmarks, tests), so that the figures are the engine's own. Another
+// thread may read the counts while the capture writes them.
 class CountingTrafficDisplay : public TrafficDisplay {
  public:
   int ItemCount() const override { return m_rows; }
@@ -21,6 +23,6 @@ class CountingTrafficDisplay : public TrafficDisplay {
   std::uint32_t Packets() const { return m_packets; }
 
  private:
-  int m_rows = 0;
-  std::uint32_t m_packets = 0;
+  std::atomic<int> m_rows{0};
+  std::atomic<std::uint32_t> m_packets{0};
 };

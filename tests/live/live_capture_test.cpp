@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "capture/capture_session.h"
-#include "capture/traffic_display.h"
+#include "capture/counting_traffic_display.h"
 #include "capture/traffic_list.h"
 #include "capture/settings_fixture.h"
 #include "platform/user_message.h"
@@ -27,22 +27,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Packets = std::vector<std::vector<std::uint8_t>>;
-
-// A list whose row count another thread may read while the capture writes.
-class SharedCountDisplay : public TrafficDisplay {
- public:
-  int ItemCount() const override { return m_rows; }
-  int InsertRow(int, const char*, const TrafficEntry&) override { return m_rows++; }
-  void SetCellText(int, int, const char*) override {}
-  void DeleteRow(int) override { --m_rows; }
-  void DeleteAllRows() override { m_rows = 0; }
-  bool WindowExists() const override { return true; }
-  void RedrawAll() override {}
-  void SetStatusTotals(std::uint32_t, std::uint32_t, std::uint32_t, int) override {}
-
- private:
-  std::atomic<int> m_rows{0};
-};
 
 // A resolver that never answers while the test runs. Its state lives as
 // long as the resolver threads that wait in it, which outlive the test.
@@ -159,7 +143,7 @@ class LiveCaptureTest : public SettingsFixture {
   HangingResolver m_resolver;
   CNSCashe m_hostNames{m_resolver.AsResolver()};
   CServicesParser m_services{(Folder() / "none").string()};
-  SharedCountDisplay m_display;
+  CountingTrafficDisplay m_display;
   CTrafficList m_list{Settings()};
   CaptureSession m_session{m_list, Settings(), m_hostNames, m_services};
 };
