@@ -1,15 +1,12 @@
 // The capture engine over a capture file against the bare read loop of the
 // capture library over the same file: the physical limit of the pipeline.
 // Traffic is uniformly random over the connections.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <pcap/pcap.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <limits>
-#include <map>
 #include <random>
 #include <string>
 
@@ -19,6 +16,8 @@
 #include "config/settings.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "scratch_folder.h"
+#include "support/ip_packet.h"
 #include "support/link_frames.h"
 #include "support/pcap_writer.h"
 
@@ -26,14 +25,7 @@ namespace {
 
 constexpr std::size_t kPacketsPerFile = 4000000;
 
-std::filesystem::path BenchFolder() {
-  static const std::filesystem::path folder = [] {
-    auto path = std::filesystem::temp_directory_path() / "quorvel-bench-replay";
-    std::filesystem::create_directories(path);
-    return path;
-  }();
-  return folder;
-}
+std::filesystem::path BenchFolder() { return ScratchFolder("quorvel-bench-replay"); }
 
 // A file of kPacketsPerFile Ethernet frames, each of a connection drawn
 // uniformly from `connections`, captured at 64 bytes as a snap length would.
@@ -42,19 +34,17 @@ std::string TrafficFile(std::size_t connections) {
   if (std::filesystem::exists(path)) return path;
   PcapWriter writer(path + ".part", DLT_EN10MB, 64);
   std::mt19937 random(static_cast<unsigned>(connections));
-  std::vector<std::uint8_t> packet(50, 0);
-  packet[0] = 0x45;
-  packet[2] = 0x05;  // total length 1400
-  packet[3] = 0x78;
-  packet[9] = 17;
+  IpPacket packet;
+  packet.protocol = 17;
+  packet.totalLength = 1400;
+  packet.destination = 0xC0A80001u;
+  packet.destinationPort = 443;
   for (std::size_t i = 0; i < kPacketsPerFile; ++i) {
     const std::uint32_t n = static_cast<std::uint32_t>(random() % connections);
-    const std::uint32_t source = htonl(0x0A000000u + (n >> 4)), destination = htonl(0xC0A80001u);
-    const std::uint16_t ports[2] = {htons(static_cast<std::uint16_t>(1024 + (n & 15))), htons(443)};
-    std::memcpy(&packet[12], &source, 4);
-    std::memcpy(&packet[16], &destination, 4);
-    std::memcpy(&packet[20], ports, 4);
-    writer.Write(LinkFrame(DLT_EN10MB, packet), 14 + 1400);
+    packet.source = 0x0A000000u + (n >> 4);
+    packet.sourcePort = static_cast<std::uint16_t>(1024 + (n & 15));
+    const std::vector<std::uint8_t> frame = LinkFrame(DLT_EN10MB, packet.Bytes());
+    writer.Write(frame.data(), 64, static_cast<std::uint32_t>(frame.size()));
   }
   writer.Close();
   std::filesystem::rename(path + ".part", path);

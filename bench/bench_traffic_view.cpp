@@ -20,7 +20,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -34,6 +33,8 @@
 #include "config/settings.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "scratch_folder.h"
+#include "support/ip_packet.h"
 #include "support/link_frames.h"
 #include "support/pcap_writer.h"
 #include "ui/main_frame.h"
@@ -45,32 +46,23 @@ constexpr int kConnections = 100000;
 constexpr int kWarmUpSeconds = 3;
 constexpr int kMeasuredSeconds = 10;
 
-std::filesystem::path BenchFolder() {
-  static const std::filesystem::path folder = [] {
-    auto path = std::filesystem::temp_directory_path() / "quorvel-bench-view";
-    std::filesystem::create_directories(path);
-    return path;
-  }();
-  return folder;
-}
+std::filesystem::path BenchFolder() { return ScratchFolder("quorvel-bench-view"); }
 
 // One UDP frame of 300 bytes for each of kConnections connections.
 std::string ConnectionsFile() {
   const std::string path = (BenchFolder() / "connections-100000.pcap").string();
   if (std::filesystem::exists(path)) return path;
   PcapWriter writer(path + ".part", DLT_EN10MB, 64);
-  std::vector<std::uint8_t> packet(50, 0);
-  packet[0] = 0x45;
-  packet[2] = 0x01;  // total length 300
-  packet[3] = 0x2C;
-  packet[9] = 17;
+  IpPacket packet;
+  packet.protocol = 17;
+  packet.totalLength = 300;
+  packet.destinationPort = 53;
   for (std::uint32_t n = 0; n < kConnections; ++n) {
-    const std::uint32_t source = htonl(0x0A000000u + (n >> 3)), destination = htonl(0xC0A80001u + (n & 7));
-    const std::uint16_t ports[2] = {htons(static_cast<std::uint16_t>(20000 + n % 40000)), htons(53)};
-    std::memcpy(&packet[12], &source, 4);
-    std::memcpy(&packet[16], &destination, 4);
-    std::memcpy(&packet[20], ports, 4);
-    writer.Write(LinkFrame(DLT_EN10MB, packet), 14 + 300);
+    packet.source = 0x0A000000u + (n >> 3);
+    packet.destination = 0xC0A80001u + (n & 7);
+    packet.sourcePort = static_cast<std::uint16_t>(20000 + n % 40000);
+    const std::vector<std::uint8_t> frame = LinkFrame(DLT_EN10MB, packet.Bytes());
+    writer.Write(frame.data(), 64, static_cast<std::uint32_t>(frame.size()));
   }
   writer.Close();
   std::filesystem::rename(path + ".part", path);

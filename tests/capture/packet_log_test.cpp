@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "capture/traffic_list.h"
-#include "ip_packet.h"
+#include "support/ip_packet.h"
 #include "platform/local_time.h"
 #include "platform/user_message.h"
 #include "settings_fixture.h"

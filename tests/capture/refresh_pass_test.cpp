@@ -2,54 +2,27 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <algorithm>
-#include <fstream>
-#include <memory>
-#include <optional>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "capture/memory_traffic_display.h"
 #include "capture/traffic_list.h"
-#include "ip_packet.h"
 #include "platform/tick_count.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
 #include "settings_fixture.h"
+#include "support/fake_resolver.h"
+#include "support/ip_packet.h"
 
 namespace {
 
 using Operations = std::vector<std::string>;
-
-// A resolver whose answers wait until the test lets them through. Its state
-// lives as long as the resolver threads that wait in it.
-class GatedResolver {
- public:
-  resolve::ReverseResolver AsResolver() const {
-    return [state = m_state](std::uint32_t) -> std::optional<std::string> {
-      std::unique_lock lock(state->mutex);
-      state->opened.wait(lock, [&] { return state->open; });
-      return std::string("host.example");
-    };
-  }
-  void Open() {
-    std::lock_guard lock(m_state->mutex);
-    m_state->open = true;
-    m_state->opened.notify_all();
-  }
-
- private:
-  struct State {
-    std::mutex mutex;
-    std::condition_variable opened;
-    bool open = false;
-  };
-  std::shared_ptr<State> m_state = std::make_shared<State>();
-};
 
 class RefreshPassTest : public SettingsFixture {
  protected:
@@ -62,7 +35,7 @@ class RefreshPassTest : public SettingsFixture {
     m_display.RecordOperations(true);
   }
   ~RefreshPassTest() override {
-    m_resolver.Open();
+    m_resolver.Release();
     platform::ReleaseTestTickCount();
   }
 
@@ -95,7 +68,7 @@ class RefreshPassTest : public SettingsFixture {
     }
   }
 
-  GatedResolver m_resolver;
+  FakeResolver m_resolver;
   CNSCashe m_hostNames{m_resolver.AsResolver()};
   CServicesParser m_services{(Folder() / "no-services").string()};
   PassSchedule m_schedule;
@@ -272,6 +245,8 @@ TEST_F(RefreshPassTest, PortsShowServiceNamesWhenSwitchedOn) {
 }
 
 TEST_F(RefreshPassTest, ARowGetsItsLateHostNameOnce) {
+  for (const std::uint32_t address : {0x0A000001u, 0x0A000002u}) m_resolver.Name(htonl(address), "host.example");
+  m_resolver.Hold();
   Account(Connection(0));
   Clock(1050);
   Pass(false);  // inserted while resolution is off: keeps its dotted text
@@ -282,7 +257,7 @@ TEST_F(RefreshPassTest, ARowGetsItsLateHostNameOnce) {
   EXPECT_EQ(m_display.Rows()[1].cells[0], "10.0.0.1");
 
   const std::uint64_t before = m_hostNames.NamesGeneration();
-  m_resolver.Open();
+  m_resolver.Release();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (m_hostNames.NamesGeneration() < before + 2 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

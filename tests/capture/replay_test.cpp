@@ -13,7 +13,7 @@
 #include "capture/capture_session.h"
 #include "capture/memory_traffic_display.h"
 #include "capture/traffic_list.h"
-#include "ip_packet.h"
+#include "support/ip_packet.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
 #include "settings_fixture.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "capture/memory_traffic_display.h"
-#include "ip_packet.h"
+#include "support/ip_packet.h"
 #include "platform/tick_count.h"
 #include "settings_fixture.h"
 

@@ -7,9 +7,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <memory>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,39 +21,14 @@
 #include "platform/user_message.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "support/fake_resolver.h"
+#include "support/ip_packet.h"
 #include "test_network.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using Packets = std::vector<std::vector<std::uint8_t>>;
-
-// A resolver that never answers while the test runs. Its state lives as
-// long as the resolver threads that wait in it, which outlive the test.
-class HangingResolver {
- public:
-  ~HangingResolver() { Release(); }
-  resolve::ReverseResolver AsResolver() const {
-    return [state = m_state](std::uint32_t) -> std::optional<std::string> {
-      std::unique_lock lock(state->mutex);
-      state->released.wait(lock, [&] { return state->open; });
-      return std::nullopt;
-    };
-  }
-  void Release() {
-    std::lock_guard lock(m_state->mutex);
-    m_state->open = true;
-    m_state->released.notify_all();
-  }
-
- private:
-  struct State {
-    std::mutex mutex;
-    std::condition_variable released;
-    bool open = false;
-  };
-  std::shared_ptr<State> m_state = std::make_shared<State>();
-};
 
 class LiveCaptureTest : public SettingsFixture {
  protected:
@@ -62,7 +37,10 @@ class LiveCaptureTest : public SettingsFixture {
     Settings().idlemsec = 60000;
     m_list.SetDisplay(&m_display);
   }
-  void TearDown() override { m_session.StopCapture(); }
+  void TearDown() override {
+    m_session.StopCapture();
+    m_resolver.Release();
+  }
 
   void Start() {
     int result = -1;
@@ -140,7 +118,7 @@ class LiveCaptureTest : public SettingsFixture {
   }
 
   TestNetwork m_network;
-  HangingResolver m_resolver;
+  FakeResolver m_resolver;  // answers nothing, and holds on when asked to
   CNSCashe m_hostNames{m_resolver.AsResolver()};
   CServicesParser m_services{(Folder() / "none").string()};
   CountingTrafficDisplay m_display;
@@ -200,15 +178,16 @@ TEST_F(LiveCaptureTest, PromiscuousModeFollowsTheSetting) {
 }
 
 TEST_F(LiveCaptureTest, StopIsPromptInAPassOverAMillionConnectionsWithAHangingResolver) {
+  m_resolver.Hold();
   m_hostNames.SetResolve(1);
   Start();
-  {
-    std::uint8_t packet[24] = {0x45, 0, 0, 100, 0, 0, 0, 0, 64, IPPROTO_UDP};
-    for (std::uint32_t n = 0; n < 1000000; ++n) {
-      const std::uint32_t source = htonl(0x0B000000u + n);
-      std::memcpy(&packet[12], &source, 4);
-      m_list.AccountPacket(packet, sizeof packet);
-    }
+  IpPacket udp;
+  udp.protocol = IPPROTO_UDP;
+  std::vector<std::uint8_t> packet = udp.Bytes();
+  for (std::uint32_t n = 0; n < 1000000; ++n) {
+    const std::uint32_t source = htonl(0x0B000000u + n);
+    std::memcpy(&packet[12], &source, 4);
+    m_list.AccountPacket(packet.data(), packet.size());
   }
   // Wait until a pass is busy inserting rows, each asking the hanging
   // resolver for a name, then stop in the middle of it.

@@ -9,11 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "support/ip_packet.h"
 
 namespace {
 
@@ -157,19 +158,15 @@ void TestNetwork::StopFlood() {
 std::vector<std::uint8_t> RawPacket(std::uint8_t protocol, std::uint32_t source, std::uint32_t destination,
                                     std::uint16_t sourcePort, std::uint16_t destinationPort,
                                     std::uint16_t totalLength) {
-  std::vector<std::uint8_t> packet(std::max<std::uint16_t>(totalLength, 20), 0xA5);
-  std::memset(packet.data(), 0, 20);
-  packet[0] = 0x45;
-  packet[2] = static_cast<std::uint8_t>(totalLength >> 8);
-  packet[3] = static_cast<std::uint8_t>(totalLength);
-  packet[8] = 64;
-  packet[9] = protocol;
-  std::memcpy(&packet[12], &source, 4);
-  std::memcpy(&packet[16], &destination, 4);
-  const std::uint16_t ports[2] = {htons(sourcePort), htons(destinationPort)};
-  std::memcpy(&packet[20], ports, 4);
+  IpPacket ip;
+  ip.protocol = protocol;
+  ip.source = ntohl(source);
+  ip.destination = ntohl(destination);
+  ip.sourcePort = sourcePort;
+  ip.destinationPort = destinationPort;
+  ip.totalLength = totalLength;
+  std::vector<std::uint8_t> packet = ip.Bytes();
   if (protocol == IPPROTO_TCP && totalLength >= 40) {
-    std::memset(&packet[24], 0, 16);
     packet[32] = 0x50;  // data offset: 20 bytes
     packet[33] = 0x18;  // PSH, ACK
     packet[36] = 0xDE;  // wrong checksum

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "resolve/fake_resolver.h"
+#include "support/fake_resolver.h"
 
 namespace {
 
