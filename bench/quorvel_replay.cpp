@@ -26,6 +26,7 @@
 #include "capture/counting_traffic_display.h"
 #include "capture/traffic_list.h"
 #include "config/settings.h"
+#include "resolve/dotted_address.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
 
@@ -88,8 +89,8 @@ class ScratchSettings {
 };
 
 std::string Dotted(std::uint32_t address) {
-  char text[INET_ADDRSTRLEN];
-  inet_ntop(AF_INET, &address, text, sizeof text);
+  char text[resolve::kDottedAddressSize];
+  resolve::FormatDottedAddress(address, text);
   return text;
 }
 
