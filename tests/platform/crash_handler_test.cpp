@@ -327,6 +327,36 @@ class CrashHandlerTest : public testing::Test {
   std::map<std::string, std::string> environment_;
 };
 
+// ---- Installing ------------------------------------------------------------
+
+void MarkerHandler(int) {}
+
+TEST(CrashHandlerInstallTest, HandlesFaultsWhileItLivesAndPutsBackWhatWasThere) {
+  if (platform::kFaultsLeftToSanitizer) GTEST_SKIP() << "a sanitized build leaves faults to the sanitizer";
+  const int signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT};
+  struct sigaction marker{};
+  marker.sa_handler = MarkerHandler;
+  struct sigaction saved[std::size(signals)];
+  for (std::size_t i = 0; i < std::size(signals); ++i) sigaction(signals[i], &marker, &saved[i]);
+  {
+    const CCrashHandler handler;
+    for (const int signal : signals) {
+      struct sigaction now{};
+      sigaction(signal, nullptr, &now);
+      EXPECT_NE(now.sa_handler, MarkerHandler) << signal;
+      EXPECT_EQ(now.sa_flags & (SA_SIGINFO | SA_ONSTACK), SA_SIGINFO | SA_ONSTACK) << signal;
+    }
+    stack_t altStack{};
+    sigaltstack(nullptr, &altStack);
+    EXPECT_EQ(altStack.ss_flags & SS_DISABLE, 0);
+  }
+  for (std::size_t i = 0; i < std::size(signals); ++i) {
+    struct sigaction now{};
+    sigaction(signals[i], &saved[i], &now);
+    EXPECT_EQ(now.sa_handler, MarkerHandler) << signals[i];
+  }
+}
+
 // ---- One fault of each kind ------------------------------------------------
 
 struct FaultCase {

@@ -34,7 +34,7 @@ TEST(ModuleMapTest, CodeOfThisProgramIsFoundInItsTextAsLinked) {
 // come off too.
 TEST(ModuleMapTest, CodeOfASharedLibraryIsFoundInItsText) {
   ASSERT_TRUE(platform::TakeMemoryMap());
-  const platform::LogicalAddress logical = platform::FindLogicalAddress(AddressOf(reinterpret_cast<const void*>(&::write)));
+  const platform::LogicalAddress logical = platform::FindLogicalAddress(AddressOf(reinterpret_cast<const void*>(&::getpid)));
   EXPECT_THAT(logical.module, testing::HasSubstr("libc.so"));
   EXPECT_EQ(SectionName(logical), ".text");
 }
