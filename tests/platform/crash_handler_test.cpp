@@ -5,167 +5,28 @@
 // arguments, except where the program itself is to tell the user.
 #include "platform/crash_handler.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstring>
+#include <cctype>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/child_process.h"
+#include "platform/crash_report_reader.h"
 #include "platform/crash_test_hooks.h"
 #include "support/elf_sections.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace crash_test;
 using testing::HasSubstr;
-
-// ---- Reading reports -------------------------------------------------------
-
-struct StackLine {
-  std::uint64_t address = 0;
-  std::uint64_t frame = 0;
-  unsigned section = 0;
-  std::uint64_t offset = 0;
-  std::string module;
-};
-
-struct Report {
-  std::uint32_t code = 0;
-  std::string name;
-  std::uint64_t faultAddress = 0;
-  unsigned section = 0;
-  std::uint64_t offset = 0;
-  std::string module;
-  std::uint64_t rip = 0;
-  std::uint64_t rbp = 0;
-  std::vector<StackLine> stack;
-};
-
-#define HEX16 "([0-9A-F]{16})"
-const std::regex kCodeLine("Exception code: ([0-9A-F]{8}) (.*)");
-const std::regex kFaultLine("Fault address:  " HEX16 " ([0-9A-F]{2}):" HEX16 " (.*)");
-const std::regex kRipLine("CS:RIP:[0-9A-F]{4}:" HEX16);
-const std::regex kRspLine("SS:RSP:[0-9A-F]{4}:[0-9A-F]{16}  RBP:" HEX16);
-const std::regex kSegmentLine("FS:[0-9A-F]{4}  GS:[0-9A-F]{4}");
-const std::regex kFlagsLine("Flags:[0-9A-F]{16}");
-const std::regex kStackLine(HEX16 "  " HEX16 "  ([0-9A-F]{4}):" HEX16 " (.*)");
-#undef HEX16
-const char* const kGeneralRegisters[] = {"RAX", "RBX", "RCX", "RDX", "RSI", "RDI", "R8",
-                                         "R9",  "R10", "R11", "R12", "R13", "R14", "R15"};
-const std::string kSeparator(53, '=');
-const char kStackHeading[] = "Address           Frame             Logical addr          Module";
-
-std::uint64_t Hex(const std::string& text) { return std::stoull(text, nullptr, 16); }
-
-// The lines of a report file, checked one by one against their form.
-class ReportLines {
- public:
-  explicit ReportLines(const std::string& text) {
-    std::size_t start = 0;
-    while (start < text.size()) {
-      const std::size_t end = text.find('\n', start);
-      if (end == std::string::npos) {
-        ADD_FAILURE() << "the last line has no line feed";
-        break;
-      }
-      m_lines.push_back(text.substr(start, end - start));
-      start = end + 1;
-    }
-  }
-
-  bool AtEnd() const { return m_next == m_lines.size(); }
-  bool NextIsEmpty() const { return !AtEnd() && m_lines[m_next].empty(); }
-
-  bool Next(const std::regex& form, std::smatch& match) {
-    if (!Take()) return false;
-    if (std::regex_match(m_current, match, form)) return true;
-    ADD_FAILURE() << "line " << m_next << " out of form: \"" << m_current << "\"";
-    return false;
-  }
-
-  bool Next(const std::string& exactly) {
-    if (!Take()) return false;
-    if (m_current == exactly) return true;
-    ADD_FAILURE() << "line " << m_next << " is \"" << m_current << "\", not \"" << exactly << "\"";
-    return false;
-  }
-
- private:
-  bool Take() {
-    if (AtEnd()) {
-      ADD_FAILURE() << "the report ends early";
-      return false;
-    }
-    m_current = m_lines[m_next++];
-    return true;
-  }
-
-  std::vector<std::string> m_lines;
-  std::size_t m_next = 0;
-  std::string m_current;
-};
-
-bool ReadRegisters(ReportLines& in, Report& report) {
-  std::smatch m;
-  if (!in.Next("") || !in.Next("Registers:")) return false;
-  for (const char* name : kGeneralRegisters)
-    if (!in.Next(std::regex(std::string(name) + ":[0-9A-F]{16}"), m)) return false;
-  if (!in.Next(kRipLine, m)) return false;
-  report.rip = Hex(m[1]);
-  if (!in.Next(kRspLine, m)) return false;
-  report.rbp = Hex(m[1]);
-  return in.Next(kSegmentLine, m) && in.Next(kFlagsLine, m);
-}
-
-bool ReadStack(ReportLines& in, Report& report) {
-  std::smatch m;
-  if (!in.Next("") || !in.Next("Call stack:") || !in.Next(kStackHeading)) return false;
-  while (!in.AtEnd() && !in.NextIsEmpty()) {
-    if (!in.Next(kStackLine, m)) return false;
-    report.stack.push_back({Hex(m[1]), Hex(m[2]), static_cast<unsigned>(Hex(m[3])), Hex(m[4]), m[5]});
-  }
-  return true;
-}
-
-bool ReadReport(ReportLines& in, Report& report) {
-  std::smatch m;
-  if (!in.Next(kSeparator) || !in.Next(kCodeLine, m)) return false;
-  report.code = static_cast<std::uint32_t>(Hex(m[1]));
-  report.name = m[2];
-  if (!in.Next(kFaultLine, m)) return false;
-  report.faultAddress = Hex(m[1]);
-  report.section = static_cast<unsigned>(Hex(m[2]));
-  report.offset = Hex(m[3]);
-  report.module = m[4];
-  return ReadRegisters(in, report) && ReadStack(in, report) && in.Next("");
-}
-
-// Every report of a report file, each checked for its form.
-std::vector<Report> ReadReports(const std::string& text) {
-  EXPECT_EQ(text.find('\r'), std::string::npos) << "line feeds only";
-  ReportLines in(text);
-  std::vector<Report> reports;
-  while (!in.AtEnd()) {
-    Report report;
-    if (!ReadReport(in, report)) break;
-    reports.push_back(report);
-  }
-  return reports;
-}
 
 std::string SectionName(const std::string& module, unsigned section) {
   const std::vector<std::string> names = ElfSectionNames(module);
@@ -178,70 +39,6 @@ std::string OurFunctionAt(const std::string& program, const std::string& module,
   EXPECT_EQ(module, program);
   EXPECT_EQ(SectionName(module, section), ".text");
   return FunctionAt(module, ".text", offset);
-}
-
-// ---- Running children ------------------------------------------------------
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-struct Outcome {
-  int status = -1;
-  std::string errorText;
-};
-
-constexpr uid_t kNoUserChange = static_cast<uid_t>(-1);
-constexpr uid_t kNobody = 65534;
-constexpr auto kChildPatience = std::chrono::seconds(60);
-
-// Runs `program` with exactly `environment`, as `user` unless kNoUserChange,
-// and collects its exit status and standard error.
-Outcome RunChild(const std::string& program, const std::vector<std::string>& arguments,
-                 const std::map<std::string, std::string>& environment, const fs::path& errorFile, uid_t user) {
-  std::vector<std::string> strings{program};
-  strings.insert(strings.end(), arguments.begin(), arguments.end());
-  const std::size_t argumentCount = strings.size();
-  for (const auto& [name, value] : environment) strings.push_back(name + "=" + value);
-  std::vector<char*> argv;
-  std::vector<char*> envp;
-  for (std::size_t i = 0; i < strings.size(); ++i) (i < argumentCount ? argv : envp).push_back(strings[i].data());
-  argv.push_back(nullptr);
-  envp.push_back(nullptr);
-
-  const pid_t child = fork();
-  if (child == 0) {
-    const int error = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, STDIN_FILENO);
-    dup2(null, STDOUT_FILENO);
-    dup2(error, STDERR_FILENO);
-    if (user != kNoUserChange && (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0)) _exit(126);
-    execve(program.c_str(), argv.data(), envp.data());
-    _exit(127);
-  }
-  Outcome outcome;
-  if (child < 0) {
-    ADD_FAILURE() << "fork: " << std::strerror(errno);
-    return outcome;
-  }
-  const auto deadline = std::chrono::steady_clock::now() + kChildPatience;
-  while (waitpid(child, &outcome.status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << program << " did not end";
-      kill(child, SIGKILL);
-      waitpid(child, &outcome.status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  outcome.errorText = ReadFile(errorFile);
-  return outcome;
 }
 
 std::string Token(const std::string& value) { return std::string(platform::kCrashTestToken) + ":" + value; }
