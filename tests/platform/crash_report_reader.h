@@ -4,8 +4,8 @@
 // the report's form.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -31,19 +31,44 @@ struct Report {
   std::vector<StackLine> stack;
 };
 
-#define HEX16 "([0-9A-F]{16})"
-inline const std::regex kCodeLine("Exception code: ([0-9A-F]{8}) (.*)");
-inline const std::regex kFaultLine("Fault address:  " HEX16 " ([0-9A-F]{2}):" HEX16 " (.*)");
-inline const std::regex kRipLine("CS:RIP:[0-9A-F]{4}:" HEX16);
-inline const std::regex kRspLine("SS:RSP:[0-9A-F]{4}:[0-9A-F]{16}  RBP:" HEX16);
-inline const std::regex kSegmentLine("FS:[0-9A-F]{4}  GS:[0-9A-F]{4}");
-inline const std::regex kFlagsLine("Flags:[0-9A-F]{16}");
-inline const std::regex kStackLine(HEX16 "  " HEX16 "  ([0-9A-F]{4}):" HEX16 " (.*)");
-#undef HEX16
+// Forms of lines: "%N" stands for exactly N upper-case hexadecimal digits,
+// "%s" for the rest of the line, anything else for itself.
+inline constexpr char kCodeLine[] = "Exception code: %8 %s";
+inline constexpr char kFaultLine[] = "Fault address:  %16 %2:%16 %s";
+inline constexpr char kRipLine[] = "CS:RIP:%4:%16";
+inline constexpr char kRspLine[] = "SS:RSP:%4:%16  RBP:%16";
+inline constexpr char kSegmentLine[] = "FS:%4  GS:%4";
+inline constexpr char kFlagsLine[] = "Flags:%16";
+inline constexpr char kStackLine[] = "%16  %16  %4:%16 %s";
 inline const char* const kGeneralRegisters[] = {"RAX", "RBX", "RCX", "RDX", "RSI", "RDI", "R8",
-                                         "R9",  "R10", "R11", "R12", "R13", "R14", "R15"};
+                                                "R9",  "R10", "R11", "R12", "R13", "R14", "R15"};
 inline const std::string kSeparator(53, '=');
 inline constexpr char kStackHeading[] = "Address           Frame             Logical addr          Module";
+
+using Fields = std::vector<std::string>;
+
+// Whether `line` has the form; `fields` gets what the placeholders stood for.
+inline bool MatchForm(const std::string& line, const std::string& form, Fields& fields) {
+  fields.clear();
+  std::size_t at = 0;
+  for (std::size_t f = 0; f < form.size(); ++f) {
+    if (form[f] != '%') {
+      if (at >= line.size() || line[at++] != form[f]) return false;
+    } else if (form[f + 1] == 's') {
+      fields.push_back(line.substr(at));
+      return true;
+    } else {
+      std::size_t digits = 0;
+      while (f + 1 < form.size() && std::isdigit(static_cast<unsigned char>(form[f + 1])))
+        digits = digits * 10 + static_cast<std::size_t>(form[++f] - '0');
+      const std::string field = line.substr(at, digits);
+      if (field.size() != digits || field.find_first_not_of("0123456789ABCDEF") != std::string::npos) return false;
+      fields.push_back(field);
+      at += digits;
+    }
+  }
+  return at == line.size();
+}
 
 inline std::uint64_t Hex(const std::string& text) { return std::stoull(text, nullptr, 16); }
 
@@ -66,14 +91,14 @@ class ReportLines {
   bool AtEnd() const { return m_next == m_lines.size(); }
   bool NextIsEmpty() const { return !AtEnd() && m_lines[m_next].empty(); }
 
-  bool Next(const std::regex& form, std::smatch& match) {
+  bool Next(const std::string& form, Fields& fields) {
     if (!Take()) return false;
-    if (std::regex_match(m_current, match, form)) return true;
-    ADD_FAILURE() << "line " << m_next << " out of form: \"" << m_current << "\"";
+    if (MatchForm(m_current, form, fields)) return true;
+    ADD_FAILURE() << "line " << m_next << " is \"" << m_current << "\", not of the form \"" << form << "\"";
     return false;
   }
 
-  bool Next(const std::string& exactly) {
+  bool NextIs(const std::string& exactly) {
     if (!Take()) return false;
     if (m_current == exactly) return true;
     ADD_FAILURE() << "line " << m_next << " is \"" << m_current << "\", not \"" << exactly << "\"";
@@ -96,38 +121,38 @@ class ReportLines {
 };
 
 inline bool ReadRegisters(ReportLines& in, Report& report) {
-  std::smatch m;
-  if (!in.Next("") || !in.Next("Registers:")) return false;
+  Fields f;
+  if (!in.NextIs("") || !in.NextIs("Registers:")) return false;
   for (const char* name : kGeneralRegisters)
-    if (!in.Next(std::regex(std::string(name) + ":[0-9A-F]{16}"), m)) return false;
-  if (!in.Next(kRipLine, m)) return false;
-  report.rip = Hex(m[1]);
-  if (!in.Next(kRspLine, m)) return false;
-  report.rbp = Hex(m[1]);
-  return in.Next(kSegmentLine, m) && in.Next(kFlagsLine, m);
+    if (!in.Next(std::string(name) + ":%16", f)) return false;
+  if (!in.Next(kRipLine, f)) return false;
+  report.rip = Hex(f[1]);
+  if (!in.Next(kRspLine, f)) return false;
+  report.rbp = Hex(f[2]);
+  return in.Next(kSegmentLine, f) && in.Next(kFlagsLine, f);
 }
 
 inline bool ReadStack(ReportLines& in, Report& report) {
-  std::smatch m;
-  if (!in.Next("") || !in.Next("Call stack:") || !in.Next(kStackHeading)) return false;
+  Fields f;
+  if (!in.NextIs("") || !in.NextIs("Call stack:") || !in.NextIs(kStackHeading)) return false;
   while (!in.AtEnd() && !in.NextIsEmpty()) {
-    if (!in.Next(kStackLine, m)) return false;
-    report.stack.push_back({Hex(m[1]), Hex(m[2]), static_cast<unsigned>(Hex(m[3])), Hex(m[4]), m[5]});
+    if (!in.Next(kStackLine, f)) return false;
+    report.stack.push_back({Hex(f[0]), Hex(f[1]), static_cast<unsigned>(Hex(f[2])), Hex(f[3]), f[4]});
   }
   return true;
 }
 
 inline bool ReadReport(ReportLines& in, Report& report) {
-  std::smatch m;
-  if (!in.Next(kSeparator) || !in.Next(kCodeLine, m)) return false;
-  report.code = static_cast<std::uint32_t>(Hex(m[1]));
-  report.name = m[2];
-  if (!in.Next(kFaultLine, m)) return false;
-  report.faultAddress = Hex(m[1]);
-  report.section = static_cast<unsigned>(Hex(m[2]));
-  report.offset = Hex(m[3]);
-  report.module = m[4];
-  return ReadRegisters(in, report) && ReadStack(in, report) && in.Next("");
+  Fields f;
+  if (!in.NextIs(kSeparator) || !in.Next(kCodeLine, f)) return false;
+  report.code = static_cast<std::uint32_t>(Hex(f[0]));
+  report.name = f[1];
+  if (!in.Next(kFaultLine, f)) return false;
+  report.faultAddress = Hex(f[0]);
+  report.section = static_cast<unsigned>(Hex(f[1]));
+  report.offset = Hex(f[2]);
+  report.module = f[3];
+  return ReadRegisters(in, report) && ReadStack(in, report) && in.NextIs("");
 }
 
 // Every report of a report file, each checked for its form.
