@@ -61,9 +61,9 @@ unsigned ParseThreads(std::string_view list) {
 }
 
 // Three real calls, none of them a tail call or inlined, so that the call
-// stack shows each. The compiler gives a function a frame only when it
-// keeps something on the stack, even with frame pointers on: the innermost
-// keeps what it writes there.
+// stack shows each. Even with frame pointers on, the compiler gives a leaf
+// function a frame only when it keeps something on the stack: the
+// innermost keeps what it writes there.
 int* volatile g_nowhere = nullptr;
 volatile bool g_deeper = true;
 
