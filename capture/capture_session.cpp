@@ -17,6 +17,7 @@
 #include "config/settings.h"
 #include "platform/app_files.h"
 #include "platform/capture_capabilities.h"
+#include "platform/crash_handler.h"
 #include "platform/tick_count.h"
 #include "platform/user_message.h"
 
@@ -222,6 +223,7 @@ struct CaptureSession::FrameBatch {
 };
 
 void CaptureSession::CaptureThread() {
+  platform::PrepareThreadForCrashReport(platform::ThreadRole::kCapture);
   RaiseCaptureThreadPriority();
   auto batch = std::make_unique<FrameBatch>();
   batch->session = this;

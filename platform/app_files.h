@@ -21,9 +21,17 @@ std::string ReplaceLastExtension(const std::string& path, const std::string& ext
 std::string SiblingPath(const std::string& path, const std::string& name);
 
 std::string SettingsFilePath();     // <executable>.dat
-std::string CrashReportFilePath();  // <executable>.RPT
+std::string CrashReportFilePath();  // <executable>.RPT; empty when the executable is unknown
 std::string ServicesFilePath();     // services beside the executable
 std::string FiltersFilePath();      // filters.dat beside the executable
 std::string HelpFolderPath();       // help/ beside the executable
+
+// The user's folder for what the program keeps between runs that is
+// neither settings nor data: $XDG_STATE_HOME/quorvel, by default
+// ~/.local/state/quorvel. Empty when the user has no home folder.
+std::string UserStateFolderPath();
+// Where crash reports go when the executable's folder cannot take them:
+// the report's file name in the user's state folder.
+std::string FallbackCrashReportFilePath();
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/crash_handler.h"
 #include "resolve/host_name_store.h"
 
 namespace resolve {
@@ -36,7 +37,10 @@ void ResolverPool::Close() {
 
 void ResolverPool::StartThreadLocked() {
   try {
-    std::thread([self = shared_from_this()] { self->Work(); }).detach();
+    std::thread([self = shared_from_this()] {
+      platform::PrepareThreadForCrashReport(platform::ThreadRole::kResolver);
+      self->Work();
+    }).detach();
     ++m_threads;
   } catch (const std::system_error&) {
     // Out of threads for now: the request stays queued and is served by

@@ -2,8 +2,14 @@
 
 #include "capture/traffic_list.h"
 #include "config/settings.h"
+#include "platform/crash_handler.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+
+// The crash handler is built first of all (before the objects of other
+// files too) and destroyed last, so that it covers the construction and
+// destruction of everything else.
+__attribute__((init_priority(101))) CCrashHandler theCrashHandler;
 
 // Definition order is construction order. The settings come after the
 // tables and are destroyed before them, at the very end of a normal exit:

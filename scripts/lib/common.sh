@@ -11,6 +11,7 @@ QUORVEL_PACKAGES=(
   qt6-base-dev libqt6svg6
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2
+  binutils  # addr2line, which the crash report tests use
 )
 
 # The window's texts are Simplified Chinese: bring a compact font for them

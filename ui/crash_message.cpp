@@ -1,0 +1,54 @@
+#include "ui/crash_message.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/crash_handler.h"
+#include "platform/user_message.h"
+#include "ui/product.h"
+
+namespace {
+
+QString CrashMessageText(const QString& reportPath) {
+  return QCoreApplication::translate(
+             "CCrashHandler",
+             "Oh...程序出错啦?\r\n如果您看到这个消息,则说明程序出错了!'\r\n"
+             "这个问题通常是由于程序自身的错误引起的,如果这个问题\r\n一直存在,请与我们联系 %1\r\n"
+             "请告诉我们这个问题是如何产生的,我们将尽快修复 file:\r\n'%2'")
+      .arg(QString::fromUtf8(product::kMakerHost), reportPath)
+      .replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
+
+bool HasDisplay() {
+  return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+         !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+void ShowMessageBox(int argc, char* argv[], const QString& text) {
+  QApplication app(argc, argv);
+  QMessageBox box(QMessageBox::Critical,
+                  QString::fromUtf8(platform::MessageCaption(platform::MessageKind::kError)), text,
+                  QMessageBox::Ok);
+  box.setTextFormat(Qt::PlainText);  // a path is never markup
+  box.exec();
+}
+
+}  // namespace
+
+void ShowCrashMessageIfAsked(int argc, char* argv[]) {
+  if (argc != 3 || std::strcmp(argv[1], platform::kCrashMessageArgument) != 0) return;
+  const QString text = CrashMessageText(QFile::decodeName(argv[2]));
+  if (HasDisplay()) {
+    ShowMessageBox(argc, argv, text);
+  } else {
+    std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+    std::fflush(stderr);
+  }
+  // The crashed run saves nothing, and neither does this one.
+  _exit(0);
+}
