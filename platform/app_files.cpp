@@ -31,5 +31,6 @@ std::string CrashReportFilePath() { return ReplaceLastExtension(ExecutablePath()
 std::string ServicesFilePath() { return SiblingPath(ExecutablePath(), "services"); }
 std::string FiltersFilePath() { return SiblingPath(ExecutablePath(), "filters.dat"); }
 std::string HelpFolderPath() { return SiblingPath(ExecutablePath(), "help"); }
+std::string CaptureHelperPath() { return SiblingPath(ExecutablePath(), "quorvel-capture"); }
 
 }  // namespace platform

@@ -25,5 +25,6 @@ std::string CrashReportFilePath();  // <executable>.RPT
 std::string ServicesFilePath();     // services beside the executable
 std::string FiltersFilePath();      // filters.dat beside the executable
 std::string HelpFolderPath();       // help/ beside the executable
+std::string CaptureHelperPath();    // quorvel-capture beside the executable
 
 }  // namespace platform

@@ -3,8 +3,10 @@
 #include "ui/quorvel_app.h"
 
 int main(int argc, char* argv[]) {
-  // Before the toolkit starts threads of its own, which would inherit them.
-  platform::LowerCaptureCapabilities();
+  // The window loads code it does not control (the toolkit's plugins) and
+  // captures through quorvel-capture: it keeps no capability at all, even
+  // one an old setcap left on its file. Before the toolkit starts threads.
+  platform::DropAllCapabilities();
   CQuorvelApp app(argc, argv, ProcessContext());
   if (!app.InitInstance()) return 1;
   return app.exec();
