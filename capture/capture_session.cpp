@@ -419,7 +419,9 @@ void CaptureSession::ReadHelperReports() {
                      [this](std::string_view line, bool) { ApplyHelperReport(line, m_health); });
 }
 
+// The user is told first: whoever sees the flag may rely on that.
 void CaptureSession::EndUnexpectedly(const std::string& reason) {
+  platform::ShowUserMessage(platform::MessageKind::kError, "抓包已意外停止\r\nError message : " + reason);
   {
     std::lock_guard lock(m_healthMutex);
     m_health.endedUnexpectedly = true;
@@ -427,7 +429,6 @@ void CaptureSession::EndUnexpectedly(const std::string& reason) {
     ++m_health.generation;
   }
   m_endedUnexpectedly = true;
-  platform::ShowUserMessage(platform::MessageKind::kError, "抓包已意外停止\r\nError message : " + reason);
 }
 
 void CaptureSession::OnFrame(u_char* batch, const pcap_pkthdr* header, const u_char* frame) {
