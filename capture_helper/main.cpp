@@ -20,6 +20,7 @@
 #include "capture_helper/helper_privileges.h"
 #include "capture_helper/helper_protocol.h"
 #include "capture_helper/line_splitter.h"
+#include "capture_helper/stream_writer.h"
 
 namespace {
 
@@ -32,7 +33,6 @@ constexpr std::int64_t kReadErrorPauseMs = 100;
 // How often the library is asked while it wants to be asked without a
 // frame (it watches an adapter that went down).
 constexpr std::int64_t kWatchPeriodMs = 100;
-constexpr std::size_t kOutputBufferBytes = 1 << 20;
 constexpr std::size_t kCommandReadBytes = 4096;
 
 std::int64_t NowMs() {
@@ -83,8 +83,8 @@ void ReportOpenFailure(bool permissionDenied, std::string_view text) {
 // The capture from the open adapter on: frames out, commands in, status.
 class HelperCapture {
  public:
-  HelperCapture(pcap_t* handle, pcap_dumper_t* dumper)
-      : m_handle(handle), m_dumper(dumper), m_frameFd(pcap_get_selectable_fd(handle)) {}
+  HelperCapture(pcap_t* handle, StreamWriter& output)
+      : m_handle(handle), m_output(output), m_frameFd(pcap_get_selectable_fd(handle)) {}
 
   int Run() {
     m_nextStatsMs = NowMs() + kStatsPeriodMs;
@@ -163,7 +163,7 @@ class HelperCapture {
   // Everything the adapter holds now, then one flush: a few large writes,
   // never one per frame.
   void ReadFrames() {
-    const int result = pcap_dispatch(m_handle, -1, pcap_dump, reinterpret_cast<u_char*>(m_dumper));
+    const int result = pcap_dispatch(m_handle, -1, StreamWriter::OnFrame, reinterpret_cast<u_char*>(&m_output));
     if (result < 0) {
       const std::string text = pcap_geterr(m_handle);
       if (!m_failing || text != m_failureText) Report(hp::kReadFailed, text);
@@ -174,7 +174,7 @@ class HelperCapture {
     }
     if (m_failing) Report(hp::kReadResumed);
     m_failing = false;
-    if (result > 0 && pcap_dump_flush(m_dumper) != 0) {  // the reader has gone
+    if (result > 0 && !m_output.Flush()) {  // the reader has gone
       m_outputFailed = true;
       m_stopping = true;
     }
@@ -188,7 +188,7 @@ class HelperCapture {
   }
 
   pcap_t* m_handle;
-  pcap_dumper_t* m_dumper;
+  StreamWriter& m_output;
   int m_frameFd;
   LineSplitter m_commands{hp::kMaxLineBytes};
   bool m_stopping = false;
@@ -236,24 +236,6 @@ pcap_t* OpenAdapter(const HelperOptions& options) {
   return handle;
 }
 
-// Standard output as a capture file with a large buffer: the global
-// header now, the records at every flush.
-pcap_dumper_t* OpenOutput(pcap_t* handle) {
-  FILE* output = fdopen(STDOUT_FILENO, "wb");
-  if (output == nullptr) return nullptr;
-  setvbuf(output, nullptr, _IOFBF, kOutputBufferBytes);
-  pcap_dumper_t* dumper = pcap_dump_fopen(handle, output);
-  if (dumper == nullptr) {
-    fclose(output);
-    return nullptr;
-  }
-  if (pcap_dump_flush(dumper) != 0) {
-    pcap_dump_close(dumper);
-    return nullptr;
-  }
-  return dumper;
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -276,15 +258,14 @@ int main(int argc, char* argv[]) {
 
   pcap_t* handle = OpenAdapter(options);
   if (handle == nullptr) return hp::kExitFailed;
-  pcap_dumper_t* dumper = OpenOutput(handle);
-  if (dumper == nullptr) {
+  StreamWriter output(STDOUT_FILENO);
+  if (!output.Begin(handle)) {
     ReportOpenFailure(false, "cannot write the capture to standard output");
     pcap_close(handle);
     return hp::kExitFailed;
   }
   Report(hp::kOpened);
-  const int result = HelperCapture(handle, dumper).Run();
-  pcap_dump_close(dumper);
+  const int result = HelperCapture(handle, output).Run();
   pcap_close(handle);
   return result;
 }
