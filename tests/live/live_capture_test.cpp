@@ -267,6 +267,22 @@ TEST_F(LiveCaptureTest, FiltersAndCountsThroughTheSession) {
   EXPECT_EQ(m_session.InstallFilter("udp"), 0u) << "nothing to send it to";
 }
 
+// An adapter that goes away: the failing reads are reported with the
+// library's text, and the capture goes on until it is stopped.
+TEST_F(LiveCaptureTest, AdapterThatGoesAwayIsReported) {
+  Start();
+  ASSERT_TRUE(m_network.RemoveCaptureInterface());
+  const auto deadline = Clock::now() + std::chrono::seconds(3);
+  while (!m_session.Health().adapterFailing && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const CaptureHealth health = m_session.Health();
+  EXPECT_TRUE(health.adapterFailing);
+  EXPECT_EQ(health.adapterError, "The interface disappeared");
+  EXPECT_TRUE(m_session.IsRunning());
+  EXPECT_FALSE(m_session.EndedUnexpectedly());
+  EXPECT_LT(Timed([&] { m_session.StopCapture(); }).count(), 500);
+}
+
 // The helper ended from outside: the user is told, the session says so,
 // and after the stop a new capture runs as before.
 TEST_F(LiveCaptureTest, HelperThatDiesEndsTheCaptureAndStartWorksAgain) {
