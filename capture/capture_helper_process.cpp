@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,12 +29,19 @@ void CloseFd(int& fd) {
   fd = -1;
 }
 
-// A pipe whose ends are close-on-exec and above the standard descriptors,
-// so that placing them at 0, 1 and 2 in the child never overwrites one
-// another, even in a process started with some of those closed.
-bool MakePipe(Pipe& pipe) {
+// The two ends of a channel, close-on-exec and above the standard
+// descriptors, so that placing them at 0, 1 and 2 in the child never
+// overwrites one another, even in a process started with some of those
+// closed. The command channel is a socket pair rather than a pipe: a
+// command sent to a helper that has gone then fails with an error instead
+// of raising SIGPIPE, which would end this process.
+enum class ChannelKind { kPipe, kSocket };
+
+bool MakeChannel(Pipe& pipe, ChannelKind kind) {
   int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) return false;
+  const int made = kind == ChannelKind::kPipe ? pipe2(ends, O_CLOEXEC)
+                                              : socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends);
+  if (made != 0) return false;
   for (int& end : ends) {
     if (end > STDERR_FILENO) continue;
     const int moved = fcntl(end, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
@@ -91,7 +99,8 @@ CaptureHelperProcess::~CaptureHelperProcess() { End(0); }
 int CaptureHelperProcess::Start(const std::string& path, const std::vector<std::string>& arguments) {
   End(0);
   Pipe commands, frames, reports;
-  if (!MakePipe(commands) || !MakePipe(frames) || !MakePipe(reports)) {
+  if (!MakeChannel(commands, ChannelKind::kSocket) || !MakeChannel(frames, ChannelKind::kPipe) ||
+      !MakeChannel(reports, ChannelKind::kPipe)) {
     const int error = errno;
     ClosePipe(commands);
     ClosePipe(frames);
@@ -135,7 +144,7 @@ bool CaptureHelperProcess::Send(std::string_view line) {
   if (m_commandFd < 0) return false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendWaitMs);
   while (!line.empty()) {
-    const ssize_t written = write(m_commandFd, line.data(), line.size());
+    const ssize_t written = send(m_commandFd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (written > 0) {
       line.remove_prefix(static_cast<std::size_t>(written));
       continue;

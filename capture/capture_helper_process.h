@@ -9,8 +9,9 @@
 // One run of quorvel-capture, our own child: started without a shell,
 // with an empty environment, in a process group of its own (so that a
 // terminal's Ctrl+C reaches only the program that started it), with three
-// pipes: its input for commands, its output for the frames, its standard
-// error for reports. Our ends are non-blocking and close-on-exec.
+// channels: its input for commands (a socket), its output for the frames
+// and its standard error for reports (pipes). Our ends are non-blocking and
+// close-on-exec.
 //
 // A process inherits the network namespace of the thread that starts it:
 // the helper opens the adapter of the caller's namespace.

@@ -130,16 +130,12 @@ int CaptureSession::AwaitOpenReply() {
       ShowOpenFailure("quorvel-capture ended without opening the adapter", false);
       return 1;
     }
-    // Reports that follow the reply in the same read wait for the thread.
-    std::string later;
     m_reportLines.Feed(bytes, static_cast<std::size_t>(count), [&](std::string_view line, bool) {
-      if (reply.kind == HelperOpenReply::Kind::kNone)
+      if (reply.kind == HelperOpenReply::Kind::kNone) {
         reply = ParseOpenReply(line);
-      else
-        later.append(line).push_back('\n');
-    });
-    if (!later.empty()) m_reportLines.Feed(later.data(), later.size(), [this](std::string_view line, bool) {
-      std::lock_guard lock(m_healthMutex);
+        return;
+      }
+      std::lock_guard lock(m_healthMutex);  // a report that came with the reply
       ApplyHelperReport(line, m_health);
     });
   }
@@ -155,13 +151,11 @@ int CaptureSession::AwaitOpenReply() {
 int CaptureSession::ReadStreamHeader() {
   m_stream = SavefileStreamReader();
   const auto deadline = After(kHelperOpenWaitMs);
-  SavefileStreamReader::Record record;
-  while (!m_stream.HeaderRead() && !m_stream.Bad()) {
+  while (m_stream.ReadHeader() == SavefileStreamReader::Next::kNeedBytes && !m_stream.HeaderRead()) {
     const std::span<std::uint8_t> space = m_stream.Space();
     const ssize_t count = read(m_helper.FrameFd(), space.data(), space.size());
     if (count > 0) {
-      m_stream.Commit(static_cast<std::size_t>(count));
-      if (m_stream.Read(record) == SavefileStreamReader::Next::kRecord) break;  // cannot be before the header
+      m_stream.Commit(static_cast<std::size_t>(count));  // frames that came along wait for the thread
       continue;
     }
     if (count < 0 && errno == EINTR) continue;

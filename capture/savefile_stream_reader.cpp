@@ -71,9 +71,13 @@ SavefileStreamReader::Next SavefileStreamReader::ReadGlobalHeader() {
   return Next::kNeedBytes;
 }
 
-SavefileStreamReader::Next SavefileStreamReader::Read(Record& record) {
+SavefileStreamReader::Next SavefileStreamReader::ReadHeader() {
   if (Bad()) return Next::kBad;
-  if (!m_headerRead && ReadGlobalHeader() != Next::kNeedBytes) return Next::kBad;
+  return m_headerRead ? Next::kNeedBytes : ReadGlobalHeader();
+}
+
+SavefileStreamReader::Next SavefileStreamReader::Read(Record& record) {
+  if (ReadHeader() == Next::kBad) return Next::kBad;
   if (!m_headerRead || m_end - m_begin < kRecordHeaderBytes) return Next::kNeedBytes;
   const std::uint32_t capturedLength = Field(8);
   if (capturedLength > m_maxCaptureLength)

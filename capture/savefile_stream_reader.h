@@ -43,6 +43,8 @@ class SavefileStreamReader {
   void Commit(std::size_t bytes);
   // The next whole record, if it has arrived.
   Next Read(Record& record);
+  // Reads the global header alone, if it has arrived; no record is taken.
+  Next ReadHeader();
 
   bool HeaderRead() const { return m_headerRead; }
   // The capture library's link type (DLT_...) from the global header.

@@ -170,6 +170,24 @@ TEST(SavefileStreamReaderTest, BadOrCutStreams) {
   }
 }
 
+// The header can be read on its own (the link type is wanted before any
+// frame) without taking a record that arrived with it.
+TEST(SavefileStreamReaderTest, HeaderAloneLeavesTheRecordsThatCameWithIt) {
+  const Bytes stream = StreamBuilder(false, 0xA1B2C3D4, 113).Record(1, 2, kFrameB).Stream();
+  SavefileStreamReader reader(0);
+  EXPECT_EQ(reader.ReadHeader(), SavefileStreamReader::Next::kNeedBytes);
+  EXPECT_FALSE(reader.HeaderRead());
+  const std::span<std::uint8_t> space = reader.Space();
+  std::memcpy(space.data(), stream.data(), stream.size());
+  reader.Commit(stream.size());
+  reader.ReadHeader();
+  ASSERT_TRUE(reader.HeaderRead());
+  EXPECT_EQ(reader.LinkType(), DLT_LINUX_SLL);
+  SavefileStreamReader::Record record;
+  ASSERT_EQ(reader.Read(record), SavefileStreamReader::Next::kRecord);
+  EXPECT_EQ(Bytes(record.data, record.data + record.capturedLength), kFrameB);
+}
+
 // Records of the largest size, arriving in odd pieces, pass through the
 // buffer whole; so does a file the capture library wrote itself.
 TEST(SavefileStreamReaderTest, LargestRecordsAndTheLibrarysOwnFile) {

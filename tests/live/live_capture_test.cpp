@@ -298,6 +298,7 @@ TEST_F(LiveCaptureTest, HelperThatDiesEndsTheCaptureAndStartWorksAgain) {
   EXPECT_TRUE(m_session.Health().endedUnexpectedly);
   ASSERT_EQ(sink.errors, 1);
   EXPECT_EQ(sink.last, "抓包已意外停止\r\nError message : quorvel-capture ended");
+  EXPECT_EQ(m_session.InstallFilter("udp"), 0u) << "a command to a helper that has gone fails, quietly";
   EXPECT_LT(Timed([&] { m_session.StopCapture(); }).count(), 500);
   EXPECT_EQ(m_session.HelperProcessId(), -1) << "reaped";
 
