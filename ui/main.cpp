@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "platform/capture_capabilities.h"
 #include "ui/process_objects.h"
 #include "ui/quorvel_app.h"
@@ -6,7 +8,12 @@ int main(int argc, char* argv[]) {
   // The window loads code it does not control (the toolkit's plugins) and
   // captures through quorvel-capture: it keeps no capability at all, even
   // one an old setcap left on its file. Before the toolkit starts threads.
-  platform::DropAllCapabilities();
+  if (!platform::DropAllCapabilities()) {
+    std::fputs("quorvel: cannot give up the capabilities granted to this program; remove them with "
+               "sudo setcap -r on it\n",
+               stderr);
+    return 1;
+  }
   CQuorvelApp app(argc, argv, ProcessContext());
   if (!app.InitInstance()) return 1;
   return app.exec();

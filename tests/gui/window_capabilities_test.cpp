@@ -73,6 +73,7 @@ class WindowCapabilitiesTest : public ::testing::Test {
     fs::create_directory(m_folder / "plugins");
     fs::create_directory(m_folder / "home");
     chown((m_folder / "home").c_str(), kNobody, kNobody);
+    chmod((m_folder / "home").c_str(), 0700);
     // The program and its helper side by side, as an installation has them.
     fs::copy_file(QUORVEL_WINDOW_PROGRAM, m_folder / "quorvel");
     fs::copy_file(fs::path(QUORVEL_WINDOW_PROGRAM).parent_path() / "quorvel-capture", m_folder / "quorvel-capture");
@@ -97,7 +98,8 @@ class WindowCapabilitiesTest : public ::testing::Test {
     std::vector<std::string> environment = {
         // The planted platform first; it offers none, so the next one serves.
         "QT_QPA_PLATFORM=quorvelattack;offscreen", "QT_QPA_PLATFORM_PLUGIN_PATH=" + (m_folder / "plugins").string(),
-        "QUORVEL_ATTACK_REPORT=" + Report().string(), "HOME=" + (m_folder / "home").string()};
+        "QUORVEL_ATTACK_REPORT=" + Report().string(), "HOME=" + (m_folder / "home").string(),
+        "XDG_RUNTIME_DIR=" + (m_folder / "home").string()};  // the adapter lock goes with the folder
     std::vector<char*> envp;
     for (std::string& variable : environment) envp.push_back(variable.data());
     envp.push_back(nullptr);
