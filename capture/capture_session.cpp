@@ -97,6 +97,7 @@ CaptureSession::~CaptureSession() {
 int CaptureSession::OpenAdapter(const char* device) {
   ResetHealth();
   if (StartHelper(device) != 0 || AwaitOpenReply() != 0 || ReadStreamHeader() != 0) {
+    std::lock_guard lock(m_commandMutex);
     m_helper.End(0);
     return 1;
   }
@@ -106,7 +107,11 @@ int CaptureSession::OpenAdapter(const char* device) {
 
 int CaptureSession::StartHelper(const char* device) {
   const std::string path = platform::CaptureHelperPath();
-  const int error = m_helper.Start(path, HelperArguments(device, m_settings.nopromiscuous == 0));
+  int error = 0;
+  {
+    std::lock_guard lock(m_commandMutex);
+    error = m_helper.Start(path, HelperArguments(device, m_settings.nopromiscuous == 0));
+  }
   if (error == 0) return 0;
   ShowOpenFailure("cannot run " + path + ": " + std::strerror(error), error == EACCES || error == EPERM);
   return 1;

@@ -97,7 +97,8 @@ class CaptureSession {
   // could not be read); the user has been told. Call StopCapture to clean
   // up; Start works again after it.
   bool EndedUnexpectedly() const { return m_endedUnexpectedly; }
-  // The helper's process id while a live capture runs, else -1.
+  // The helper's process id while a live capture runs, else -1. On the
+  // thread that starts and stops captures.
   pid_t HelperProcessId() const { return m_helper.ProcessId(); }
 
  private:
@@ -133,8 +134,8 @@ class CaptureSession {
   CPacketLog* m_log = nullptr;
   pcap_t* m_handle = nullptr;  // a capture file being read
   std::atomic<int> m_linkType{-1};
-  bool m_readingFile = false;
-  CaptureHelperProcess m_helper;        // a live capture
+  std::atomic<bool> m_readingFile{false};
+  CaptureHelperProcess m_helper;        // a live capture; started and ended under m_commandMutex
   SavefileStreamReader m_stream;        // the helper's output
   LineSplitter m_reportLines;           // the helper's reports
   std::mutex m_commandMutex;            // one command line at a time
