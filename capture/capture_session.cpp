@@ -122,6 +122,7 @@ int CaptureSession::StartHelper(const char* device) {
 int CaptureSession::AwaitOpenReply() {
   const auto deadline = After(kHelperOpenWaitMs);
   m_reportLines = LineSplitter(hp::kMaxLineBytes);
+  m_reportsEnded = false;
   HelperOpenReply reply;
   while (reply.kind == HelperOpenReply::Kind::kNone) {
     if (!WaitReadable(m_helper.ReportFd(), deadline)) {
@@ -412,7 +413,8 @@ int CaptureSession::DispatchStreamRecords(FrameBatch& batch) {
 void CaptureSession::ReadHelperReports() {
   char bytes[kReportReadBytes];
   const ssize_t count = read(m_helper.ReportFd(), bytes, sizeof bytes);
-  if (count <= 0) return;  // its end shows in the frame stream
+  if (count == 0) m_reportsEnded = true;  // no longer waited for; the frames' end ends the capture
+  if (count <= 0) return;
   std::lock_guard lock(m_healthMutex);
   m_reportLines.Feed(bytes, static_cast<std::size_t>(count),
                      [this](std::string_view line, bool) { ApplyHelperReport(line, m_health); });
@@ -480,7 +482,9 @@ void CaptureSession::RunDuePasses(bool gotIpv4Frame) {
 void CaptureSession::WaitForFrames() {
   const std::uint32_t sinceDue = platform::TickCount() - m_schedule.nextFullPassTick;
   const std::uint32_t untilDue = sinceDue >= kFullPassPeriodMs ? 0 : kFullPassPeriodMs - sinceDue;
-  pollfd waiting[3] = {{m_helper.FrameFd(), POLLIN, 0}, {m_helper.ReportFd(), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+  pollfd waiting[3] = {{m_helper.FrameFd(), POLLIN, 0},
+                       {m_reportsEnded ? -1 : m_helper.ReportFd(), POLLIN, 0},
+                       {m_wakeFd, POLLIN, 0}};
   poll(waiting, 3, static_cast<int>(std::min<std::uint32_t>(untilDue, kReadTimeoutMs)));
 }
 

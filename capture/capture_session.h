@@ -138,6 +138,7 @@ class CaptureSession {
   CaptureHelperProcess m_helper;        // a live capture; started and ended under m_commandMutex
   SavefileStreamReader m_stream;        // the helper's output
   LineSplitter m_reportLines;           // the helper's reports
+  bool m_reportsEnded = false;          // on the capture thread once it runs
   std::mutex m_commandMutex;            // one command line at a time
   std::uint64_t m_filterRequests = 0;   // under m_commandMutex
   mutable std::mutex m_healthMutex;
