@@ -6,6 +6,7 @@
 // no plugins, nothing from the environment.
 #include <pcap/pcap.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
@@ -34,6 +35,7 @@ constexpr std::int64_t kReadErrorPauseMs = 100;
 // frame (it watches an adapter that went down).
 constexpr std::int64_t kWatchPeriodMs = 100;
 constexpr std::size_t kCommandReadBytes = 4096;
+constexpr int kHelperNice = -10;
 
 std::int64_t NowMs() {
   timespec now{};
@@ -243,6 +245,9 @@ int main(int argc, char* argv[]) {
   // descriptor it left open is kept.
   clearenv();
   close_range(3, ~0U, 0);
+  // Served before ordinary programs where the system allows it (as root),
+  // so that the kernel's buffer is emptied in time under load.
+  setpriority(PRIO_PROCESS, 0, kHelperNice);
   KeepOnlyCaptureCapability();
 
   HelperOptions options;
