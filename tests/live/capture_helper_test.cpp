@@ -141,6 +141,16 @@ class CaptureHelperTest : public SettingsFixture {
   }
   std::vector<std::string> OnTestLink() { return {"--timeout=20", m_network.CaptureInterface()}; }
   std::string Output() const { return (Folder() / "out.pcap").string(); }
+  // Waits until the helper has written `bytes` of output.
+  bool OutputReaches(std::uintmax_t bytes) const {
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
+    while (std::filesystem::file_size(Output()) < bytes) {
+      if (Clock::now() >= deadline) return false;
+      usleep(5000);
+    }
+    return true;
+  }
+  static constexpr std::uintmax_t kFileHeader = 24, kRecordHeader = 16;
 
   // A copy of the helper that nobody may run, granted what it needs.
   std::string GrantedCopy() {
@@ -217,7 +227,9 @@ TEST_F(CaptureHelperTest, FiltersStopAndTheFileItWrites) {
   helper->Send("filter udp port 9 and\n");
   EXPECT_EQ(helper->NextReportBut("stats"), "filter-failed can't parse filter expression: syntax error");
   ASSERT_TRUE(SendUdp(7, 100));
-  usleep(100000);  // read before the next filter applies to it
+  // Read and written before the next filter comes (the library would apply
+  // that one to a frame still waiting in the kernel's buffer).
+  ASSERT_TRUE(OutputReaches(kFileHeader + kRecordHeader + 114));
   helper->Send("filter udp port 9\n");
   EXPECT_EQ(helper->NextReportBut("stats"), "filter-installed");
   ASSERT_TRUE(SendUdp(7, 200));
@@ -226,7 +238,7 @@ TEST_F(CaptureHelperTest, FiltersStopAndTheFileItWrites) {
   EXPECT_EQ(helper->NextReportBut("stats"), "filter-installed");
   ASSERT_TRUE(SendUdp(8, 400));
   EXPECT_EQ(helper->NextReport().rfind("stats ", 0), 0u) << "the counts come once a second";
-  usleep(100000);  // past the read time-out: the last frame is out
+  EXPECT_TRUE(OutputReaches(kFileHeader + 3 * kRecordHeader + 114 + 314 + 414));
   helper->Send("stop\n");
   EXPECT_EQ(helper->WaitForExit(), 0);
 
