@@ -19,7 +19,7 @@ constexpr int kFramePipeBytes = 1 << 20;
 constexpr int kSendWaitMs = 100;
 constexpr auto kReapPollPeriod = std::chrono::milliseconds(2);
 
-struct Pipe {
+struct Channel {
   int read = -1;
   int write = -1;
 };
@@ -37,7 +37,7 @@ void CloseFd(int& fd) {
 // of raising SIGPIPE, which would end this process.
 enum class ChannelKind { kPipe, kSocket };
 
-bool MakeChannel(Pipe& pipe, ChannelKind kind) {
+bool MakeChannel(Channel& channel, ChannelKind kind) {
   int ends[2];
   const int made = kind == ChannelKind::kPipe ? pipe2(ends, O_CLOEXEC)
                                               : socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends);
@@ -48,21 +48,21 @@ bool MakeChannel(Pipe& pipe, ChannelKind kind) {
     close(end);
     end = moved;
   }
-  pipe.read = ends[0];
-  pipe.write = ends[1];
-  return pipe.read >= 0 && pipe.write >= 0;
+  channel.read = ends[0];
+  channel.write = ends[1];
+  return channel.read >= 0 && channel.write >= 0;
 }
 
-void ClosePipe(Pipe& pipe) {
-  CloseFd(pipe.read);
-  CloseFd(pipe.write);
+void CloseChannel(Channel& channel) {
+  CloseFd(channel.read);
+  CloseFd(channel.write);
 }
 
 void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
 class SpawnSetup {
  public:
-  SpawnSetup(const Pipe& commands, const Pipe& frames, const Pipe& reports) {
+  SpawnSetup(const Channel& commands, const Channel& frames, const Channel& reports) {
     posix_spawn_file_actions_init(&m_actions);
     posix_spawn_file_actions_adddup2(&m_actions, commands.read, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&m_actions, frames.write, STDOUT_FILENO);
@@ -98,13 +98,13 @@ CaptureHelperProcess::~CaptureHelperProcess() { End(0); }
 
 int CaptureHelperProcess::Start(const std::string& path, const std::vector<std::string>& arguments) {
   End(0);
-  Pipe commands, frames, reports;
+  Channel commands, frames, reports;
   if (!MakeChannel(commands, ChannelKind::kSocket) || !MakeChannel(frames, ChannelKind::kPipe) ||
       !MakeChannel(reports, ChannelKind::kPipe)) {
     const int error = errno;
-    ClosePipe(commands);
-    ClosePipe(frames);
-    ClosePipe(reports);
+    CloseChannel(commands);
+    CloseChannel(frames);
+    CloseChannel(reports);
     return error;
   }
   std::vector<char*> argv;
@@ -163,7 +163,6 @@ bool CaptureHelperProcess::Send(std::string_view line) {
 }
 
 void CaptureHelperProcess::CloseCommandChannel() { CloseFd(m_commandFd); }
-
 
 void CaptureHelperProcess::Abandon() {
   CloseCommandChannel();
