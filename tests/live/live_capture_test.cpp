@@ -228,7 +228,6 @@ TEST_F(LiveCaptureTest, PassesGoOnOnAnIdleLinkSoConnectionsExpire) {
   EXPECT_EQ(m_display.ItemCount(), 0);
 }
 
-
 // A filter the helper cannot compile is answered with the library's text;
 // one it can is in force from then on; the counts come once a second.
 TEST_F(LiveCaptureTest, FiltersAndCountsThroughTheSession) {
