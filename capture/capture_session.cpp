@@ -6,14 +6,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "capture/link_layer.h"
 #include "capture/packet_log.h"
+#include "capture_helper/helper_protocol.h"
 #include "config/settings.h"
 #include "platform/app_files.h"
 #include "platform/capture_capabilities.h"
@@ -23,25 +26,19 @@
 
 namespace {
 
+namespace hp = helper_protocol;
+
 constexpr std::uint32_t kFullPassPeriodMs = 1000;
 constexpr std::uint32_t kPartialPassGapMs = 100;
 constexpr int kStopWaitMs = 10000;
 constexpr int kReadErrorPauseMs = 100;
 constexpr int kCaptureThreadNice = -10;
 constexpr std::uint8_t kIpv4With20ByteHeader = 0x45;
-
-std::string OpenFailureText(pcap_t* handle, int status) {
-  std::string text = pcap_statustostr(status);
-  const char* detail = pcap_geterr(handle);
-  if (status == PCAP_ERROR || status == PCAP_ERROR_PERM_DENIED || status == PCAP_ERROR_NO_SUCH_DEVICE) {
-    if (detail != nullptr && *detail != '\0') text = detail;
-  }
-  return text;
-}
+constexpr std::size_t kReportReadBytes = 4096;
 
 std::string PermissionHint() {
-  return "\r\n没有抓包权限: 请以 root 身份运行, 或授予程序抓包能力: sudo setcap "
-         "cap_net_raw,cap_net_admin=p \"" + platform::ExecutablePath() + "\"";
+  return "\r\n没有抓包权限: 请以 root 身份运行, 或授予抓包程序 quorvel-capture 抓包能力: " +
+         platform::GrantCaptureCapabilityCommand();
 }
 
 void ShowOpenFailure(const std::string& libraryText, bool permissionDenied) {
@@ -55,11 +52,42 @@ void ShowOpenFailure(const std::string& libraryText, bool permissionDenied) {
 // priority, which only costs latency under load.
 void RaiseCaptureThreadPriority() { setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kCaptureThreadNice); }
 
+std::vector<std::string> HelperArguments(const char* device, bool promiscuous) {
+  std::vector<std::string> arguments = {
+      "--snaplen=" + std::to_string(CaptureSession::kSnapLength),
+      "--timeout=" + std::to_string(CaptureSession::kReadTimeoutMs),
+      "--buffer=" + std::to_string(CaptureSession::kKernelBufferBytes),
+  };
+  if (!promiscuous) arguments.emplace_back("--no-promiscuous");
+  arguments.emplace_back("--");
+  arguments.emplace_back(device);
+  return arguments;
+}
+
+std::chrono::steady_clock::time_point After(int milliseconds) {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
+// Milliseconds left until `deadline`, 0 once it has passed.
+int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Waits until `fd` is readable or `deadline` passed; false on time-out.
+bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
+  pollfd readable = {fd, POLLIN, 0};
+  return poll(&readable, 1, MillisecondsUntil(deadline)) > 0;
+}
+
 }  // namespace
 
 CaptureSession::CaptureSession(CTrafficList& table, CSettings& settings, CNSCashe& hostNames,
                                CServicesParser& services)
-    : m_table(table), m_settings(settings), m_refresh(table, settings, hostNames, services, m_schedule),
+    : m_table(table),
+      m_settings(settings),
+      m_refresh(table, settings, hostNames, services, m_schedule),
+      m_reportLines(hp::kMaxLineBytes),
       m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 CaptureSession::~CaptureSession() {
@@ -68,37 +96,83 @@ CaptureSession::~CaptureSession() {
 }
 
 int CaptureSession::OpenAdapter(const char* device) {
-  char errorText[PCAP_ERRBUF_SIZE] = {};
-  pcap_t* handle = pcap_create(device, errorText);
-  if (handle == nullptr) {
-    ShowOpenFailure(errorText, false);
+  ResetHealth();
+  if (StartHelper(device) != 0 || AwaitOpenReply() != 0 || ReadStreamHeader() != 0) {
+    std::lock_guard lock(m_commandMutex);
+    m_helper.End(0);
     return 1;
   }
-  pcap_set_snaplen(handle, kSnapLength);
-  pcap_set_promisc(handle, m_settings.nopromiscuous == 0 ? 1 : 0);
-  pcap_set_timeout(handle, kReadTimeoutMs);
-  pcap_set_buffer_size(handle, kKernelBufferBytes);
-  int status = 0;
-  {
-    // The capture capabilities are effective only while the adapter opens.
-    platform::ScopedCaptureCapabilities raised;
-    status = pcap_activate(handle);
-  }
-  if (status < 0) {  // a positive status is only a warning
-    ShowOpenFailure(OpenFailureText(handle, status), status == PCAP_ERROR_PERM_DENIED);
-    pcap_close(handle);
-    return 1;
-  }
-  // The library's own blocking read may wait forever on an idle link (the
-  // kernel's read time-out only runs once a frame arrived), and the thread
-  // must wake at least every read time-out for the one-second passes. So
-  // the thread polls the capture's descriptor itself.
-  char nonblockError[PCAP_ERRBUF_SIZE] = {};
-  pcap_setnonblock(handle, 1, nonblockError);
-  m_handle = handle;
-  m_linkType = pcap_datalink(handle);
-  m_frameFd = pcap_get_selectable_fd(handle);
   m_readingFile = false;
+  return 0;
+}
+
+int CaptureSession::StartHelper(const char* device) {
+  const std::string path = platform::CaptureHelperPath();
+  int error = 0;
+  {
+    std::lock_guard lock(m_commandMutex);
+    error = m_helper.Start(path, HelperArguments(device, m_settings.nopromiscuous == 0));
+  }
+  if (error == 0) return 0;
+  ShowOpenFailure("cannot run " + path + ": " + std::strerror(error), error == EACCES || error == EPERM);
+  return 1;
+}
+
+// The helper's first report says whether the adapter opened; anything it
+// says before that is for people.
+int CaptureSession::AwaitOpenReply() {
+  const auto deadline = After(kHelperOpenWaitMs);
+  m_reportLines = LineSplitter(hp::kMaxLineBytes);
+  m_reportsEnded = false;
+  HelperOpenReply reply;
+  while (reply.kind == HelperOpenReply::Kind::kNone) {
+    if (!WaitReadable(m_helper.ReportFd(), deadline)) {
+      ShowOpenFailure("quorvel-capture did not answer", false);
+      return 1;
+    }
+    char bytes[kReportReadBytes];
+    const ssize_t count = read(m_helper.ReportFd(), bytes, sizeof bytes);
+    if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (count <= 0) {
+      ShowOpenFailure("quorvel-capture ended without opening the adapter", false);
+      return 1;
+    }
+    m_reportLines.Feed(bytes, static_cast<std::size_t>(count), [&](std::string_view line, bool) {
+      if (reply.kind == HelperOpenReply::Kind::kNone) {
+        reply = ParseOpenReply(line);
+        return;
+      }
+      std::lock_guard lock(m_healthMutex);  // a report that came with the reply
+      ApplyHelperReport(line, m_health);
+    });
+  }
+  if (reply.kind == HelperOpenReply::Kind::kFailed) {
+    ShowOpenFailure(reply.text, reply.permissionDenied);
+    return 1;
+  }
+  return 0;
+}
+
+// The helper writes the stream's header before it reports the open, so it
+// is there now; the link type is known before the first frame.
+int CaptureSession::ReadStreamHeader() {
+  m_stream = SavefileStreamReader();
+  const auto deadline = After(kHelperOpenWaitMs);
+  while (m_stream.ReadHeader() == SavefileStreamReader::Next::kNeedBytes && !m_stream.HeaderRead()) {
+    const std::span<std::uint8_t> space = m_stream.Space();
+    const ssize_t count = read(m_helper.FrameFd(), space.data(), space.size());
+    if (count > 0) {
+      m_stream.Commit(static_cast<std::size_t>(count));  // frames that came along wait for the thread
+      continue;
+    }
+    if (count < 0 && errno == EINTR) continue;
+    if (count == 0 || errno != EAGAIN || !WaitReadable(m_helper.FrameFd(), deadline)) break;
+  }
+  if (!m_stream.HeaderRead() || m_stream.Bad()) {
+    ShowOpenFailure(m_stream.Bad() ? m_stream.Error() : "quorvel-capture sent no capture stream", false);
+    return 1;
+  }
+  m_linkType = m_stream.LinkType();
   return 0;
 }
 
@@ -116,9 +190,9 @@ int CaptureSession::StartReplay(const char* path, std::string& error) {
     error = errorText;
     return 1;
   }
+  ResetHealth();
   m_handle = handle;
   m_linkType = pcap_datalink(handle);
-  m_frameFd = -1;
   m_readingFile = true;
   return Launch();
 }
@@ -142,7 +216,7 @@ int CaptureSession::Launch() {
     // Nothing is left half open: the next Start begins from scratch.
     m_schedule.running = 0;
     MarkThreadEnded();
-    CloseHandle();
+    CloseCapture();
     if (m_log != nullptr) m_log->CloseLog();
     return 1;
   }
@@ -159,22 +233,51 @@ void CaptureSession::ResetTotals(bool startNow) {
   totals.packets = totals.dataBytes = totals.totalBytes = 0;
 }
 
+void CaptureSession::ResetHealth() {
+  {
+    std::lock_guard lock(m_commandMutex);
+    m_filterRequests = 0;
+  }
+  std::lock_guard lock(m_healthMutex);
+  const std::uint64_t generation = m_health.generation;
+  m_health = CaptureHealth();
+  m_health.generation = generation + 1;
+  m_endedUnexpectedly = false;
+}
+
+CaptureHealth CaptureSession::Health() const {
+  std::lock_guard lock(m_healthMutex);
+  return m_health;
+}
+
+std::uint64_t CaptureSession::InstallFilter(const std::string& expression) {
+  if (expression.find('\0') != std::string::npos) return 0;
+  std::string line = std::string(hp::kFilterCommand) + ' ' + expression;
+  std::replace_if(line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+  line += '\n';
+  if (line.size() > hp::kMaxLineBytes) return 0;
+  std::lock_guard lock(m_commandMutex);
+  if (m_readingFile || !m_helper.Started() || m_schedule.running == 0 || !m_helper.Send(line)) return 0;
+  return ++m_filterRequests;
+}
+
 void CaptureSession::StopCapture() {
   if (m_thread.joinable()) {
     m_schedule.running = 0;
-    pcap_breakloop(m_handle);
     const std::uint64_t wake = 1;
     [[maybe_unused]] const ssize_t written = write(m_wakeFd, &wake, sizeof wake);
     m_threadStateChanged.notify_all();
     if (WaitForThreadEndFor(kStopWaitMs)) {
       m_thread.join();
-      CloseHandle();
+      CloseCapture();
       if (m_log != nullptr) m_log->CloseLog();
     } else {
       // Never kill a thread that may hold the table lock. One that ignored
-      // the stop keeps its handle; the next capture opens a new one.
+      // the stop keeps its file handle and the helper's pipes (at their
+      // end once the helper is gone); the next capture opens new ones.
       m_thread.detach();
       m_handle = nullptr;
+      m_helper.Abandon();
     }
   }
   m_schedule.running = 0;
@@ -202,10 +305,15 @@ void CaptureSession::MarkThreadEnded() {
   m_threadStateChanged.notify_all();
 }
 
-void CaptureSession::CloseHandle() {
+// The end of the helper's input is its stop; one that does not end in time
+// is ended.
+void CaptureSession::CloseCapture() {
   if (m_handle != nullptr) pcap_close(m_handle);
   m_handle = nullptr;
-  m_frameFd = -1;
+  {
+    std::lock_guard lock(m_commandMutex);
+    m_helper.End(kHelperEndWaitMs);
+  }
   std::uint64_t drained = 0;
   [[maybe_unused]] const ssize_t read = ::read(m_wakeFd, &drained, sizeof drained);
 }
@@ -228,20 +336,102 @@ void CaptureSession::CaptureThread() {
   auto batch = std::make_unique<FrameBatch>();
   batch->session = this;
   m_schedule.nextFullPassTick = platform::TickCount();
-  while (m_schedule.running == 1) {
-    batch->gotIpv4Frame = false;
-    batch->wholePackets = m_table.NeedsWholePackets();
-    const int result = pcap_dispatch(m_handle, FrameBatch::kCapacity, &CaptureSession::OnFrame,
-                                     reinterpret_cast<u_char*>(batch.get()));
-    FlushBatch(*batch);
-    if (m_schedule.running == 0) break;
-    // A break is a stop; nothing read from a file is its end.
-    if (result == PCAP_ERROR_BREAK || (result == 0 && m_readingFile)) break;
-    if (result == 0) WaitForFrames();
-    else if (result == PCAP_ERROR) WaitAfterReadError();
-    RunDuePasses(batch->gotIpv4Frame);
-  }
+  if (m_readingFile)
+    ReadCaptureFile(*batch);
+  else
+    ReadHelperStream(*batch);
   MarkThreadEnded();
+}
+
+void CaptureSession::ReadCaptureFile(FrameBatch& batch) {
+  while (m_schedule.running == 1) {
+    batch.gotIpv4Frame = false;
+    batch.wholePackets = m_table.NeedsWholePackets();
+    const int result =
+        pcap_dispatch(m_handle, FrameBatch::kCapacity, &CaptureSession::OnFrame, reinterpret_cast<u_char*>(&batch));
+    FlushBatch(batch);
+    if (m_schedule.running == 0) break;
+    // Nothing read from a file is its end.
+    if (result == 0 || result == PCAP_ERROR_BREAK) break;
+    if (result == PCAP_ERROR) WaitAfterReadError();
+    RunDuePasses(batch.gotIpv4Frame);
+  }
+}
+
+// The helper's stream as the library's reader would hand it out: runs of
+// at most kCapacity frames, each followed by the passes that are due. The
+// thread waits only when the pipe is empty.
+void CaptureSession::ReadHelperStream(FrameBatch& batch) {
+  while (m_schedule.running == 1) {
+    batch.gotIpv4Frame = false;
+    batch.wholePackets = m_table.NeedsWholePackets();
+    const int result = DispatchStreamRecords(batch);
+    FlushBatch(batch);
+    if (m_schedule.running == 0) break;
+    ReadHelperReports();
+    if (result == kStreamEnded) {
+      EndUnexpectedly(m_stream.Bad() ? m_stream.Error() : "quorvel-capture ended");
+      break;
+    }
+    if (result == 0) WaitForFrames();
+    RunDuePasses(batch.gotIpv4Frame);
+  }
+}
+
+// Up to kCapacity records, reading the pipe once when the records it held
+// are used up. The count, or kStreamEnded when the helper's output ended or
+// went bad before a record could be read.
+int CaptureSession::DispatchStreamRecords(FrameBatch& batch) {
+  int count = 0;
+  bool readPipe = false;
+  SavefileStreamReader::Record record;
+  while (count < static_cast<int>(FrameBatch::kCapacity)) {
+    const SavefileStreamReader::Next next = m_stream.Read(record);
+    if (next == SavefileStreamReader::Next::kRecord) {
+      pcap_pkthdr header{};
+      header.ts.tv_sec = record.seconds;
+      header.ts.tv_usec = record.microseconds;
+      header.caplen = record.capturedLength;
+      header.len = record.wireLength;
+      HandleFrame(batch, header, record.data);
+      ++count;
+      continue;
+    }
+    if (next == SavefileStreamReader::Next::kBad) return count > 0 ? count : kStreamEnded;
+    if (readPipe) break;
+    readPipe = true;
+    const std::span<std::uint8_t> space = m_stream.Space();
+    const ssize_t bytes = read(m_helper.FrameFd(), space.data(), space.size());
+    if (bytes > 0) {
+      m_stream.Commit(static_cast<std::size_t>(bytes));
+      continue;
+    }
+    if (bytes == 0 || (errno != EAGAIN && errno != EINTR)) return count > 0 ? count : kStreamEnded;
+    break;
+  }
+  return count;
+}
+
+void CaptureSession::ReadHelperReports() {
+  char bytes[kReportReadBytes];
+  const ssize_t count = read(m_helper.ReportFd(), bytes, sizeof bytes);
+  if (count == 0) m_reportsEnded = true;  // no longer waited for; the frames' end ends the capture
+  if (count <= 0) return;
+  std::lock_guard lock(m_healthMutex);
+  m_reportLines.Feed(bytes, static_cast<std::size_t>(count),
+                     [this](std::string_view line, bool) { ApplyHelperReport(line, m_health); });
+}
+
+// The user is told first: whoever sees the flag may rely on that.
+void CaptureSession::EndUnexpectedly(const std::string& reason) {
+  platform::ShowUserMessage(platform::MessageKind::kError, "抓包已意外停止\r\nError message : " + reason);
+  {
+    std::lock_guard lock(m_healthMutex);
+    m_health.endedUnexpectedly = true;
+    m_health.endReason = reason;
+    ++m_health.generation;
+  }
+  m_endedUnexpectedly = true;
 }
 
 void CaptureSession::OnFrame(u_char* batch, const pcap_pkthdr* header, const u_char* frame) {
@@ -288,18 +478,21 @@ void CaptureSession::RunDuePasses(bool gotIpv4Frame) {
   }
 }
 
-// Sleeps until frames wait, a stop wakes the thread, or the next full pass
-// is due, whichever comes first, and never longer than the read time-out.
+// Sleeps until frames or reports wait, a stop wakes the thread, or the
+// next full pass is due, whichever comes first, and never longer than the
+// read time-out.
 void CaptureSession::WaitForFrames() {
   const std::uint32_t sinceDue = platform::TickCount() - m_schedule.nextFullPassTick;
   const std::uint32_t untilDue = sinceDue >= kFullPassPeriodMs ? 0 : kFullPassPeriodMs - sinceDue;
-  pollfd waiting[2] = {{m_frameFd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-  poll(waiting, 2, static_cast<int>(std::min<std::uint32_t>(untilDue, kReadTimeoutMs)));
+  pollfd waiting[3] = {{m_helper.FrameFd(), POLLIN, 0},
+                       {m_reportsEnded ? -1 : m_helper.ReportFd(), POLLIN, 0},
+                       {m_wakeFd, POLLIN, 0}};
+  poll(waiting, 3, static_cast<int>(std::min<std::uint32_t>(untilDue, kReadTimeoutMs)));
 }
 
-// A failing adapter (unplugged, gone down) answers every read at once with
-// an error. The thread keeps trying, as the adapter may come back, but not
-// in a busy loop; a stop still ends the wait at once.
+// A capture file that cannot be read answers every read at once with an
+// error. The thread keeps trying, but not in a busy loop; a stop still ends
+// the wait at once.
 void CaptureSession::WaitAfterReadError() {
   std::unique_lock lock(m_threadStateMutex);
   m_threadStateChanged.wait_for(lock, std::chrono::milliseconds(kReadErrorPauseMs),

@@ -1,16 +1,22 @@
 #pragma once
 
 #include <pcap/pcap.h>
+#include <sys/types.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "capture/capture_helper_process.h"
+#include "capture/helper_reports.h"
 #include "capture/pass_schedule.h"
 #include "capture/refresh_pass.h"
+#include "capture/savefile_stream_reader.h"
 #include "capture/traffic_list.h"
+#include "capture_helper/line_splitter.h"
 
 class CNSCashe;
 class CPacketLog;
@@ -21,15 +27,26 @@ class CSettings;
 // thread that reads its frames, accounts the IPv4 ones and schedules the
 // refresh passes, and everything that starts and stops with a capture.
 //
-// StartCapture and StopCapture run on the user-interface thread. The
-// capture thread never waits for that thread, and StopCapture never waits
-// long for the capture thread: a stop wakes a blocked read at once, and a
-// pass in progress ends at its next entry.
+// A live capture runs in quorvel-capture, found beside the executable: the
+// only program that may capture. This process never holds a capability; it
+// starts the helper, which opens the adapter and streams the frames over a
+// pipe, and reads them on the capture thread. A capture file is read here.
+//
+// StartCapture and StopCapture run on the user-interface thread (or the
+// one thread of a program without a window). The capture thread never waits
+// for that thread, and StopCapture never waits long for the capture thread:
+// a stop wakes the waiting thread at once, and a pass in progress ends at
+// its next entry. InstallFilter, Health and EndedUnexpectedly may be called
+// from any thread at any time.
 class CaptureSession {
  public:
   static constexpr int kSnapLength = 262144;  // whole frames: the library's maximum
   static constexpr int kReadTimeoutMs = 200;
   static constexpr int kKernelBufferBytes = 2097152;
+  // How long Start waits for the helper to open the adapter, and Stop for
+  // it to end before it is ended.
+  static constexpr int kHelperOpenWaitMs = 5000;
+  static constexpr int kHelperEndWaitMs = 200;
 
   CaptureSession(CTrafficList& table, CSettings& settings, CNSCashe& hostNames,
                  CServicesParser& services);
@@ -41,8 +58,9 @@ class CaptureSession {
   // it stops; null for none.
   void SetPacketLog(CPacketLog* log) { m_log = log; }
 
-  // Opens the adapter by its device name. 0 on success; 1 on failure, after
-  // the user was told why.
+  // Opens the adapter by its device name: starts the helper and waits for
+  // its answer. 0 on success; 1 on failure, after the user was told why.
+  // The adapter is the one of the calling thread's network namespace.
   int OpenAdapter(const char* device);
   // Opens the adapter and starts capturing on it. 0 when the capture runs;
   // 1 when it could not start (the user was told). Not while one runs.
@@ -58,35 +76,75 @@ class CaptureSession {
   void WaitForThreadEnd();
 
   bool IsRunning() const { return m_schedule.running != 0; }
-  // The capture handle while a capture runs, else null.
-  pcap_t* Handle() const { return m_handle; }
+  // The link type (DLT_...) of the capture that runs or ran last.
   int LinkType() const { return m_linkType; }
 
+  // Asks the helper to compile and install a capture filter between two of
+  // its reads; an empty expression removes the filter. Line breaks count as
+  // spaces, as in the filter language. Returns the request's number (1 for
+  // the first of a capture, then 2, ...): the reply is in Health() once
+  // filterReplies reaches it. 0 when it was not sent: no live capture runs,
+  // the expression holds a NUL byte or is too long, or the helper does not
+  // take commands.
+  std::uint64_t InstallFilter(const std::string& expression);
+
+  // The latest reports of the running (or last) live capture: its counts
+  // and drops, the last filter reply, a failing adapter, an unexpected end.
+  // A copy, taken under a short lock that the capture thread holds only to
+  // change it.
+  CaptureHealth Health() const;
+  // The capture ended without StopCapture (the helper ended or what it sent
+  // could not be read); the user has been told. Call StopCapture to clean
+  // up; Start works again after it.
+  bool EndedUnexpectedly() const { return m_endedUnexpectedly; }
+  // The helper's process id while a live capture runs, else -1. On the
+  // thread that starts and stops captures.
+  pid_t HelperProcessId() const { return m_helper.ProcessId(); }
+
  private:
+  enum : int { kStreamEnded = -1 };
+
   int Launch();
   void ResetTotals(bool startNow);
-  void CaptureThread();
+  int StartHelper(const char* device);
+  int AwaitOpenReply();
+  int ReadStreamHeader();
+  void ResetHealth();
   struct FrameBatch;
+  void CaptureThread();
+  void ReadCaptureFile(FrameBatch& batch);
+  void ReadHelperStream(FrameBatch& batch);
   static void OnFrame(u_char* batch, const pcap_pkthdr* header, const u_char* frame);
+  int DispatchStreamRecords(FrameBatch& batch);
   void HandleFrame(FrameBatch& batch, const pcap_pkthdr& header, const std::uint8_t* frame);
   void FlushBatch(FrameBatch& batch);
   void RunDuePasses(bool gotIpv4Frame);
+  void ReadHelperReports();
+  void EndUnexpectedly(const std::string& reason);
   void WaitForFrames();
   void WaitAfterReadError();
   void MarkThreadEnded();
   bool WaitForThreadEndFor(int milliseconds);
-  void CloseHandle();
+  void CloseCapture();
 
   CTrafficList& m_table;
   CSettings& m_settings;
   PassSchedule m_schedule;
   CRefreshPass m_refresh;
   CPacketLog* m_log = nullptr;
-  pcap_t* m_handle = nullptr;
-  int m_linkType = -1;
-  bool m_readingFile = false;
-  int m_frameFd = -1;  // readable when frames wait; -1 for a capture file
-  int m_wakeFd = -1;   // written by a stop to wake the capture thread
+  pcap_t* m_handle = nullptr;  // a capture file being read
+  std::atomic<int> m_linkType{-1};
+  std::atomic<bool> m_readingFile{false};
+  CaptureHelperProcess m_helper;        // a live capture; started and ended under m_commandMutex
+  SavefileStreamReader m_stream;        // the helper's output
+  LineSplitter m_reportLines;           // the helper's reports
+  bool m_reportsEnded = false;          // on the capture thread once it runs
+  std::mutex m_commandMutex;            // one command line at a time
+  std::uint64_t m_filterRequests = 0;   // under m_commandMutex
+  mutable std::mutex m_healthMutex;
+  CaptureHealth m_health;               // under m_healthMutex
+  std::atomic<bool> m_endedUnexpectedly{false};
+  int m_wakeFd = -1;  // written by a stop to wake the capture thread
   std::thread m_thread;
   std::mutex m_threadStateMutex;
   std::condition_variable m_threadStateChanged;

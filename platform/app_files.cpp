@@ -37,6 +37,7 @@ std::string CrashReportFilePath() {
 std::string ServicesFilePath() { return SiblingPath(ExecutablePath(), "services"); }
 std::string FiltersFilePath() { return SiblingPath(ExecutablePath(), "filters.dat"); }
 std::string HelpFolderPath() { return SiblingPath(ExecutablePath(), "help"); }
+std::string CaptureHelperPath() { return SiblingPath(ExecutablePath(), "quorvel-capture"); }
 
 namespace {
 

@@ -25,6 +25,7 @@ std::string CrashReportFilePath();  // <executable>.RPT; empty when the executab
 std::string ServicesFilePath();     // services beside the executable
 std::string FiltersFilePath();      // filters.dat beside the executable
 std::string HelpFolderPath();       // help/ beside the executable
+std::string CaptureHelperPath();    // quorvel-capture beside the executable
 
 // The user's folder for what the program keeps between runs that is
 // neither settings nor data: $XDG_STATE_HOME/quorvel, by default

@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "platform/capture_capabilities.h"
 #include "platform/crash_handler.h"
 #include "ui/crash_message.h"
@@ -5,8 +7,15 @@
 #include "ui/quorvel_app.h"
 
 int main(int argc, char* argv[]) {
-  // Before the toolkit starts threads of its own, which would inherit them.
-  platform::LowerCaptureCapabilities();
+  // The window loads code it does not control (the toolkit's plugins) and
+  // captures through quorvel-capture: it keeps no capability at all, even
+  // one an old setcap left on its file. Before the toolkit starts threads.
+  if (!platform::DropAllCapabilities()) {
+    std::fputs("quorvel: cannot give up the capabilities granted to this program; remove them with "
+               "sudo setcap -r on it\n",
+               stderr);
+    return 1;
+  }
   ShowCrashMessageIfAsked(argc, argv);
   platform::PrepareThreadForCrashReport(platform::ThreadRole::kMain);
   CQuorvelApp app(argc, argv, ProcessContext());

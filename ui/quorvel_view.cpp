@@ -211,6 +211,9 @@ void CQuorvelView::ShowRates() {
 }
 
 void CQuorvelView::Drain() {
+  // A capture that ended by itself (its helper was ended) has told the
+  // user; the window stops monitoring, and Start works again.
+  if (m_monitoring && m_session.EndedUnexpectedly()) StopMonitoring();
   m_batch.Clear();
   m_journal.Take(m_batch);
   if (m_batch.Empty()) return;

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 
 #include <QTest>
 #include <string>
@@ -131,6 +132,27 @@ TEST_F(ViewLiveTest, ClosingWhileMonitoring) {
   OpenWindow();
   EXPECT_FALSE(view->Monitoring());
   EXPECT_EQ(view->Model().rowCount(), 0);
+}
+
+// The helper ended from outside while monitoring: the window says that the
+// capture ended and stops monitoring; Start works again.
+TEST_F(ViewLiveTest, HelperEndedFromOutside) {
+  OpenWindow();
+  Start();
+  ASSERT_TRUE(view->Monitoring());
+  ASSERT_GT(view->Session().HelperProcessId(), 0);
+  kill(view->Session().HelperProcessId(), SIGKILL);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !view->Monitoring(); }, 3000));
+  ASSERT_EQ(messages.texts.size(), 1u);
+  EXPECT_EQ(messages.texts[0], "抓包已意外停止\r\nError message : quorvel-capture ended");
+  EXPECT_TRUE(Enabled(ID_CAPTURE_START));
+  EXPECT_EQ(Frame().windowTitle().toStdString(), product::kTitle);
+
+  Start();
+  ASSERT_TRUE(view->Monitoring());
+  ASSERT_TRUE(Send(IPPROTO_UDP, 5000));
+  EXPECT_TRUE(WaitForRows(1));
+  Frame().ExecuteCommand(ID_CAPTURE_STOP);
 }
 
 }  // namespace

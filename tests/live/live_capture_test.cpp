@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +30,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Packets = std::vector<std::vector<std::uint8_t>>;
+
+// Records what the capture side tells the user.
+class RecordingSink : public platform::UserMessageSink {
+ public:
+  void ShowMessage(platform::MessageKind kind, const std::string& text) override {
+    last = text;
+    errors += kind == platform::MessageKind::kError;
+  }
+  std::atomic<int> errors{0};
+  std::string last;  // read once errors has counted it
+};
 
 class LiveCaptureTest : public SettingsFixture {
  protected:
@@ -216,16 +228,85 @@ TEST_F(LiveCaptureTest, PassesGoOnOnAnIdleLinkSoConnectionsExpire) {
   EXPECT_EQ(m_display.ItemCount(), 0);
 }
 
-// Records what the capture side tells the user.
-class RecordingSink : public platform::UserMessageSink {
- public:
-  void ShowMessage(platform::MessageKind kind, const std::string& text) override {
-    errors += kind == platform::MessageKind::kError;
-    last = text;
-  }
-  int errors = 0;
-  std::string last;
-};
+// A filter the helper cannot compile is answered with the library's text;
+// one it can is in force from then on; the counts come once a second.
+TEST_F(LiveCaptureTest, FiltersAndCountsThroughTheSession) {
+  Start();
+  const auto replies = [&](std::uint64_t request) {
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
+    while (m_session.Health().filterReplies < request && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return m_session.Health();
+  };
+  EXPECT_EQ(m_session.InstallFilter(std::string("udp\0", 4)), 0u) << "a NUL byte is never sent";
+  const std::uint64_t bad = m_session.InstallFilter("udp and");
+  ASSERT_EQ(bad, 1u);
+  CaptureHealth health = replies(bad);
+  EXPECT_FALSE(health.filterInstalled);
+  EXPECT_EQ(health.filterError, "can't parse filter expression: syntax error");
+
+  const std::uint64_t good = m_session.InstallFilter("udp\nand\r\nport 53");
+  ASSERT_EQ(good, 2u);
+  health = replies(good);
+  EXPECT_TRUE(health.filterInstalled);
+  EXPECT_EQ(health.filterError, "");
+  ASSERT_TRUE(m_network.Send(MixedTraffic()));
+  const CaptureTotals totals = WaitForPackets(2);
+  EXPECT_EQ(totals.packets, 2u) << "only the UDP packets to port 53";
+  EXPECT_EQ(totals.totalBytes, 1060u);
+
+  const auto deadline = Clock::now() + std::chrono::seconds(3);
+  while (m_session.Health().received < 2 && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  health = m_session.Health();
+  EXPECT_GE(health.statsReports, 1u);
+  EXPECT_EQ(health.received, 2u) << "the library counts what passed the filter";
+  EXPECT_EQ(health.dropped, 0u);
+  m_session.StopCapture();
+  EXPECT_EQ(m_session.InstallFilter("udp"), 0u) << "nothing to send it to";
+}
+
+// An adapter that goes away: the failing reads are reported with the
+// library's text, and the capture goes on until it is stopped.
+TEST_F(LiveCaptureTest, AdapterThatGoesAwayIsReported) {
+  Start();
+  ASSERT_TRUE(m_network.RemoveCaptureInterface());
+  const auto deadline = Clock::now() + std::chrono::seconds(3);
+  while (!m_session.Health().adapterFailing && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const CaptureHealth health = m_session.Health();
+  EXPECT_TRUE(health.adapterFailing);
+  EXPECT_EQ(health.adapterError, "The interface disappeared");
+  EXPECT_TRUE(m_session.IsRunning());
+  EXPECT_FALSE(m_session.EndedUnexpectedly());
+  EXPECT_LT(Timed([&] { m_session.StopCapture(); }).count(), 500);
+}
+
+// The helper ended from outside: the user is told, the session says so,
+// and after the stop a new capture runs as before.
+TEST_F(LiveCaptureTest, HelperThatDiesEndsTheCaptureAndStartWorksAgain) {
+  RecordingSink sink;
+  platform::SetUserMessageSink(&sink);
+  Start();
+  ASSERT_GT(m_session.HelperProcessId(), 0);
+  kill(m_session.HelperProcessId(), SIGKILL);
+  const auto deadline = Clock::now() + std::chrono::seconds(3);
+  while (!m_session.EndedUnexpectedly() && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(m_session.EndedUnexpectedly());
+  EXPECT_TRUE(m_session.Health().endedUnexpectedly);
+  ASSERT_EQ(sink.errors, 1);
+  EXPECT_EQ(sink.last, "抓包已意外停止\r\nError message : quorvel-capture ended");
+  EXPECT_EQ(m_session.InstallFilter("udp"), 0u) << "a command to a helper that has gone fails, quietly";
+  EXPECT_LT(Timed([&] { m_session.StopCapture(); }).count(), 500);
+  EXPECT_EQ(m_session.HelperProcessId(), -1) << "reaped";
+
+  Start();
+  EXPECT_FALSE(m_session.EndedUnexpectedly());
+  ASSERT_TRUE(m_network.Send(MixedTraffic()));
+  ExpectMixedTrafficCounted();
+  platform::SetUserMessageSink(nullptr);
+}
 
 // Run in a child that gives up root, as a user without the capture
 // capabilities would start the monitor.
@@ -242,7 +323,7 @@ TEST(CaptureOpenTest, WithoutPermissionTheMessageSaysHowToGrantIt) {
     CaptureSession session(table, settings, hostNames, services);
     const int result = session.OpenAdapter("lo");
     const bool told = sink.errors == 1 && sink.last.rfind("无法启动驱动程序\r\nError message : ", 0) == 0 &&
-                      sink.last.find("setcap cap_net_raw,cap_net_admin=p") != std::string::npos;
+                      sink.last.find("setcap cap_net_raw=p") != std::string::npos;
     platform::SetUserMessageSink(nullptr);
     _exit(result == 1 && told ? 0 : 1);
   }

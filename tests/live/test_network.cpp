@@ -113,6 +113,10 @@ int TestNetwork::CapturePromiscuity() {
   return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + 12);
 }
 
+bool TestNetwork::RemoveCaptureInterface() {
+  return Run("ip -n " + m_captureNamespace + " link delete " + m_captureInterface);
+}
+
 void TestNetwork::EnterCaptureNamespace() {
   m_originalNamespace = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
   const int target = OpenNamespace(m_captureNamespace);

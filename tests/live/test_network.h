@@ -40,6 +40,9 @@ class TestNetwork {
     LeaveCaptureNamespace();
   }
 
+  // Deletes the capture end of the pair, as if its adapter were unplugged.
+  bool RemoveCaptureInterface();
+
   // Sends the raw IPv4 packets (each a whole packet, header included) from
   // the sender namespace, in order, and returns once they are all sent.
   bool Send(const std::vector<std::vector<std::uint8_t>>& packets);

@@ -1,0 +1,92 @@
+// quorvel_flood_sender INTERFACE RATE SECONDS
+//
+// Sends one small UDP frame (60 bytes, to a MAC address nobody has) again
+// and again on INTERFACE through a packet socket, RATE frames a second (0:
+// as fast as it can) for SECONDS, in batches of one system call each. Prints
+// the number of frames sent. Root only; meant for a veth pair of a network
+// namespace of its own (bench/live_flood.sh).
+#include <arpa/inet.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int kBatch = 64;
+
+std::array<std::uint8_t, 60> Frame() {
+  std::array<std::uint8_t, 60> frame{};
+  const std::uint8_t head[] = {
+      0x02, 0x00, 0x00, 0x00, 0x00, 0x99,  // destination: nobody
+      0x02, 0x00, 0x00, 0x00, 0x00, 0x02,  // source
+      0x08, 0x00,                          // IPv4
+      0x45, 0x00, 0x00, 0x2E, 0x00, 0x00, 0x00, 0x00, 0x40, 0x11, 0x00, 0x00,
+      10,   231,  250,  2,    10,   231,  250,  9,     // addresses
+      0x13, 0x88, 0x00, 0x09, 0x00, 0x1A, 0xDE, 0xAD,  // UDP 5000 -> 9, wrong checksum
+  };
+  std::memcpy(frame.data(), head, sizeof head);
+  std::uint32_t sum = 0;
+  for (int i = 14; i < 34; i += 2) sum += static_cast<std::uint32_t>(frame[i] << 8 | frame[i + 1]);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  frame[24] = static_cast<std::uint8_t>(~sum >> 8);
+  frame[25] = static_cast<std::uint8_t>(~sum);
+  return frame;
+}
+
+double Now() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: quorvel_flood_sender INTERFACE RATE SECONDS\n");
+    return 2;
+  }
+  const double rate = std::atof(argv[2]), seconds = std::atof(argv[3]);
+  const int sock = socket(AF_PACKET, SOCK_RAW, 0);
+  sockaddr_ll to{};
+  to.sll_family = AF_PACKET;
+  to.sll_ifindex = static_cast<int>(if_nametoindex(argv[1]));
+  to.sll_halen = ETH_ALEN;
+  if (sock < 0 || to.sll_ifindex == 0) {
+    std::perror("quorvel_flood_sender");
+    return 1;
+  }
+  std::array<std::uint8_t, 60> frame = Frame();
+  iovec piece = {frame.data(), frame.size()};
+  std::vector<mmsghdr> batch(kBatch);
+  for (mmsghdr& message : batch) {
+    message.msg_hdr.msg_name = &to;
+    message.msg_hdr.msg_namelen = sizeof to;
+    message.msg_hdr.msg_iov = &piece;
+    message.msg_hdr.msg_iovlen = 1;
+  }
+  const double start = Now(), end = start + seconds;
+  std::uint64_t sent = 0;
+  for (double now = start; now < end; now = Now()) {
+    if (rate > 0 && sent > (now - start) * rate) {
+      const double wait = sent / rate - (now - start);
+      timespec pause = {static_cast<time_t>(wait), static_cast<long>((wait - static_cast<time_t>(wait)) * 1e9)};
+      nanosleep(&pause, nullptr);
+      continue;
+    }
+    const int count = sendmmsg(sock, batch.data(), kBatch, 0);
+    if (count > 0) sent += static_cast<std::uint64_t>(count);
+  }
+  std::printf("%llu\n", static_cast<unsigned long long>(sent));
+  return 0;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One run of quorvel-capture, our own child: started without a shell,
+// with an empty environment, in a process group of its own (so that a
+// terminal's Ctrl+C reaches only the program that started it), with three
+// channels: its input for commands (a socket), its output for the frames
+// and its standard error for reports (pipes). Our ends are non-blocking and
+// close-on-exec.
+//
+// A process inherits the network namespace of the thread that starts it:
+// the helper opens the adapter of the caller's namespace.
+class CaptureHelperProcess {
+ public:
+  CaptureHelperProcess() = default;
+  ~CaptureHelperProcess();
+  CaptureHelperProcess(const CaptureHelperProcess&) = delete;
+  CaptureHelperProcess& operator=(const CaptureHelperProcess&) = delete;
+
+  // Starts `path` with `arguments` (after the program's name). 0 when it
+  // runs; otherwise the error number of the failed start (ENOENT when the
+  // helper is missing, EACCES when the user may not run it).
+  int Start(const std::string& path, const std::vector<std::string>& arguments);
+
+  bool Started() const { return m_pid > 0; }
+  pid_t ProcessId() const { return m_pid; }
+  int FrameFd() const { return m_frameFd; }
+  int ReportFd() const { return m_reportFd; }
+
+  // Writes one whole command line, waiting a short while at most when the
+  // pipe is full. False when it could not be written whole; after that the
+  // command channel is closed, since the helper may hold half a line.
+  bool Send(std::string_view line);
+
+  // Closes every pipe (the end of its input is a stop), gives the helper
+  // `graceMs` to end, then ends it, and reaps it.
+  void End(int graceMs);
+  // Ends the helper at once and reaps it, but leaves our ends of its pipes
+  // open and forgets them: a thread that may still read them finds their
+  // end rather than another file's descriptor.
+  void Abandon();
+
+ private:
+  void CloseCommandChannel();
+  // Waits up to `graceMs` for the helper to end, then ends it; reaps it.
+  void Reap(int graceMs);
+
+  pid_t m_pid = -1;
+  int m_commandFd = -1;
+  int m_frameFd = -1;
+  int m_reportFd = -1;
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+// The command line of quorvel-capture:
+//
+//   quorvel-capture [--snaplen=BYTES] [--timeout=MS] [--buffer=BYTES]
+//                   [--no-promiscuous] [--] DEVICE
+//
+// Every value is checked before the capture library sees it: numbers in
+// their range, and a device name of the characters device names are made
+// of, so that nothing a caller passes can reach the library as a path, an
+// option or a remote source.
+struct HelperOptions {
+  static constexpr int kMaxSnapLength = 262144;
+  static constexpr int kMaxTimeoutMs = 10000;
+  static constexpr int kMaxBufferBytes = 256 * 1024 * 1024;
+  static constexpr std::size_t kMaxDeviceNameLength = 63;
+
+  std::string device;
+  int snapLength = kMaxSnapLength;
+  int timeoutMs = 200;
+  int bufferBytes = 2 * 1024 * 1024;
+  bool promiscuous = true;
+};
+
+// Letters, digits, '.', '_', '-' and ':', at most kMaxDeviceNameLength of
+// them, not starting with '-', and neither "." nor "..".
+bool IsValidDeviceName(const std::string& name);
+
+// Fills `options` from the arguments after the program's name. Empty on
+// success, else why the command line was refused.
+std::string ParseHelperOptions(int argc, const char* const* argv, HelperOptions& options);
