@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "config/settings.h"
+#include "config/settings_dlg.h"
 #include "platform/app_files.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
@@ -237,8 +238,10 @@ void CMainFrame::OnFrameCommand(int id) {
       m_context.services.SetResolve(s.portresolve);
       break;
     case ID_HELP_DOCUMENT: OnHelpDocument(); break;
-    // TODO: the settings dialog and the filter dialog open here.
     case ID_SETTINGS:
+      RunSettingsCommand(s, m_context.trafficList, [this] { return m_view != nullptr && m_view->Monitoring(); }, this);
+      break;
+    // TODO: the filter dialog opens here.
     case ID_FILTER_SETUP:
     default: break;
   }
