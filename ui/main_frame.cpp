@@ -75,6 +75,11 @@ void CMainFrame::BuildStatusBar() {
   m_ratesPane->setMinimumWidth(kRatesPaneWidth);
   statusBar()->addWidget(m_messagePane, 1);
   statusBar()->addPermanentWidget(m_ratesPane);
+  // Once a prompt has gone, the pane says the window is ready again unless
+  // a capture runs, whose totals then stay in view.
+  connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& message) {
+    if (message.isEmpty() && !(m_view != nullptr && m_view->Monitoring())) SetStatusText(QString::fromUtf8(kIdleText));
+  });
 }
 
 void CMainFrame::BuildToolBar() {

@@ -95,6 +95,7 @@ TEST_F(ViewLiveTest, StartAndStopOnARealAdapter) {
   Start();
   ASSERT_TRUE(view->Monitoring());
   EXPECT_EQ(view->Model().rowCount(), 0);  // a new capture starts with an empty list
+  EXPECT_EQ(Frame().StatusText().toStdString(), "All packets: 0, Data: 0 bytes, Total traffic: 0 bytes");
   Frame().ExecuteCommand(ID_CAPTURE_STOP);
   EXPECT_TRUE(messages.texts.empty());
 }
