@@ -77,7 +77,11 @@ std::int32_t Checked(const Box* box) {
 
 CSettingsDlg::CSettingsDlg(CSettings& settings, CTrafficList& table, std::function<bool()> monitoring,
                            QWidget* parent)
-    : QDialog(parent), m_settings(settings), m_table(table), m_monitoring(std::move(monitoring)) {
+    // A title and a close box, nothing to minimise or maximise.
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_settings(settings),
+      m_table(table),
+      m_monitoring(std::move(monitoring)) {
   setWindowTitle(tr("Quorvel - 高级设置"));
   BuildControls();
   SetTabOrder();
