@@ -238,7 +238,7 @@ TEST_F(ViewCopyTest, ContextMenuCopiesTheLowestSelectedRowsNumbers) {
 
 TEST_F(ViewCopyTest, SelectedLinesGoTopToBottomAndNothingSelectedCopiesNothing) {
   AddRows();
-  view->OnColumnClick(5);  // shown: 10.0.0.1, 10.0.0.3, 10.0.0.4, 10.0.0.2
+  view->OnColumnClick(5);  // shown: 10.0.0.4, 10.0.0.2, 10.0.0.1, 10.0.0.3
   QGuiApplication::clipboard()->setText(QStringLiteral("before"));
   EXPECT_EQ(view->CreateContextMenu(), nullptr);
   view->CopySelectedLines();
@@ -248,9 +248,9 @@ TEST_F(ViewCopyTest, SelectedLinesGoTopToBottomAndNothingSelectedCopiesNothing) 
     view->selectionModel()->select(view->Model().index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
   view->CopySelectedLines();
   EXPECT_EQ(Clipboard(),
-            "10.0.0.1\t22\t10.0.0.9\t53\r\n"
-            "10.0.0.3\t8080\t10.0.0.9\t443\r\n"
-            "10.0.0.2\t1025\t10.0.0.9\t80\r\n");
+            "10.0.0.4\t9\t10.0.0.9\t9\r\n"
+            "10.0.0.2\t1025\t10.0.0.9\t80\r\n"
+            "10.0.0.3\t8080\t10.0.0.9\t443\r\n");
 }
 
 // An expiry that leaves many gaps at once goes in one reset of the model;
