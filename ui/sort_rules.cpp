@@ -1,11 +1,16 @@
 #include "ui/sort_rules.h"
 
+#include <algorithm>
+
 #include "capture/format_amount.h"
 
 namespace {
 
 constexpr std::int64_t kLimit = std::int64_t{1} << 62;
 constexpr std::int64_t kKilobyte = 1024, kMegabyte = 1048576;
+// Far above any figure the list shows (4294967295 bytes); in hundredths and
+// times a megabyte it still fits.
+constexpr std::int64_t kMaxWholeAmount = std::int64_t{1} << 34;
 
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -53,11 +58,11 @@ std::int64_t LeadingNumber(std::string_view text) {
 std::int64_t AmountValue(std::string_view text, int units) {
   std::size_t i = 0;
   while (i < text.size() && IsSpace(text[i])) ++i;
-  std::int64_t hundredths = 0;
+  std::int64_t whole = 0;
   for (; i < text.size() && IsDigit(text[i]); ++i) {
-    if (hundredths < kLimit) hundredths = hundredths * 10 + (text[i] - '0');
+    if (whole < kMaxWholeAmount) whole = whole * 10 + (text[i] - '0');
   }
-  hundredths *= 100;
+  std::int64_t hundredths = std::min(whole, kMaxWholeAmount) * 100;
   if (i < text.size() && text[i] == '.') {
     ++i;
     for (std::int64_t place = 10; place > 0 && i < text.size() && IsDigit(text[i]); place /= 10, ++i)
@@ -65,6 +70,5 @@ std::int64_t AmountValue(std::string_view text, int units) {
     while (i < text.size() && IsDigit(text[i])) ++i;
   }
   while (i < text.size() && IsSpace(text[i])) ++i;
-  const std::int64_t factor = UnitFactor(text.substr(i), units);
-  return hundredths < kLimit / factor ? hundredths * factor : kLimit;
+  return hundredths * UnitFactor(text.substr(i), units);
 }
