@@ -75,9 +75,9 @@ std::int32_t Checked(const Box* box) {
 
 }  // namespace
 
+// A title and a close box, nothing to minimise or maximise.
 CSettingsDlg::CSettingsDlg(CSettings& settings, CTrafficList& table, std::function<bool()> monitoring,
                            QWidget* parent)
-    // A title and a close box, nothing to minimise or maximise.
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       m_settings(settings),
       m_table(table),
@@ -96,9 +96,22 @@ CSettingsDlg::CSettingsDlg(CSettings& settings, CTrafficList& table, std::functi
 // in their group, the log controls in a group whose title is the log's
 // check box, the two switches and the buttons below.
 void CSettingsDlg::BuildControls() {
+  m_ui.autoStart = new QCheckBox(tr("程序运行后自动开始流量监控"));
+  m_ui.noPromiscuous = new QCheckBox(tr("不使用混杂模式"));
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(BuildListGroup());
+  layout->addWidget(BuildLogGroup());
+  layout->addWidget(m_ui.autoStart);
+  layout->addWidget(m_ui.noPromiscuous);
+  layout->addLayout(BuildButtons());
+  // Its size follows the font; the user cannot change it.
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+QGroupBox* CSettingsDlg::BuildListGroup() {
   m_ui.idleSeconds = NumberEdit();
   m_ui.units = FixedList(kUnits, std::size(kUnits));
-  auto* listGroup = new QGroupBox(tr(" 列表设置 "));
+  auto* group = new QGroupBox(tr(" 列表设置 "));
   auto* idleRow = new QHBoxLayout;
   idleRow->addWidget(new QLabel(tr("超过指定时间,自动清除空闲连接 (1-999)秒:")));
   idleRow->addStretch();
@@ -107,10 +120,13 @@ void CSettingsDlg::BuildControls() {
   unitsRow->addWidget(new QLabel(tr("单元:")));
   unitsRow->addWidget(m_ui.units);
   unitsRow->addStretch();
-  auto* listLayout = new QVBoxLayout(listGroup);
-  listLayout->addLayout(idleRow);
-  listLayout->addLayout(unitsRow);
+  auto* rows = new QVBoxLayout(group);
+  rows->addLayout(idleRow);
+  rows->addLayout(unitsRow);
+  return group;
+}
 
+QGroupBox* CSettingsDlg::BuildLogGroup() {
   m_ui.useLogFile = new QGroupBox(tr("查看流量日志"));
   m_ui.useLogFile->setCheckable(true);
   m_ui.logTypeLabel = new QLabel(tr("日志类型:"));
@@ -129,38 +145,31 @@ void CSettingsDlg::BuildControls() {
   sizeRow->addWidget(m_ui.megabytes);
   sizeRow->addWidget(m_ui.megabytesLabel);
   sizeRow->addStretch();
-  auto* logLayout = new QGridLayout(m_ui.useLogFile);
-  logLayout->addWidget(m_ui.logTypeLabel, 0, 0);
-  logLayout->addWidget(m_ui.logType, 0, 1, 1, 2);
-  logLayout->addWidget(m_ui.logFileLabel, 1, 0);
-  logLayout->addWidget(m_ui.logFile, 1, 1);
-  logLayout->addWidget(m_ui.browse, 1, 2);
-  logLayout->addLayout(sizeRow, 2, 0, 1, 3);
-  logLayout->setColumnStretch(1, 1);
+  auto* grid = new QGridLayout(m_ui.useLogFile);
+  grid->addWidget(m_ui.logTypeLabel, 0, 0);
+  grid->addWidget(m_ui.logType, 0, 1, 1, 2);
+  grid->addWidget(m_ui.logFileLabel, 1, 0);
+  grid->addWidget(m_ui.logFile, 1, 1);
+  grid->addWidget(m_ui.browse, 1, 2);
+  grid->addLayout(sizeRow, 2, 0, 1, 3);
+  grid->setColumnStretch(1, 1);
+  return m_ui.useLogFile;
+}
 
-  m_ui.autoStart = new QCheckBox(tr("程序运行后自动开始流量监控"));
-  m_ui.noPromiscuous = new QCheckBox(tr("不使用混杂模式"));
+// In the order the desktop puts a dialog's buttons in.
+QHBoxLayout* CSettingsDlg::BuildButtons() {
   m_ui.ok = new QPushButton(tr("确定"));
   m_ui.ok->setDefault(true);
   m_ui.cancel = new QPushButton(tr("取消"));
   connect(m_ui.ok, &QPushButton::clicked, this, &CSettingsDlg::accept);
   connect(m_ui.cancel, &QPushButton::clicked, this, &CSettingsDlg::reject);
-  // In the order the desktop puts a dialog's buttons in.
+  const int order = style()->styleHint(QStyle::SH_DialogButtonLayout);
+  const bool cancelFirst = order == QDialogButtonBox::GnomeLayout || order == QDialogButtonBox::MacLayout;
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
-  const bool cancelFirst = style()->styleHint(QStyle::SH_DialogButtonLayout) == QDialogButtonBox::GnomeLayout ||
-                           style()->styleHint(QStyle::SH_DialogButtonLayout) == QDialogButtonBox::MacLayout;
   buttons->addWidget(cancelFirst ? m_ui.cancel : m_ui.ok);
   buttons->addWidget(cancelFirst ? m_ui.ok : m_ui.cancel);
-
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(listGroup);
-  layout->addWidget(m_ui.useLogFile);
-  layout->addWidget(m_ui.autoStart);
-  layout->addWidget(m_ui.noPromiscuous);
-  layout->addLayout(buttons);
-  // Its size follows the font; the user cannot change it.
-  layout->setSizeConstraint(QLayout::SetFixedSize);
+  return buttons;
 }
 
 // The order of the classic template, in which "不使用混杂模式" comes last,

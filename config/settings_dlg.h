@@ -10,6 +10,7 @@ class CTrafficList;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -80,6 +81,9 @@ class CSettingsDlg : public QDialog {
 
  private:
   void BuildControls();
+  QGroupBox* BuildListGroup();
+  QGroupBox* BuildLogGroup();
+  QHBoxLayout* BuildButtons();
   void SetTabOrder();
   void OnInitDialog();
   void OnUseLogFileClicked();
