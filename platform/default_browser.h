@@ -6,12 +6,12 @@
 #include <vector>
 
 // The web browser the desktop has chosen, found the way the freedesktop
-// specifications describe, for opening a web address when the desktop's own
+// standards lay down, for opening a web address when the desktop's own
 // opener cannot: the default application for text/html in the mimeapps.list
 // files, and the command line of its desktop entry.
 namespace platform {
 
-// The folders those specifications name. Empty variables take their
+// The folders those standards name. Empty variables take their
 // documented defaults.
 struct XdgFolders {
   std::string configHome;               // $XDG_CONFIG_HOME, else ~/.config
@@ -23,8 +23,8 @@ struct XdgFolders {
 
 XdgFolders XdgFoldersFromEnvironment();
 
-// The mimeapps.list files in the order they are asked: each folder's
-// desktop-specific lists before its plain one; the user's configuration,
+// The mimeapps.list files in the order they are asked: in each folder the
+// lists of the running desktops before the plain one; the user's configuration,
 // the system's configuration, the user's data, the system's data.
 std::vector<std::string> MimeAppsListPaths(const XdgFolders& folders);
 
