@@ -12,6 +12,7 @@
 
 #include "capture/capture_session.h"
 #include "capture/counting_traffic_display.h"
+#include "capture/packet_log.h"
 #include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "resolve/ns_cashe.h"
@@ -65,15 +66,21 @@ double BareLoopSeconds(const std::string& path) {
   return seconds;
 }
 
-double ReplaySeconds(const std::string& path, std::size_t& connections) {
+// `logAttached`: a packet log is there but off, as in the window, so that
+// every frame asks whether it is open.
+double ReplaySeconds(const std::string& path, std::size_t& connections, bool logAttached = false) {
   CSettings settings((BenchFolder() / "settings.dat").string());
   settings.idlemsec = std::numeric_limits<std::uint32_t>::max();
+  settings.uselogfile = 0;
   CTrafficList table(settings);
   CountingTrafficDisplay display;
   table.SetDisplay(&display);
+  CPacketLog log(settings, table);
+  if (logAttached) table.SetPacketLog(&log);
   CNSCashe hostNames;
   CServicesParser services((BenchFolder() / "none").string());
   CaptureSession session(table, settings, hostNames, services);
+  if (logAttached) session.SetPacketLog(&log);
   std::string error;
   const auto start = std::chrono::steady_clock::now();
   if (session.StartReplay(path.c_str(), error) != 0) return -1;
@@ -102,5 +109,22 @@ void BM_ReplayAgainstBareLoop(benchmark::State& state) {
   state.counters["connections"] = static_cast<double>(connections);
 }
 BENCHMARK(BM_ReplayAgainstBareLoop)->Arg(1000)->Arg(100000)->Arg(1000000)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// The same replay with the packet log of the window attached but off: the
+// cost of deciding for every frame whether it goes to the log.
+void BM_ReplayWithLogAttachedButOff(benchmark::State& state) {
+  const std::string path = TrafficFile(static_cast<std::size_t>(state.range(0)));
+  double without = 0, with = 0;
+  std::size_t connections = 0;
+  for (auto _ : state) {
+    without += ReplaySeconds(path, connections);
+    with += ReplaySeconds(path, connections, true);
+  }
+  const double packets = static_cast<double>(kPacketsPerFile) * static_cast<double>(state.iterations());
+  state.counters["no_log_ns_per_packet"] = without / packets * 1e9;
+  state.counters["log_off_ns_per_packet"] = with / packets * 1e9;
+  state.counters["ratio"] = with / without;
+}
+BENCHMARK(BM_ReplayWithLogAttachedButOff)->Arg(1000)->Arg(1000000)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace

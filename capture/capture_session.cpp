@@ -320,11 +320,11 @@ void CaptureSession::CloseCapture() {
 
 // Frames are read a run at a time and accounted together, so that the
 // table's trips to memory overlap; with a log open each frame goes through
-// on its own, as the log needs all its bytes.
+// on its own, as the log needs all its bytes. That is decided frame by
+// frame: a log opened in the middle of a run gets every frame read after it.
 struct CaptureSession::FrameBatch {
   static constexpr std::size_t kCapacity = 256;
   CaptureSession* session = nullptr;
-  bool wholePackets = false;
   bool gotIpv4Frame = false;
   std::size_t count = 0;
   CTrafficList::PacketHead heads[kCapacity];
@@ -346,7 +346,6 @@ void CaptureSession::CaptureThread() {
 void CaptureSession::ReadCaptureFile(FrameBatch& batch) {
   while (m_schedule.running == 1) {
     batch.gotIpv4Frame = false;
-    batch.wholePackets = m_table.NeedsWholePackets();
     const int result =
         pcap_dispatch(m_handle, FrameBatch::kCapacity, &CaptureSession::OnFrame, reinterpret_cast<u_char*>(&batch));
     FlushBatch(batch);
@@ -364,7 +363,6 @@ void CaptureSession::ReadCaptureFile(FrameBatch& batch) {
 void CaptureSession::ReadHelperStream(FrameBatch& batch) {
   while (m_schedule.running == 1) {
     batch.gotIpv4Frame = false;
-    batch.wholePackets = m_table.NeedsWholePackets();
     const int result = DispatchStreamRecords(batch);
     FlushBatch(batch);
     if (m_schedule.running == 0) break;
@@ -446,7 +444,8 @@ void CaptureSession::HandleFrame(FrameBatch& batch, const pcap_pkthdr& header, c
   batch.gotIpv4Frame = true;
   const std::uint8_t* ip = frame + offset;
   const std::size_t captured = header.caplen - offset;
-  if (batch.wholePackets) {
+  if (m_table.NeedsWholePackets()) {
+    FlushBatch(batch);  // the frames read before it go first, in order
     m_table.AccountPacket(ip, captured);
     return;
   }

@@ -106,14 +106,20 @@ CPacketLog::CPacketLog(CSettings& settings, CTrafficList& list)
 CPacketLog::~CPacketLog() {
   std::lock_guard lock(m_list.TableLock());
   if (m_list.PacketLog() == this) m_list.SetPacketLog(nullptr);
-  m_file.reset();
+  Exchange(nullptr);
+}
+
+std::unique_ptr<PacketLogFile> CPacketLog::Exchange(std::unique_ptr<PacketLogFile> file) {
+  m_file.swap(file);
+  m_isOpen.store(m_file != nullptr, std::memory_order_release);
+  return file;
 }
 
 void CPacketLog::OpenLog(const char* mode) {
   std::lock_guard lock(m_list.TableLock());
   if (m_settings.uselogfile == 0) return;
-  m_file.reset();  // at most one log is open
-  m_file = PacketLogFile::Open(m_settings.logfile, mode);
+  Exchange(nullptr);  // at most one log is open
+  Exchange(PacketLogFile::Open(m_settings.logfile, mode));
   if (m_file != nullptr) return;
   // Switched off first, so that nothing tries (and reports) again before
   // the user turns logging back on.
@@ -123,13 +129,10 @@ void CPacketLog::OpenLog(const char* mode) {
 
 void CPacketLog::CloseLog() {
   std::lock_guard lock(m_list.TableLock());
-  m_file.reset();
+  Exchange(nullptr);
 }
 
-bool CPacketLog::IsOpen() const {
-  std::lock_guard lock(m_list.TableLock());
-  return m_file != nullptr;
-}
+bool CPacketLog::IsOpen() const { return m_isOpen.load(std::memory_order_acquire); }
 
 void CPacketLog::ReportOpenFailure() const {
   std::string text = "无法打开日志文件 \"";
@@ -185,7 +188,7 @@ int CPacketLog::ReplaceLog(const char* path, bool capturing) {
   std::strcpy(m_settings.logfile, path);
   if (capturing) {
     m_settings.uselogfile = 1;
-    m_file.swap(file);
+    file = Exchange(std::move(file));
   }
   // `file` now holds the previous log, or the new file when it was only a
   // test; it is closed after the lock is released, since flushing it need

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -42,6 +43,9 @@ class CPacketLog {
   // the capture goes on without a log.
   void OpenLog(const char* mode);
   void CloseLog();
+  // Whether a log is open now. Answers without the table lock, so that the
+  // capture thread can ask for every frame; a change made under the lock is
+  // seen by the next frame read after it.
   bool IsOpen() const;
 
   // Writes the record of one counted packet, if a log is open. `ip` is the
@@ -60,11 +64,15 @@ class CPacketLog {
 
  private:
   void ReportOpenFailure() const;
+  // Makes `file` the open log (null: none) and returns the previous one.
+  // Caller holds the table lock.
+  std::unique_ptr<PacketLogFile> Exchange(std::unique_ptr<PacketLogFile> file);
   void WriteRecord(const std::uint8_t* ip, unsigned headerLength, unsigned totalLength,
                    std::size_t capturedLength);
 
   CSettings& m_settings;
   CTrafficList& m_list;
   std::unique_ptr<PacketLogFile> m_file;   // null: no log open
+  std::atomic<bool> m_isOpen{false};       // m_file != null, for readers without the lock
   std::unique_ptr<char[]> m_recordBuffer;  // where records are formatted before the stream
 };

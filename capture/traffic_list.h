@@ -58,7 +58,8 @@ class CTrafficList {
   // under one hold of the lock and with their memory accesses overlapped.
   // Not for packets that must be logged: the log needs the whole packet.
   void AccountPackets(const PacketHead* packets, std::size_t count);
-  // Whether packets must reach AccountPacket whole: a log is open.
+  // Whether packets must reach AccountPacket whole: a log is open. Cheap
+  // enough to ask for every frame, and answered without the lock.
   bool NeedsWholePackets() const;
 
   // The header length assumed for the protocol: the part of a packet that

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -71,8 +72,10 @@ class CSettings : public CIniFile {
   std::int32_t mbdelete{};
   // Packet log layout, 0 to 8.
   std::atomic<std::int32_t> logtype{};
-  // Packet log path; empty: none.
-  char logfile[260]{};
+  // Packet log path; empty: none. Kept in full: a Linux path has up to
+  // 4095 bytes (PATH_MAX with its terminator).
+  static constexpr std::size_t kLogFileSize = 4096;
+  char logfile[kLogFileSize]{};
 
   // mbdelete in bytes, for the packet log; not stored in the file.
   std::atomic<std::uint32_t> logSizeLimit{};

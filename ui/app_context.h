@@ -6,15 +6,16 @@
 
 #include "ui/adapter_list.h"
 #include "ui/document_opener.h"
+#include "ui/url_opener.h"
 
 class CNSCashe;
 class CServicesParser;
 class CSettings;
 class CTrafficList;
 
-// What the window works with: the process-wide objects, and the two ways
-// it reaches the system that a test replaces (the adapter list and the
-// document viewer).
+// What the window works with: the process-wide objects, and the ways it
+// reaches the system that a test replaces (the adapter list, the document
+// viewer and the web browser).
 struct AppContext {
   CTrafficList& trafficList;
   CNSCashe& nameCache;
@@ -22,4 +23,5 @@ struct AppContext {
   CSettings& settings;
   std::function<std::vector<AdapterItem>()> findAdapters = FindAdapters;
   std::function<void(const std::string& path)> openDocument = OpenDocument;
+  std::function<bool(const QString& url)> openUrl = [](const QString& url) { return GotoURL(url); };
 };

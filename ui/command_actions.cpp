@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QToolBar>
 
+#include "ui/checked_image_menu_style.h"
 #include "ui/command_table.h"
 
 namespace {
@@ -39,8 +40,11 @@ CommandActions::CommandActions(QWidget& window, const std::function<void(int)>& 
 }
 
 void CommandActions::FillMenuBar(QMenuBar& bar, const std::function<void()>& beforeShow) const {
+  auto* menuStyle = new CheckedImageMenuStyle;
+  menuStyle->setParent(&bar);  // a widget's style is not its child
   for (const MenuEntry& layout : MenuBarLayout()) {
     QMenu* menu = bar.addMenu(QString::fromUtf8(layout.title));
+    menu->setStyle(menuStyle);
     QObject::connect(menu, &QMenu::aboutToShow, menu, beforeShow);
     for (const CommandId id : layout.items) {
       if (id == ID_SEPARATOR)

@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "config/settings.h"
+#include "config/settings_dlg.h"
 #include "platform/app_files.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
@@ -74,6 +75,11 @@ void CMainFrame::BuildStatusBar() {
   m_ratesPane->setMinimumWidth(kRatesPaneWidth);
   statusBar()->addWidget(m_messagePane, 1);
   statusBar()->addPermanentWidget(m_ratesPane);
+  // Once a prompt has gone, the pane says the window is ready again unless
+  // a capture runs, whose totals then stay in view.
+  connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& message) {
+    if (message.isEmpty() && !(m_view != nullptr && m_view->Monitoring())) SetStatusText(QString::fromUtf8(kIdleText));
+  });
 }
 
 void CMainFrame::BuildToolBar() {
@@ -237,8 +243,10 @@ void CMainFrame::OnFrameCommand(int id) {
       m_context.services.SetResolve(s.portresolve);
       break;
     case ID_HELP_DOCUMENT: OnHelpDocument(); break;
-    // TODO: the settings dialog and the filter dialog open here.
     case ID_SETTINGS:
+      RunSettingsCommand(s, m_context.trafficList, [this] { return m_view != nullptr && m_view->Monitoring(); }, this);
+      break;
+    // TODO: the filter dialog opens here.
     case ID_FILTER_SETUP:
     default: break;
   }

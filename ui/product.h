@@ -7,6 +7,8 @@ namespace product {
 inline constexpr char kName[] = "Quorvel";
 inline constexpr char kVersion[] = "3.0";
 inline constexpr char kMakerHost[] = "www.quorvel.example";
+// The web site, as the About box shows it and opens it.
+inline constexpr char kWebSite[] = "https://www.quorvel.example/";
 // "Quorvel 3.0  [www.quorvel.example]": two blanks before the host.
 inline constexpr char kTitle[] = "Quorvel 3.0  [www.quorvel.example]";
 

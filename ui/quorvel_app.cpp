@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <QMessageBox>
 
+#include "ui/about_dlg.h"
 #include "ui/command_ids.h"
 #include "ui/main_frame.h"
 #include "ui/product.h"
@@ -53,8 +54,11 @@ bool CQuorvelApp::ProcessCommandLine() {
 
 void CQuorvelApp::OnAppCommand(int id) {
   switch (id) {
-    // TODO: the About box opens here.
-    case ID_APP_ABOUT:
+    case ID_APP_ABOUT: {
+      CAboutDlg about(m_context.openUrl, m_frame.get());
+      about.exec();
+      break;
+    }
     default: break;
   }
 }

@@ -167,6 +167,7 @@ void CQuorvelView::StartMonitoring() {
     return;
   }
   m_monitoring = true;
+  ShowTotals({0, 0, 0, m_context.settings.units});  // not the previous capture's
   Drain();  // the rows of the previous capture go at once
   viewport()->update();
   m_ratesTimer.start(kRatesPeriodMs);
@@ -210,6 +211,12 @@ void CQuorvelView::ShowRates() {
                                 QString::fromUtf8(FormatAmount(average, 1, 1, units))));
 }
 
+void CQuorvelView::ShowTotals(const JournalBatch::Totals& totals) {
+  char line[kTotalsLineSize];
+  FormatTotalsLine(line, totals.packets, totals.dataBytes, totals.totalBytes, totals.units);
+  m_frame.SetStatusText(QString::fromUtf8(line));
+}
+
 void CQuorvelView::Drain() {
   // A capture that ended by itself (its helper was ended) has told the
   // user; the window stops monitoring, and Start works again.
@@ -218,12 +225,7 @@ void CQuorvelView::Drain() {
   m_journal.Take(m_batch);
   if (m_batch.Empty()) return;
   m_model.Apply(m_batch);
-  if (m_batch.hasTotals) {
-    const JournalBatch::Totals& t = m_batch.totals;
-    char line[kTotalsLineSize];
-    FormatTotalsLine(line, t.packets, t.dataBytes, t.totalBytes, t.units);
-    m_frame.SetStatusText(QString::fromUtf8(line));
-  }
+  if (m_batch.hasTotals) ShowTotals(m_batch.totals);
   if (m_batch.redraw) viewport()->update();
 }
 
@@ -239,7 +241,7 @@ void CQuorvelView::SortByColumn(int column, bool ascending) {
   m_sortAscending = ascending;
   m_header->SetSortIndicator(column, ascending);
   Drain();
-  m_model.Sort(column, ascending);
+  m_model.Sort(column, ascending, m_context.settings.units);
 }
 
 QString CQuorvelView::HintText() const {

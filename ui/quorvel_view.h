@@ -71,6 +71,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   void StoreColumnWidths();
   void ToggleHidden(std::atomic<std::int32_t>& hideSwitch, std::uint8_t protocol);
   void ShowRates();
+  void ShowTotals(const JournalBatch::Totals& totals);
   void ShowAdapterInUse();
   void CopyToClipboard(const QString& text);
 

@@ -3,6 +3,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
+#include <QStyleOptionHeaderV2>
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -34,6 +36,27 @@ void DrawLineExcludingEnd(QPainter& painter, QPoint from, QPoint to) {
   painter.drawPoints(points.data(), static_cast<int>(points.size()));
 }
 
+// The mark's two edges, taken between the header's face and its text: the
+// palette's own light and dark edges may barely differ from a light face
+// (or a dark one), the text colour always stands out from it. The lighter
+// of the two is the light edge, so the mark looks raised on either face.
+struct MarkColours {
+  QColor light, shadow;
+};
+
+QColor Toward(const QColor& from, const QColor& to, double share) {
+  auto channel = [share](int a, int b) { return static_cast<int>(a + (b - a) * share + 0.5); };
+  return QColor(channel(from.red(), to.red()), channel(from.green(), to.green()), channel(from.blue(), to.blue()));
+}
+
+MarkColours MarkColoursOf(const QPalette& palette) {
+  constexpr double kSoftEdge = 0.45, kStrongEdge = 0.85;
+  const QColor face = palette.color(QPalette::Button), text = palette.color(QPalette::ButtonText);
+  const QColor soft = Toward(face, text, kSoftEdge), strong = Toward(face, text, kStrongEdge);
+  if (soft.lightness() >= strong.lightness()) return {soft, strong};
+  return {strong, soft};
+}
+
 }  // namespace
 
 CSortHeaderCtrl::CSortHeaderCtrl(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
@@ -52,13 +75,31 @@ void CSortHeaderCtrl::SetSortIndicator(int column, bool ascending) {
 }
 
 void CSortHeaderCtrl::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const {
-  if (!m_ownerDrawn.contains(logicalIndex)) {
-    QHeaderView::paintSection(painter, rect, logicalIndex);
-    return;
-  }
+  if (!rect.isValid()) return;
   painter->save();
-  DrawItem(*painter, rect, logicalIndex);
+  if (m_ownerDrawn.contains(logicalIndex))
+    DrawItem(*painter, rect, logicalIndex);
+  else
+    DrawStyledItem(*painter, rect, logicalIndex);
   painter->restore();
+}
+
+// The style's own item, but with its label as far from the item's ends as
+// an owner-drawn label keeps: the style's narrow margin lets a right-aligned
+// label run into the left-aligned one beside it.
+void CSortHeaderCtrl::DrawStyledItem(QPainter& painter, const QRect& rect, int logicalIndex) const {
+  QStyleOptionHeaderV2 option;
+  initStyleOption(&option);
+  initStyleOptionForIndex(&option, logicalIndex);
+  option.rect = rect;
+  painter.setBrushOrigin(rect.topLeft());
+  style()->drawControl(QStyle::CE_HeaderSection, &option, &painter, this);
+  QStyleOptionHeaderV2 label = option;
+  const int room = rect.height() / 4;
+  label.rect = style()->subElementRect(QStyle::SE_HeaderLabel, &option, this);
+  label.rect.setLeft(std::max(label.rect.left(), rect.left() + room));
+  label.rect.setRight(std::min(label.rect.right(), rect.right() - room));
+  if (label.rect.isValid()) style()->drawControl(QStyle::CE_HeaderLabel, &label, &painter, this);
 }
 
 // Edges are exclusive here, as the item rectangle's right and bottom are:
@@ -103,7 +144,8 @@ void CSortHeaderCtrl::DrawItem(QPainter& painter, const QRect& rect, int logical
   }
 
   if (!sorted) return;
-  const QPen light(palette().color(QPalette::Light), 1), shadow(palette().color(QPalette::Dark), 1);
+  const MarkColours colours = MarkColoursOf(palette());
+  const QPen light(colours.light, 1), shadow(colours.shadow, 1);
   const int top = rect.y();
   const int R = right, B = bottom;
   if (m_sortAscending) {

@@ -5,9 +5,11 @@
 
 // The traffic list's header. It marks the column the rows were last sorted
 // by with a small raised triangle at the item's right end, pointing up for
-// ascending and down for descending. A column draws itself from the moment
-// it is first sorted by, with or without the mark; the others keep the
-// style's own look. Clicking, resizing and dragging columns stay the
+// ascending and down for descending, in colours that stand out from the
+// header's face in light and dark themes alike. A column draws itself from
+// the moment it is first sorted by, with or without the mark; the others
+// keep the style's own look, their labels as far from the item's ends as
+// those a column draws itself. Clicking, resizing and dragging columns stay the
 // header's usual behaviour; the view decides what a click sorts.
 class CSortHeaderCtrl : public QHeaderView {
   Q_OBJECT
@@ -28,6 +30,7 @@ class CSortHeaderCtrl : public QHeaderView {
 
  private:
   void DrawItem(QPainter& painter, const QRect& rect, int logicalIndex) const;
+  void DrawStyledItem(QPainter& painter, const QRect& rect, int logicalIndex) const;
   bool OnDivider(int x) const;
   void SetPressed(int logicalIndex);
 

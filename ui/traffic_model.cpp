@@ -198,7 +198,7 @@ void CTrafficModel::ShowNewRows(Pending& pending) {
   endInsertRows();
 }
 
-void CTrafficModel::Sort(int column, bool ascending) {
+void CTrafficModel::Sort(int column, bool ascending, int units) {
   if (column < 0 || column >= kColumns) return;
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   const QModelIndexList before = persistentIndexList();
@@ -206,10 +206,13 @@ void CTrafficModel::Sort(int column, bool ascending) {
   rowsBefore.reserve(before.size());
   for (const QModelIndex& index : before) rowsBefore.push_back(m_shownOrder.At(index.row()));
 
-  if (ColumnSortsAsNumber(column))
-    SortByNumber(column, ascending);
-  else
-    SortByText(column, ascending);
+  switch (ColumnSortOrder(column)) {
+    case ColumnOrder::kNumber: SortByKey(column, ascending, LeadingNumber); break;
+    case ColumnOrder::kAmount:
+      SortByKey(column, ascending, [units](std::string_view text) { return AmountValue(text, units); });
+      break;
+    case ColumnOrder::kText: SortByText(column, ascending); break;
+  }
   m_shownOrder.Renumber();
 
   QModelIndexList after;
@@ -219,11 +222,12 @@ void CTrafficModel::Sort(int column, bool ascending) {
   emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-void CTrafficModel::SortByNumber(int column, bool ascending) {
+template <typename Key>
+void CTrafficModel::SortByKey(int column, bool ascending, Key key) {
   std::vector<TrafficRow*>& rows = m_shownOrder.Rows();
   std::vector<std::pair<std::int64_t, TrafficRow*>> keyed;
   keyed.reserve(rows.size());
-  for (TrafficRow* row : rows) keyed.emplace_back(LeadingNumber(row->cells[column]), row);
+  for (TrafficRow* row : rows) keyed.emplace_back(key(row->cells[column]), row);
   StableSortRows(keyed, ascending);
   for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = keyed[i].second;
 }

@@ -41,8 +41,8 @@ class CTrafficModel : public QAbstractTableModel {
 
   // Reorders the rows shown by the comparison rules of the column; rows
   // that compare equal keep their present order. The capture's order is
-  // left alone.
-  void Sort(int column, bool ascending);
+  // left alone. `units`: the unit of the amounts that carry no unit word.
+  void Sort(int column, bool ascending, int units);
 
   // By position in the order shown.
   const ConnectionKey& KeyAt(int row) const;
@@ -53,7 +53,8 @@ class CTrafficModel : public QAbstractTableModel {
   void ApplyOperations(const JournalBatch& batch, Pending& pending);
   void RemoveShownRows(Pending& pending);
   void ShowNewRows(Pending& pending);
-  void SortByNumber(int column, bool ascending);
+  template <typename Key>
+  void SortByKey(int column, bool ascending, Key key);
   void SortByText(int column, bool ascending);
 
   RowSequence m_captureOrder{&TrafficRow::logicalSlot};

@@ -2,16 +2,22 @@
 // type Linux hands out, frames that are not IPv4, and frames cut short.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/capture_session.h"
 #include "capture/memory_traffic_display.h"
+#include "capture/packet_log.h"
 #include "capture/traffic_list.h"
 #include "support/ip_packet.h"
 #include "resolve/ns_cashe.h"
@@ -186,6 +192,58 @@ std::string ReadFile(const std::string& path) {
   }
   return text;
 }
+
+// The capture thread reads frames from a pipe and waits in the middle of a
+// read for more; the log is switched on then. Every frame read after that
+// is logged, although the read began while no log was open.
+TEST_F(ReplayTest, LogSwitchedOnDuringAReadGetsEveryFrameReadAfterIt) {
+  const std::string pipe = File("frames.pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  CPacketLog log(Settings(), m_list);
+  m_list.SetPacketLog(&log);
+  m_session.SetPacketLog(&log);
+  Settings().logtype = 7;  // one line per packet, ending in its destination port
+  auto udp = [](std::uint16_t port) { return Packet(17, 100, port); };
+
+  std::promise<void> switched;
+  std::thread writer([&] {
+    PcapWriter frames(pipe, DLT_RAW);  // waits for the reader
+    for (std::uint16_t port = 1; port <= 10; ++port) frames.Write(udp(port));
+    frames.Flush();
+    switched.get_future().wait();
+    for (std::uint16_t port = 11; port <= 20; ++port) frames.Write(udp(port));
+  });
+  std::string error;
+  const bool started = m_session.StartReplay(pipe.c_str(), error) == 0;
+  EXPECT_TRUE(started) << error;
+  const std::string logPath = File("switched-on.log");
+  if (started) {
+    // Time for the thread to take the first ten and wait for more, inside
+    // one read; the switch comes then. (A slower thread only makes the
+    // test easier to pass.)
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(log.ReplaceLog(logPath.c_str(), true), 0);
+  }
+  switched.set_value();
+  writer.join();
+  if (!started) return;
+  m_session.WaitForThreadEnd();
+  EXPECT_EQ(m_list.Totals().packets, 20u);
+  m_session.StopCapture();
+  m_session.SetPacketLog(nullptr);
+  m_list.SetPacketLog(nullptr);
+
+  // Without their time stamps; the first ten may be there or not, as they
+  // were taken before the switch but counted after it.
+  std::vector<std::string> records;
+  std::istringstream lines(ReadFile(logPath));
+  for (std::string line; std::getline(lines, line);) records.push_back(line.substr(line.find(';', 11) + 1));
+  std::vector<std::string> expected;
+  for (int port = 11; port <= 20; ++port) expected.push_back("UDP;72;10.0.0.1;1024;10.0.0.2;" + std::to_string(port) + "\r");
+  ASSERT_GE(records.size(), expected.size());
+  EXPECT_EQ(std::vector<std::string>(records.end() - 10, records.end()), expected);
+}
+
 
 TEST_F(ReplayTest, ReplayToolPrintsConnectionsAndASummary) {
   const std::string path = File("tool.pcap");

@@ -131,6 +131,18 @@ TEST_F(SettingsTest, ChangedFieldsReachTheFileAndComeBack) {
   });
 }
 
+// A Linux path reaches 4095 bytes; the log's is kept whole. One byte more
+// than the field holds is cut, as any value read into it.
+TEST_F(SettingsTest, LogPathOfTheLongestLinuxPathIsKeptWhole) {
+  const std::string longest = "/" + std::string(4094, 'd');
+  Store("[log]\nlogfile=" + longest + "x\n");
+  LoadAndSave([&](CSettings& s) {
+    EXPECT_EQ(std::string(s.logfile), longest);
+    std::strcpy(s.logfile, ("/流量" + std::string(4088, 'e')).c_str());
+  });
+  LoadAndSave([](const CSettings& s) { EXPECT_EQ(std::string(s.logfile), "/流量" + std::string(4088, 'e')); });
+}
+
 // A file edited by hand, in pieces: the save adds the missing keys after
 // each piece and must leave the pieces themselves as they were.
 constexpr const char* kHandEditedMain =

@@ -6,9 +6,15 @@
 //   exit   the same, then Exit instead of the close request;
 //   wait   print "ready" and wait to be killed;
 //   answer print the text of the message box that start-up shows (for a
-//          document that cannot be opened) and close it.
+//          document that cannot be opened) and close it;
+//   dialogs run the About and the settings command, print for each dialog
+//          that opens its class, whether it is a child of the window and
+//          whether it shows the application's icon, close it, then send
+//          the close request.
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
+#include <QIcon>
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
@@ -18,6 +24,17 @@
 #include "ui/main_frame.h"
 #include "ui/process_objects.h"
 #include "ui/quorvel_app.h"
+
+void ReportAndClose(const QWidget& frame) {
+  auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+  if (dialog == nullptr) return;
+  const QImage shown = dialog->windowIcon().pixmap(32).toImage();
+  const QImage own = QIcon(QStringLiteral(":/icons/quorvel.svg")).pixmap(32).toImage();
+  std::printf("%s child=%d icon=%d\n", dialog->metaObject()->className(), dialog->parentWidget() == &frame,
+              !shown.isNull() && shown == own);
+  std::fflush(stdout);
+  dialog->reject();
+}
 
 int main(int argc, char* argv[]) {
   AppContext context = ProcessContext();
@@ -40,6 +57,14 @@ int main(int argc, char* argv[]) {
 
   CMainFrame& frame = *app.MainFrame();
   QTimer::singleShot(0, &frame, [&frame, action] {
+    if (action == "dialogs") {
+      for (const int command : {ID_APP_ABOUT, ID_SETTINGS}) {
+        QTimer::singleShot(100, [&frame] { ReportAndClose(frame); });
+        frame.ExecuteCommand(command);
+      }
+      frame.close();
+      return;
+    }
     if (action == "wait") {
       std::puts("ready");
       std::fflush(stdout);

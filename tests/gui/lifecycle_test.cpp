@@ -98,6 +98,15 @@ TEST_F(LifecycleTest, ExitWritesTheSettingsButKeepsThePreviousPlacement) {
                 {"mainwindow", "bottom", "420"}});
 }
 
+// The About box and the settings dialog open over the window from the
+// application's commands, with the application's icon as every window.
+TEST_F(LifecycleTest, DialogsOpenOverTheWindowWithTheApplicationIcon) {
+  Start("dialogs");
+  ExpectNormalEnd();
+  EXPECT_EQ(process_.readAllStandardOutput().toStdString(),
+            "CAboutDlg child=1 icon=1\nCSettingsDlg child=1 icon=1\n");
+}
+
 // Start-up refuses a document it cannot open, after telling the user; the
 // process still ends normally and saves the settings.
 TEST_F(LifecycleTest, UnopenableDocumentEndsStartUpAfterAMessage) {

@@ -7,11 +7,15 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
 #include <QWindow>
 #include <filesystem>
 #include <string>
 
 #include "gui/frame_fixture.h"
+#include "config/settings_dlg.h"
 #include "platform/app_files.h"
 #include "ui/command_ids.h"
 
@@ -203,6 +207,25 @@ TEST_F(FrameCommandTest, HelpOpensTheGuideBesideTheProgram) {
   EXPECT_GT(std::filesystem::file_size(guide), 1000u);
 }
 
+// The toolbar's button and the menu's item carry one action, which opens
+// the settings dialog over the window.
+TEST_F(FrameCommandTest, SettingsButtonOpensTheSettingsDialog) {
+  CMainFrame& frame = ShowFrame();
+  QToolButton* button = nullptr;
+  for (QToolBar* bar : frame.findChildren<QToolBar*>())
+    if (auto* found = qobject_cast<QToolButton*>(bar->widgetForAction(frame.Action(ID_SETTINGS)))) button = found;
+  ASSERT_NE(button, nullptr);
+  const QWidget* parent = nullptr;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<CSettingsDlg*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    parent = dialog->parentWidget();
+    dialog->reject();
+  });
+  QTest::mouseClick(button, Qt::LeftButton);
+  EXPECT_EQ(parent, &frame);
+}
+
 TEST_F(FrameCommandTest, StatusBarShowsIdleTextRatesAndPrompts) {
   CMainFrame& frame = ShowFrame();
   EXPECT_EQ(frame.StatusText().toStdString(), "准备就绪");
@@ -215,8 +238,17 @@ TEST_F(FrameCommandTest, StatusBarShowsIdleTextRatesAndPrompts) {
   EXPECT_EQ(frame.statusBar()->currentMessage().toStdString(), "停止流量监控");
   frame.statusBar()->clearMessage();
 
-  frame.SetStatusText(QStringLiteral("packets: 3"));
-  EXPECT_EQ(frame.StatusText().toStdString(), "packets: 3");
+  // After a prompt the totals stay while a capture runs; otherwise the pane
+  // says the window is ready.
+  for (const bool monitoring : {true, false}) {
+    SCOPED_TRACE(monitoring ? "monitoring" : "not monitoring");
+    view->monitoring = monitoring;
+    frame.SetStatusText(QStringLiteral("packets: 3"));
+    frame.Action(ID_SETTINGS)->showStatusText(&frame);
+    EXPECT_EQ(frame.statusBar()->currentMessage().toStdString(), "修改设置");
+    frame.statusBar()->clearMessage();
+    EXPECT_EQ(frame.StatusText().toStdString(), monitoring ? "packets: 3" : "准备就绪");
+  }
 
   frame.SetRatesText(QString::fromUtf8("当前: 4294967295 b/s, 平均: 4294967295 b/s"));
   QApplication::processEvents();

@@ -5,9 +5,16 @@
 #include <netinet/in.h>
 #include <signal.h>
 
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
+#include "config/settings_dlg.h"
 #include "gui/view_fixture.h"
 #include "live/test_network.h"
 #include "ui/command_ids.h"
@@ -89,6 +96,7 @@ TEST_F(ViewLiveTest, StartAndStopOnARealAdapter) {
   Start();
   ASSERT_TRUE(view->Monitoring());
   EXPECT_EQ(view->Model().rowCount(), 0);  // a new capture starts with an empty list
+  EXPECT_EQ(Frame().StatusText().toStdString(), "All packets: 0, Data: 0 bytes, Total traffic: 0 bytes");
   Frame().ExecuteCommand(ID_CAPTURE_STOP);
   EXPECT_TRUE(messages.texts.empty());
 }
@@ -153,6 +161,43 @@ TEST_F(ViewLiveTest, HelperEndedFromOutside) {
   ASSERT_TRUE(Send(IPPROTO_UDP, 5000));
   EXPECT_TRUE(WaitForRows(1));
   Frame().ExecuteCommand(ID_CAPTURE_STOP);
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A new log file named in the settings while monitoring takes the records
+// from the next packet on; the old one is closed with all of its own.
+TEST_F(ViewLiveTest, NewLogFileInTheSettingsWhileMonitoring) {
+  const std::filesystem::path oldLog = folder_ / "old.log", newLog = folder_ / "new.log";
+  Store("[log]\nuselogfile=1\nlogtype=7\nlogfile=" + oldLog.string() + "\n");
+  OpenWindow();
+  Start();
+  ASSERT_TRUE(view->Monitoring());
+  ASSERT_TRUE(Send(IPPROTO_UDP, 5001));
+  ASSERT_TRUE(WaitForRows(1));
+
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<CSettingsDlg*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    dialog->Ui().logFile->setText(QString::fromStdString(newLog.string()));
+    QTest::mouseClick(dialog->Ui().ok, Qt::LeftButton);
+  });
+  Frame().ExecuteCommand(ID_SETTINGS);
+  EXPECT_EQ(std::string(Settings().logfile), newLog.string());
+  ASSERT_TRUE(Send(IPPROTO_UDP, 5002));
+  ASSERT_TRUE(WaitForRows(2));
+  Frame().ExecuteCommand(ID_CAPTURE_STOP);
+
+  const std::string before = ReadFile(oldLog), after = ReadFile(newLog);
+  EXPECT_NE(before.find(";UDP;272;"), std::string::npos);
+  EXPECT_NE(before.find(";5001;"), std::string::npos) << before;
+  EXPECT_EQ(before.find(";5002;"), std::string::npos) << before;
+  EXPECT_EQ(after.find(";5001;"), std::string::npos) << after;
+  EXPECT_NE(after.find(";5002;"), std::string::npos) << after;
+  EXPECT_TRUE(messages.texts.empty());
 }
 
 }  // namespace

@@ -123,8 +123,9 @@ class ViewSortTest : public ViewTest {
   }
 };
 
-// Numbers as atoi reads them (1.50 Kb is 1, a service name 0), text as text
-// in the locale's order; a second click reverses; equal keys keep their order.
+// Amounts by the bytes they show, ports and counts as atoi reads them (a
+// service name is 0), text as text in the locale's order; a second click
+// reverses; equal keys keep their order.
 TEST_F(ViewSortTest, ClicksSortByTheColumnsRules) {
   AddRows();
   struct Step {
@@ -133,8 +134,8 @@ TEST_F(ViewSortTest, ClicksSortByTheColumnsRules) {
     std::vector<std::string> expected;
   };
   const Step steps[] = {
-      {5, 5, {"1.50 Kb", "2.10 Kb", "12 bytes", "900 bytes"}},
-      {5, 5, {"900 bytes", "12 bytes", "2.10 Kb", "1.50 Kb"}},
+      {5, 5, {"12 bytes", "900 bytes", "1.50 Kb", "2.10 Kb"}},
+      {5, 5, {"2.10 Kb", "1.50 Kb", "900 bytes", "12 bytes"}},
       {1, 1, {"ssh", "9", "1025", "8080"}},
       {6, 0, {"alpha.lan", "beta.lan", "Alpha.lan", "10.0.0.1"}},  // 3 and 3 as they stood, 7, 12
       {4, 4, {"ICMP", "TCP", "TCP", "UDP"}},
@@ -159,31 +160,56 @@ TEST_F(ViewSortTest, SortIsDoneOnceAndCancelKeepsTheOrder) {
   AddRows();
   Click(5);
   Click(5);
-  ASSERT_EQ(Column(*view, 5), (std::vector<std::string>{"900 bytes", "12 bytes", "2.10 Kb", "1.50 Kb"}));
+  ASSERT_EQ(Column(*view, 5), (std::vector<std::string>{"2.10 Kb", "1.50 Kb", "900 bytes", "12 bytes"}));
   AddRow(Key("10.0.0.5", 1, "10.0.0.9", 1), {"10.0.0.5", "1", "10.0.0.9", "1", "TCP", "5000 bytes"});
-  Table().Display()->SetCellText(0, 5, "1 bytes");  // the capture's first row, shown first
+  Table().Display()->SetCellText(0, 5, "1 bytes");  // the capture's first row, shown third
   view->Drain();
-  EXPECT_EQ(Column(*view, 5), (std::vector<std::string>{"1 bytes", "12 bytes", "2.10 Kb", "1.50 Kb", "5000 bytes"}));
+  EXPECT_EQ(Column(*view, 5), (std::vector<std::string>{"2.10 Kb", "1.50 Kb", "1 bytes", "12 bytes", "5000 bytes"}));
 
   ASSERT_TRUE(Frame().CommandStateOf(ID_CANCEL_SORT).enabled);
   Frame().ExecuteCommand(ID_CANCEL_SORT);
   EXPECT_EQ(view->SortColumn(), -1);
   EXPECT_EQ(view->Header().SortColumn(), -1);
   EXPECT_FALSE(Frame().CommandStateOf(ID_CANCEL_SORT).enabled);
-  EXPECT_EQ(Column(*view, 5), (std::vector<std::string>{"1 bytes", "12 bytes", "2.10 Kb", "1.50 Kb", "5000 bytes"}));
+  EXPECT_EQ(Column(*view, 5), (std::vector<std::string>{"2.10 Kb", "1.50 Kb", "1 bytes", "12 bytes", "5000 bytes"}));
 
   Click(5);
   EXPECT_TRUE(view->Header().SortAscending());
-  EXPECT_EQ(Column(*view, 5), (std::vector<std::string>{"1 bytes", "1.50 Kb", "2.10 Kb", "12 bytes", "5000 bytes"}));
+  EXPECT_EQ(Column(*view, 5), (std::vector<std::string>{"1 bytes", "12 bytes", "1.50 Kb", "2.10 Kb", "5000 bytes"}));
 }
 
-TEST_F(ViewSortTest, AmountsInKilobytesCompareByTheirWholePart) {
-  OpenWindow();
-  AddRow(Key("10.0.0.1", 1, "10.0.0.9", 1), {"a", "1", "b", "1", "TCP", "1.75"});
-  AddRow(Key("10.0.0.2", 1, "10.0.0.9", 1), {"c", "1", "d", "1", "TCP", "1.25"});
-  AddRow(Key("10.0.0.3", 1, "10.0.0.9", 1), {"e", "1", "f", "1", "TCP", "0.99"});
-  view->OnColumnClick(5);
-  EXPECT_EQ(Column(*view, 5), (std::vector<std::string>{"0.99", "1.75", "1.25"}));
+struct AmountCase {
+  const char* name;
+  int units;
+  int column;
+  std::vector<std::string> cells;   // in the capture's order
+  std::vector<std::string> sorted;  // ascending
+};
+
+// The traffic and speed columns by the bytes they show, in every unit; an
+// equal amount in other words keeps its place.
+TEST_F(ViewSortTest, AmountsSortByTheBytesTheyShowInEveryUnit) {
+  const AmountCase cases[] = {
+      {"dynamic", 3, 5, {"16.82 Kb", "2.88 Mb", "900 bytes", "1024 bytes", "1.00 Kb"},
+       {"900 bytes", "1024 bytes", "1.00 Kb", "16.82 Kb", "2.88 Mb"}},
+      {"dynamic rates", 3, 7, {"1.50 Kb/s", "2.00 Mb/s", "900 b/s"}, {"900 b/s", "1.50 Kb/s", "2.00 Mb/s"}},
+      {"K/bytes", 1, 5, {"1.75", "12.00", "1.25", "0.99"}, {"0.99", "1.25", "1.75", "12.00"}},
+      {"M/bytes", 2, 8, {"0.50", "3.00", "0.05"}, {"0.05", "0.50", "3.00"}},
+      {"bytes", 0, 5, {"1500", "70000", "200"}, {"200", "1500", "70000"}},
+  };
+  for (const AmountCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Settings().units = c.units;
+    OpenWindow();
+    for (std::size_t i = 0; i < c.cells.size(); ++i) {
+      std::vector<std::string> cells = {"a", "1", "b", "1", "TCP", "0", "1", "0", "0"};
+      cells[c.column] = c.cells[i];
+      AddRow(Key("10.0.0.1", static_cast<std::uint16_t>(i + 1), "10.0.0.9", 1), cells);
+    }
+    view->OnColumnClick(c.column);
+    EXPECT_EQ(Column(*view, c.column), c.sorted);
+    CloseWindow();
+  }
 }
 
 class ViewCopyTest : public ViewSortTest {};
@@ -212,7 +238,7 @@ TEST_F(ViewCopyTest, ContextMenuCopiesTheLowestSelectedRowsNumbers) {
 
 TEST_F(ViewCopyTest, SelectedLinesGoTopToBottomAndNothingSelectedCopiesNothing) {
   AddRows();
-  view->OnColumnClick(5);  // shown: 10.0.0.1, 10.0.0.3, 10.0.0.4, 10.0.0.2
+  view->OnColumnClick(5);  // shown: 10.0.0.4, 10.0.0.2, 10.0.0.1, 10.0.0.3
   QGuiApplication::clipboard()->setText(QStringLiteral("before"));
   EXPECT_EQ(view->CreateContextMenu(), nullptr);
   view->CopySelectedLines();
@@ -222,9 +248,9 @@ TEST_F(ViewCopyTest, SelectedLinesGoTopToBottomAndNothingSelectedCopiesNothing) 
     view->selectionModel()->select(view->Model().index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
   view->CopySelectedLines();
   EXPECT_EQ(Clipboard(),
-            "10.0.0.1\t22\t10.0.0.9\t53\r\n"
-            "10.0.0.3\t8080\t10.0.0.9\t443\r\n"
-            "10.0.0.2\t1025\t10.0.0.9\t80\r\n");
+            "10.0.0.4\t9\t10.0.0.9\t9\r\n"
+            "10.0.0.2\t1025\t10.0.0.9\t80\r\n"
+            "10.0.0.3\t8080\t10.0.0.9\t443\r\n");
 }
 
 // An expiry that leaves many gaps at once goes in one reset of the model;

@@ -5,11 +5,14 @@
 #include <QImage>
 #include <QStandardItemModel>
 #include <QTest>
+#include <cstdlib>
 #include <optional>
 
 namespace {
 
-const QColor kFace(200, 200, 200), kLight(255, 255, 255), kShadow(80, 80, 80), kText(0, 0, 0);
+// The face and the text; the mark's edges lie between them, 45% and 85% of
+// the way from the face to the text.
+const QColor kFace(200, 200, 200), kText(0, 0, 0), kLight(110, 110, 110), kShadow(30, 30, 30);
 
 // A header 20 pixels high (so off = 5) whose item 1 runs from x = 100 to
 // x = 200, in colours that tell the face, both edges and the text apart.
@@ -29,8 +32,6 @@ class SortHeaderTest : public ::testing::Test {
   void Prepare(QHeaderView& h) {
     QPalette palette = h.palette();
     palette.setColor(QPalette::Button, kFace);
-    palette.setColor(QPalette::Light, kLight);
-    palette.setColor(QPalette::Dark, kShadow);
     palette.setColor(QPalette::ButtonText, kText);
     h.setPalette(palette);
     h.setModel(&model);
@@ -63,7 +64,66 @@ class SortHeaderTest : public ::testing::Test {
 };
 
 TEST_F(SortHeaderTest, BeforeAnySortEveryItemLooksAsTheStyleDrawsIt) {
+  for (int column = 0; column < 4; ++column) model.setHeaderData(column, Qt::Horizontal, QString());
   EXPECT_EQ(Image(), plain.grab().toImage());
+}
+
+// A right-aligned label beside a left-aligned one: both keep off (5) clear
+// of the edge between them, as labels of items that draw themselves do.
+TEST_F(SortHeaderTest, StyleDrawnLabelsKeepClearOfTheItemEnds) {
+  model.setHeaderData(2, Qt::Horizontal, QVariant::fromValue(Qt::Alignment(Qt::AlignLeft)), Qt::TextAlignmentRole);
+  const QImage image = Image();
+  for (int column = 0; column < 4; ++column) model.setHeaderData(column, Qt::Horizontal, QString());
+  const QImage unlabelled = Image();
+  // The style shades its items: the label is what the texts changed.
+  auto span = [&](int left, int right) {
+    std::optional<std::pair<int, int>> found;
+    for (int x = left; x < right; ++x)
+      for (int y = 0; y < image.height(); ++y) {
+        if (image.pixel(x, y) == unlabelled.pixel(x, y)) continue;
+        if (!found) found.emplace(x, x);
+        found->second = x;
+      }
+    return found;
+  };
+  const auto rightAligned = span(100, 200), leftAligned = span(200, 300);
+  ASSERT_TRUE(rightAligned && leftAligned);
+  EXPECT_LT(rightAligned->second, 195);
+  EXPECT_GE(rightAligned->second, 190);
+  EXPECT_GE(leftAligned->first, 205);
+  EXPECT_LT(leftAligned->first, 210);
+}
+
+struct Theme {
+  const char* name;
+  QColor face, light, dark, text;
+};
+
+// In a light theme the palette's light edge is hardly lighter than the
+// face, in a dark one its dark edge hardly darker: the mark takes colours
+// that stand out from the face in both, the lighter one on its light side.
+TEST_F(SortHeaderTest, MarkStandsOutInLightAndDarkThemes) {
+  const Theme themes[] = {
+      {"light", QColor(0xef, 0xef, 0xef), QColor(0xff, 0xff, 0xff), QColor(0x9f, 0x9f, 0x9f), QColor(0, 0, 0)},
+      {"dark", QColor(0x31, 0x36, 0x3b), QColor(0x40, 0x46, 0x4c), QColor(0x1d, 0x20, 0x23),
+       QColor(0xef, 0xf0, 0xf1)},
+  };
+  constexpr int kMinContrast = 80;  // of 255 steps of lightness
+  for (const Theme& theme : themes) {
+    SCOPED_TRACE(theme.name);
+    QPalette palette = header.palette();
+    palette.setColor(QPalette::Button, theme.face);
+    palette.setColor(QPalette::Light, theme.light);
+    palette.setColor(QPalette::Dark, theme.dark);
+    palette.setColor(QPalette::ButtonText, theme.text);
+    header.setPalette(palette);
+    header.SetSortIndicator(1, true);
+    const QImage image = Image();
+    const QColor light = At(image, 190, 5), shadow = At(image, 184, 14);
+    EXPECT_GE(std::abs(light.lightness() - theme.face.lightness()), kMinContrast);
+    EXPECT_GE(std::abs(shadow.lightness() - theme.face.lightness()), kMinContrast);
+    EXPECT_GT(light.lightness(), shadow.lightness());
+  }
 }
 
 // The triangle's corners as the geometry names them; each line stops one
@@ -130,6 +190,7 @@ TEST_F(SortHeaderTest, NarrowSortedItemShowsOnlyTheTriangle) {
 // Cancel takes the mark away; columns sorted before go on drawing
 // themselves, exactly as when another column had the mark.
 TEST_F(SortHeaderTest, CancelKeepsTheItemsDrawnWithoutAMark) {
+  const QImage neverSorted = Image();
   header.SetSortIndicator(1, true);
   header.SetSortIndicator(2, false);
   const QImage markedElsewhere = Image();
@@ -138,8 +199,8 @@ TEST_F(SortHeaderTest, CancelKeepsTheItemsDrawnWithoutAMark) {
   EXPECT_EQ(cancelled.copy(100, 0, 100, 20), markedElsewhere.copy(100, 0, 100, 20));
   EXPECT_EQ(At(cancelled, 294, 5), kFace);
   EXPECT_EQ(At(markedElsewhere, 294, 5), kLight);
-  EXPECT_NE(cancelled.copy(100, 0, 200, 20), plain.grab().toImage().copy(100, 0, 200, 20));
-  EXPECT_EQ(cancelled.copy(300, 0, 100, 20), plain.grab().toImage().copy(300, 0, 100, 20));
+  EXPECT_NE(cancelled.copy(100, 0, 200, 20), neverSorted.copy(100, 0, 200, 20));
+  EXPECT_EQ(cancelled.copy(300, 0, 100, 20), neverSorted.copy(300, 0, 100, 20));
 }
 
 // While the button holds an item down its label rectangle moves 1 right

@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 
+#include "capture/format_amount.h"
 #include "gui/bridge_fixture.h"
 
 namespace {
@@ -77,7 +78,7 @@ TEST(TrafficModel, EndsAsTheOperationsDescribeInEveryOrder) {
       operations.Step();
       if (operations.Pick(drainEvery) == 0) {
         DrainInto(journal, model);
-        if (s.sortBetweenDrains) model.Sort(operations.Pick(TrafficDisplay::kColumnCount), operations.Pick(2) == 0);
+        if (s.sortBetweenDrains) model.Sort(operations.Pick(TrafficDisplay::kColumnCount), operations.Pick(2) == 0, kUnitsBytes);
       }
     }
     DrainInto(journal, model);
@@ -130,7 +131,7 @@ TEST(TrafficModel, BatchesAnnounceRowChangesWithoutAReset) {
   EXPECT_EQ(inserts.count(), 2);  // both new rows in one insert
   EXPECT_EQ(model.rowCount(), 991);
 
-  model.Sort(0, true);
+  model.Sort(0, true, kUnitsBytes);
   EXPECT_EQ(layouts.count(), 1);
   EXPECT_EQ(resets.count(), 0);
 }
@@ -146,7 +147,7 @@ TEST(TrafficModel, CaptureIndicesStillReachTheirRowsAfterASort) {
     journal.SetCellText(i, 6, std::to_string(50 - i).c_str());  // packets, falling
   }
   DrainInto(journal, model);
-  model.Sort(6, true);  // now the capture's last row is shown first
+  model.Sort(6, true, kUnitsBytes);  // now the capture's last row is shown first
   ASSERT_EQ(model.CellText(0, 6), "46");
 
   journal.SetCellText(4, 7, "fourth");  // the capture's row 4
@@ -192,7 +193,7 @@ TEST(TrafficModel, SelectionAndScrollSurviveUpdates) {
     DrainInto(journal, model);
     QApplication::processEvents();
   }
-  model.Sort(5, false);
+  model.Sort(5, false, kUnitsBytes);
   EXPECT_EQ(selectedKeys(), keysBefore);
   EXPECT_EQ(model.KeyAt(view.currentIndex().row()).sourceAddress, htonl(0x0A000000u + 301));
   EXPECT_EQ(view.verticalScrollBar()->value(), 280);

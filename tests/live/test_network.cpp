@@ -130,6 +130,21 @@ void TestNetwork::LeaveCaptureNamespace() {
   m_originalNamespace = -1;
 }
 
+// A socket stays in the namespace it was made in, whichever namespace the
+// thread that uses it is in.
+int TestNetwork::SenderSocket() {
+  const int original = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+  const int target = OpenNamespace(m_senderNamespace);
+  int sock = -1;
+  if (original >= 0 && target >= 0 && setns(target, CLONE_NEWNET) == 0) {
+    sock = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    setns(original, CLONE_NEWNET);
+  }
+  if (target >= 0) close(target);
+  if (original >= 0) close(original);
+  return sock;
+}
+
 bool TestNetwork::Send(const std::vector<std::vector<std::uint8_t>>& packets) {
   const int target = OpenNamespace(m_senderNamespace);
   if (target < 0) return false;

@@ -46,6 +46,10 @@ class TestNetwork {
   // Sends the raw IPv4 packets (each a whole packet, header included) from
   // the sender namespace, in order, and returns once they are all sent.
   bool Send(const std::vector<std::vector<std::uint8_t>>& packets);
+  // A raw IPv4 socket in the sender namespace (the caller writes whole
+  // packets, header included, and closes it), for a test that sends at its
+  // own pace from a thread of its own. -1 on failure.
+  int SenderSocket();
   // Sends the packet again and again from the sender namespace until
   // StopFlood; bounded to a few seconds whatever happens.
   void StartFlood(const std::vector<std::uint8_t>& packet);

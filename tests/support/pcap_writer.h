@@ -33,6 +33,11 @@ class PcapWriter {
     ++m_count;
   }
 
+  // Hands what was written to the file now (to a reader of a pipe, say).
+  void Flush() {
+    if (m_dumper != nullptr) pcap_dump_flush(m_dumper);
+  }
+
   void Close() {
     if (m_dumper != nullptr) pcap_dump_close(m_dumper);
     if (m_dead != nullptr) pcap_close(m_dead);
