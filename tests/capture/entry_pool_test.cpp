@@ -4,21 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUORVEL_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define QUORVEL_ASAN 1
-#endif
+#include "support/sanitizers.h"
 
 namespace {
 
 [[maybe_unused]] std::uint32_t Touch(const TrafficEntry* entry) { return *static_cast<const volatile std::uint32_t*>(&entry->bytes); }
 
 TEST(EntryPoolDeathTest, ReadingAnEntryThatIsNotAllocatedIsReported) {
-#ifndef QUORVEL_ASAN
+#ifndef QUORVEL_TESTS_ASAN
   GTEST_SKIP() << "only an address-sanitizer build sees it";
 #else
   GTEST_FLAG_SET(death_test_style, "threadsafe");

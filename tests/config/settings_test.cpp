@@ -1,9 +1,7 @@
 #include "config/settings.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/inotify.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +16,7 @@
 
 #include "platform/profile.h"
 #include "config/temp_settings_file.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -229,17 +228,16 @@ TEST_F(SettingsTest, AKillDuringTheSaveLeavesOneRunsSettingsWhole) {
   Store(std::string(kFirstRunFile) + "; " + std::string(5 << 20, 'x') + "\n");
   std::mt19937 random(7);
   for (int round = 1; round <= 12; ++round) {
-    const pid_t saver = fork();
-    if (saver == 0) {
+    ChildProcess saver = ChildProcess::Fork([&] {
       for (int generation = 1;; ++generation) {
         CSettings settings(path_);
         SetGeneration(settings, generation);
       }
-    }
-    ASSERT_GT(saver, 0);
+      return 0;
+    });
+    ASSERT_TRUE(saver.Started());
     std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 200));
-    kill(saver, SIGKILL);
-    waitpid(saver, nullptr, 0);
+    saver.Kill();
     const std::string first = StoredValue("main", "alwaysontop"), middle = StoredValue("list", "srcaddr"),
                       last = StoredValue("log", "logfile");
     const bool before = first == "0" && middle == "120" && last.empty();

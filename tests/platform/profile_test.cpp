@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -12,6 +11,7 @@
 #include <string>
 
 #include "config/temp_settings_file.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -260,10 +260,10 @@ TEST_F(ProfileTest, ManyValuesGoInOneRewriteThatKeepsEveryOtherLine) {
 // leaves the file behind; the next write removes it, but only when the
 // process named in it is gone.
 TEST_F(ProfileTest, TemporariesOfWritersThatDiedAreRemovedAtTheNextWrite) {
-  const pid_t dead = fork();
-  if (dead == 0) _exit(0);
-  ASSERT_GT(dead, 0);
-  waitpid(dead, nullptr, 0);
+  ChildProcess child = ChildProcess::Fork([] { return 0; });
+  const pid_t dead = child.Pid();
+  ASSERT_TRUE(child.Started());
+  child.Wait();
   const auto temporary = [&](pid_t writer, const char* rest) {
     return path_ + ".tmp-" + std::to_string(writer) + rest;
   };
