@@ -1,14 +1,17 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -59,8 +62,9 @@ inline void Check(bool holds, const char* what) {
 class ScratchFile {
  public:
   explicit ScratchFile(const char* name) {
-    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    m_folder = std::string(base) + "/quorvel-fuzz-" + std::to_string(getpid());
+    const std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    RemoveFoldersOfDeadHarnesses(base);
+    m_folder = base + "/" + kPrefix + std::to_string(getpid());
     mkdir(m_folder.c_str(), 0700);
     m_path = m_folder + "/" + name;
   }
@@ -70,6 +74,8 @@ class ScratchFile {
   }
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
+
+  static constexpr const char* kPrefix = "quorvel-fuzz-";
 
   const std::string& Path() const { return m_path; }
   void Write(const std::uint8_t* data, std::size_t size) const {
@@ -84,6 +90,20 @@ class ScratchFile {
   }
 
  private:
+  // A harness that found something aborts, its folder left behind.
+  static void RemoveFoldersOfDeadHarnesses(const std::string& base) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(base, error)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(kPrefix, 0) != 0) continue;
+      const long pid = std::strtol(name.c_str() + std::strlen(kPrefix), nullptr, 10);
+      struct stat info {};
+      if (pid <= 0 || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+      if (lstat(entry.path().c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid())
+        std::filesystem::remove_all(entry.path(), error);
+    }
+  }
+
   std::string m_folder;
   std::string m_path;
 };

@@ -27,14 +27,16 @@ void ExpectPieceFits(Append append) {
   fuzz::Check(end >= room.get() && end <= room.get() + kMaxPieceLength, "piece longer than its room");
 }
 
+// As the log formats them, for a packet of at least one byte: the table
+// never hands over less than a header.
 void FormatPieces(const std::vector<std::uint8_t>& packet, const platform::LocalTime& time, std::uint32_t offset) {
+  if (packet.empty()) return;
   const std::uint8_t protocol = packet.size() > 9 ? packet[9] : 0;
   const unsigned totalLength = packet.size() > 3 ? packet[2] * 256u + packet[3] : 0;
   const packet_log::RecordHeader header =
       packet_log::ReadRecordHeader(packet.data(), packet.size(), CTrafficList::HeaderLength(protocol), totalLength);
   ExpectPieceFits([&](char* out) { return packet_log::AppendTextHeader(out, time, header); });
   ExpectPieceFits([&](char* out) { return packet_log::AppendLineEnd(packet_log::AppendCsvFields(out, time, header)); });
-  if (packet.empty()) return;
   const std::size_t line = std::min(packet.size(), packet_log::kBytesPerLine);
   ExpectPieceFits([&](char* out) { return packet_log::AppendHexLine(out, packet.data(), line, offset); });
   ExpectPieceFits([&](char* out) { return packet_log::AppendHexTextLine(out, packet.data(), line, offset); });

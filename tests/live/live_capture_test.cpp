@@ -233,7 +233,7 @@ class RecordingSink : public platform::UserMessageSink {
 // capabilities would start the monitor.
 TEST(CaptureOpenTest, WithoutPermissionTheMessageSaysHowToGrantIt) {
   if (sanitizers::kThread)
-    GTEST_SKIP() << "the thread sanitizer cannot follow a fork of a process with threads into its own work";
+    GTEST_SKIP() << "under the thread sanitizer, a child forked from a process with threads may not start threads";
   ChildProcess child = ChildProcess::Fork([] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 3;
     RecordingSink sink;
