@@ -9,8 +9,8 @@ namespace platform {
 // lies in a sticky, world-writable folder (such as /tmp) is followed only
 // when it belongs to us or to the folder's owner. Anyone may plant a link
 // there, and a privileged writer following it would write, or empty, a
-// file of the link owner's choosing. Links elsewhere, and links on the way
-// to the file, are followed as usual under the same rule.
+// file of the link owner's choosing. Every link on the way is judged so,
+// those naming a folder as well as the last one.
 //
 // Returns the descriptor (close-on-exec), or -1 with errno set; a link that
 // is not followed gives EACCES, as the kernel's rule does.

@@ -17,9 +17,10 @@ namespace resolve {
 class HostNameStore;
 
 // Runs reverse lookups off the caller's thread and hands each outcome to
-// the store. At most `threads` lookups run at once, no more of them start
-// than the rate allows, and at most `waiting` addresses wait; threads start when requests wait and end
-// when none is left, so an idle cache holds no thread.
+// the store, within the limits: at most `threads` lookups at once, no more
+// of them started than the rate allows, at most `waiting` addresses
+// waiting. Threads start when requests wait and end when none is left, so
+// an idle cache holds no thread.
 //
 // The threads are detached and keep the pool (and through it the store)
 // alive themselves: nobody ever waits for a resolver call, which may hang
