@@ -212,8 +212,9 @@ TEST_F(SettingsTest, SavingIsOneRewriteOfTheFile) {
   EXPECT_EQ(StoredValue("log", "logtype"), "7");
 }
 
-// The settings of one run, all of one generation: the first key and the
-// last one tell whether a file holds one run's settings or parts of two.
+// The settings of one run, all of one generation: the first key, one in
+// the middle and the last one tell whether a file holds one run's settings
+// or parts of two.
 void SetGeneration(CSettings& s, int generation) {
   s.alwaysontop = generation;
   s.srcaddr = 100 + generation;
