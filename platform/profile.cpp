@@ -67,7 +67,10 @@ struct LineMeaning {
 };
 
 LineMeaning Interpret(std::string_view text, const Line& line) {
-  const std::string_view raw = text.substr(line.begin, line.end - line.begin);
+  std::string_view raw = text.substr(line.begin, line.end - line.begin);
+  // A CR that ends the file ends its last line, as CR LF would: it is no
+  // part of a value, which could never be written back with it.
+  if (!line.HasLineEnd() && !raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
   const std::string_view trimmed = Trim(raw);
   if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#') return {};
   if (trimmed.front() == '[') {
@@ -81,7 +84,7 @@ LineMeaning Interpret(std::string_view text, const Line& line) {
   if (name.empty()) return {};
   const std::string_view value = Trim(raw.substr(equals + 1));
   const std::size_t valueBegin =
-      value.empty() ? line.end : line.begin + static_cast<std::size_t>(value.data() - raw.data());
+      value.empty() ? line.begin + raw.size() : line.begin + static_cast<std::size_t>(value.data() - raw.data());
   return {LineKind::kKey, name, valueBegin, valueBegin + value.size()};
 }
 

@@ -245,6 +245,20 @@ TEST_F(ProfileTest, AnyBytesAndHugeLinesAreHandled) {
   EXPECT_EQ(Stored(), odd + "added=1\n");
 }
 
+// A value can hold no line break, so the CR that ends a file is a line
+// end, not the last byte of its last value; a write keeps it in place.
+TEST_F(ProfileTest, ACarriageReturnThatEndsTheFileEndsItsLastLine) {
+  for (const char* value : {"1", ""}) {
+    SCOPED_TRACE(value);
+    Store(std::string("[main]\na=") + value + "\r");
+    EXPECT_EQ(Read("main", "a"), value);
+    ASSERT_TRUE(Write("main", "a", "2"));
+    EXPECT_EQ(Stored(), "[main]\na=2\r");
+    ASSERT_TRUE(Write("main", "b", "3"));
+    EXPECT_EQ(Stored(), "[main]\na=2\r\nb=3\n");
+  }
+}
+
 TEST_F(ProfileTest, ManyValuesGoInOneRewriteThatKeepsEveryOtherLine) {
   Store("; mine\n[Main]\nA = 1\nunknown line\n[other]\nx=1\n");
   const platform::ProfileValue values[] = {
