@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/ip_packet.h"
@@ -63,18 +64,21 @@ std::uint16_t Checksum(const std::uint8_t* data, std::size_t length) {
 }  // namespace
 
 void TestNetwork::RemoveStaleNamespaces() {
-  const auto running = test_processes::RunningTests();
+  // The namespaces first, then the tests that run: a test that starts in
+  // between makes its namespaces too late to be taken for stale.
   DIR* folder = opendir("/run/netns");
   if (folder == nullptr) return;
-  std::vector<std::string> stale;
+  std::vector<std::pair<std::string, long>> named;
   while (const dirent* item = readdir(folder)) {
     for (const char* prefix : kNamespacePrefixes) {
       const long maker = test_processes::MakerOf(item->d_name, prefix);
-      if (maker > 0 && !test_processes::MakerMayRun(running, maker)) stale.emplace_back(item->d_name);
+      if (maker > 0) named.emplace_back(item->d_name, maker);
     }
   }
   closedir(folder);
-  for (const std::string& name : stale) Run("ip netns delete " + name + " 2>/dev/null");
+  const auto running = test_processes::RunningTests();
+  for (const auto& [name, maker] : named)
+    if (!test_processes::MakerMayRun(running, maker)) Run("ip netns delete " + name + " 2>/dev/null");
 }
 
 TestNetwork::TestNetwork() {

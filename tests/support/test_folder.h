@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "support/test_processes.h"
 
@@ -43,16 +45,22 @@ class TestFolder {
 
   // Removes the folders of tests that no longer run.
   static void RemoveStaleFolders() {
-    const auto running = test_processes::RunningTests();
+    // The folders first, then the tests that run: a test that starts in
+    // between makes its folder too late to be taken for stale.
+    std::vector<std::pair<std::filesystem::path, long>> named;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(::testing::TempDir(), error)) {
       const long maker = test_processes::MakerOf(entry.path().filename().string(), kPrefix);
-      if (maker <= 0 || test_processes::MakerMayRun(running, maker)) continue;
+      if (maker > 0) named.emplace_back(entry.path(), maker);
+    }
+    const auto running = test_processes::RunningTests();
+    for (const auto& [path, maker] : named) {
+      if (test_processes::MakerMayRun(running, maker)) continue;
       // Only our own: a folder someone else put there under such a name is
       // theirs to remove.
       struct stat info {};
-      if (lstat(entry.path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid()) continue;
-      std::filesystem::remove_all(entry.path(), error);
+      if (lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid()) continue;
+      std::filesystem::remove_all(path, error);
     }
   }
 
