@@ -114,8 +114,10 @@ int main(int argc, char** argv) {
   ScratchSettings settings;
   settings.Get().idlemsec =
       options->idleSeconds ? *options->idleSeconds * 1000 : std::numeric_limits<std::uint32_t>::max();
-  CTrafficList table(settings.Get());
+  // The display outlives the table, which still reaches it while it is
+  // destroyed, whichever way main returns.
   CountingTrafficDisplay display;
+  CTrafficList table(settings.Get());
   table.SetDisplay(&display);
   CNSCashe hostNames;
   CServicesParser services;
@@ -129,10 +131,10 @@ int main(int argc, char** argv) {
     // The largest limit: the figures are those of writing, not of restarts.
     settings.Get().mbdelete = 999;
     settings.Get().UpdateLogSizeLimit();
+    // As in the monitor: the capture start opens the log before the thread
+    // reads the first frame, and the stop closes it.
     table.SetPacketLog(&log);
-    // Opened here rather than by the capture start, which opens it once the
-    // thread already reads: every replayed packet is then in the log.
-    log.OpenLog("a+");
+    session.SetPacketLog(&log);
   }
 
   const auto start = std::chrono::steady_clock::now();
@@ -149,13 +151,11 @@ int main(int argc, char** argv) {
     totals = table.Totals();
   }
   session.StopCapture();
-  log.CloseLog();
 
   PrintConnections(table);
   std::fflush(stdout);
   std::fprintf(stderr, "packets=%u data=%u total=%u connections=%zu seconds=%.3f pps=%.0f\n", totals.packets,
                totals.dataBytes, totals.totalBytes, table.EntryCount(), seconds,
                seconds > 0 ? totals.packets / seconds : 0.0);
-  table.SetDisplay(nullptr);
   return 0;
 }

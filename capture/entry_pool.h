@@ -14,6 +14,11 @@
 // two. An entry never moves while it lives.
 class EntryPool {
  public:
+  EntryPool() = default;
+  ~EntryPool() { Clear(); }
+  EntryPool(const EntryPool&) = delete;
+  EntryPool& operator=(const EntryPool&) = delete;
+
   TrafficEntry* Allocate();
   void Free(TrafficEntry* entry);
   // Frees every entry and gives the blocks back.

@@ -145,11 +145,9 @@ void CPacketLog::WriteLogRecord(const std::uint8_t* ip, unsigned headerLength, u
                                 std::size_t capturedLength) {
   std::lock_guard lock(m_list.TableLock());
   if (m_file == nullptr) return;
-  if (m_file->Size() > m_settings.logSizeLimit) {
-    CloseLog();
-    OpenLog("w+");
-    if (m_file == nullptr) return;
-  }
+  // The file restarts empty; never through its name, which may lead
+  // elsewhere by now.
+  if (m_file->Size() > m_settings.logSizeLimit) m_file->Restart();
   WriteRecord(ip, headerLength, totalLength, capturedLength);
 }
 

@@ -1,13 +1,31 @@
 #include "capture/packet_log_file.h"
 
-#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/protected_open.h"
+
+namespace {
+
+// The open(2) flags of a C-library mode: "a" appends, "w" empties, "+"
+// also reads; either way the file is created when missing.
+int OpenFlags(const char* mode) {
+  int flags = O_CREAT | (mode[0] == 'w' ? O_TRUNC : O_APPEND);
+  for (const char* c = mode + 1; *c != '\0'; ++c)
+    if (*c == '+') return flags | O_RDWR;
+  return flags | O_WRONLY;
+}
+
+}  // namespace
 
 std::unique_ptr<PacketLogFile> PacketLogFile::Open(const char* path, const char* mode) {
-  char binaryMode[8] = {};
-  std::strncpy(binaryMode, mode, sizeof binaryMode - 2);
-  std::strcat(binaryMode, "b");
-  std::FILE* file = std::fopen(path, binaryMode);
-  if (file == nullptr) return nullptr;
+  const int fd = platform::OpenWithProtectedLinks(path, OpenFlags(mode), 0666);
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, mode[0] == 'w' ? "w+b" : "a+b");
+  if (file == nullptr) {
+    close(fd);
+    return nullptr;
+  }
   auto buffer = std::make_unique<char[]>(kStreamBufferSize);
   std::setvbuf(file, buffer.get(), _IOFBF, kStreamBufferSize);
   // Appending starts at the end whatever the read position says.
@@ -26,4 +44,13 @@ PacketLogFile::~PacketLogFile() { std::fclose(m_file); }
 
 void PacketLogFile::Write(const void* data, std::size_t length) {
   m_size += std::fwrite(data, 1, length, m_file);
+}
+
+bool PacketLogFile::Restart() {
+  m_size = 0;
+  // What the stream still holds belongs before the cut; a failed flush
+  // (a full disk) must not keep the file from being emptied.
+  std::fflush(m_file);
+  if (ftruncate(fileno(m_file), 0) != 0) return false;
+  return std::fseek(m_file, 0, SEEK_SET) == 0;
 }

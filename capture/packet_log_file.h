@@ -15,6 +15,8 @@ class PacketLogFile {
 
   // Opens `path` in binary mode ("a+" appends, "w+" empties): the records
   // carry their own CR LF line ends. Null when the file cannot be opened.
+  // A symbolic link that another user planted in a shared folder such as
+  // /tmp is not followed (platform::OpenWithProtectedLinks).
   static std::unique_ptr<PacketLogFile> Open(const char* path, const char* mode);
 
   ~PacketLogFile();
@@ -24,8 +26,15 @@ class PacketLogFile {
   // Write errors are ignored: a full disk costs records, not the capture.
   void Write(const void* data, std::size_t length);
 
-  // The file's length: what it held when opened plus what was written.
+  // The file's length: what it held when opened plus what was written
+  // since then or since the last restart.
   std::uint64_t Size() const { return m_size; }
+
+  // Empties the open file: the very file that was opened, even when its
+  // name now leads elsewhere. False when it cannot be emptied (a pipe, a
+  // device, an append-only file); writing then simply goes on, and the
+  // size counts again from zero so that the next try comes a limit later.
+  bool Restart();
 
  private:
   PacketLogFile(std::FILE* file, std::unique_ptr<char[]> buffer, std::uint64_t size);

@@ -73,3 +73,10 @@ std::uint32_t CIniFile::GetUInt(const char* section, const char* key, std::uint3
 int CIniFile::WriteUInt(const char* section, const char* key, std::uint32_t value) {
   return WriteString(section, key, std::to_string(value).c_str());
 }
+
+int CIniFile::WriteValues(const std::vector<Value>& values) {
+  std::vector<platform::ProfileValue> profileValues;
+  profileValues.reserve(values.size());
+  for (const Value& v : values) profileValues.push_back({v.section, v.key, v.text});
+  return platform::WritePrivateProfileStrings(profileValues, m_path) ? 1 : 0;
+}

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Typed access to the settings file. Every call reads or writes the file
 // anew through the platform's profile functions; nothing is cached, so
@@ -31,6 +32,17 @@ class CIniFile {
   // 4294967295, a minus sign negates modulo 2^32.
   std::uint32_t GetUInt(const char* section, const char* key, std::uint32_t defaultValue) const;
   int WriteUInt(const char* section, const char* key, std::uint32_t value);
+
+  // Values as the Write calls above would store them, written together in
+  // one rewrite of the file, so that a crash never leaves some of them
+  // written and the rest not. Nonzero when every value was written; a
+  // value that cannot be stored does not keep the others from the file.
+  struct Value {
+    const char* section;
+    const char* key;
+    std::string text;
+  };
+  int WriteValues(const std::vector<Value>& values);
 
   const std::string& Path() const { return m_path; }
 

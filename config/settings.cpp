@@ -1,7 +1,9 @@
 #include "config/settings.h"
 
 #include <cstring>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -69,27 +71,28 @@ class Loader {
   const CIniFile& file_;
 };
 
-// Write failures are ignored: a settings file that cannot be written only
-// loses this run's changes.
+// Collects every key with the text its Write call would store, for one
+// rewrite of the file. Write failures are ignored: a settings file that
+// cannot be written only loses this run's changes.
 class Saver {
  public:
-  explicit Saver(CIniFile& file) : file_(file) {}
-
   template <class Field>
   void Int(const char* section, const char* key, const Field& field, std::int32_t) {
-    file_.WriteInt(section, key, static_cast<std::int32_t>(field));
+    values_.push_back({section, key, std::to_string(static_cast<std::int32_t>(field))});
   }
   void Seconds(const char* section, const char* key, const std::atomic<std::uint32_t>& milliseconds,
                std::uint32_t) {
-    file_.WriteUInt(section, key, milliseconds / kMillisecondsPerSecond);
+    values_.push_back({section, key, std::to_string(milliseconds / kMillisecondsPerSecond)});
   }
   template <std::size_t Size>
   void Text(const char* section, const char* key, const char (&field)[Size]) {
-    file_.WriteString(section, key, std::string(field, strnlen(field, Size)).c_str());
+    values_.push_back({section, key, std::string(field, strnlen(field, Size))});
   }
 
+  const std::vector<CIniFile::Value>& Values() const { return values_; }
+
  private:
-  CIniFile& file_;
+  std::vector<CIniFile::Value> values_;
 };
 
 }  // namespace
@@ -114,6 +117,7 @@ void CSettings::Load() {
 }
 
 void CSettings::Save() {
-  Saver saver(*this);
+  Saver saver;
   ForEachStoredSetting(*this, saver);
+  WriteValues(saver.Values());
 }

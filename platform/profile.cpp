@@ -2,13 +2,13 @@
 
 #include "platform/whole_file.h"
 
-
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
 #include <optional>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -67,7 +67,10 @@ struct LineMeaning {
 };
 
 LineMeaning Interpret(std::string_view text, const Line& line) {
-  const std::string_view raw = text.substr(line.begin, line.end - line.begin);
+  std::string_view raw = text.substr(line.begin, line.end - line.begin);
+  // A CR that ends the file ends its last line, as CR LF would: it is no
+  // part of a value, which could never be written back with it.
+  if (!line.HasLineEnd() && !raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
   const std::string_view trimmed = Trim(raw);
   if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#') return {};
   if (trimmed.front() == '[') {
@@ -81,7 +84,7 @@ LineMeaning Interpret(std::string_view text, const Line& line) {
   if (name.empty()) return {};
   const std::string_view value = Trim(raw.substr(equals + 1));
   const std::size_t valueBegin =
-      value.empty() ? line.end : line.begin + static_cast<std::size_t>(value.data() - raw.data());
+      value.empty() ? line.begin + raw.size() : line.begin + static_cast<std::size_t>(value.data() - raw.data());
   return {LineKind::kKey, name, valueBegin, valueBegin + value.size()};
 }
 
@@ -198,10 +201,16 @@ std::optional<int> ParseLeadingInt(std::string_view text) {
   return static_cast<int>(std::clamp<std::int64_t>(negative ? -magnitude : magnitude, INT_MIN, INT_MAX));
 }
 
-bool WriteKey(std::string_view section, std::string_view key, std::string_view value,
-              const std::string& path) {
-  const std::string stored = StoredForm(value);
-  return RewriteFile(path, [&](const std::string& content) { return WithKeySet(content, section, key, stored); });
+struct StoredValue {
+  std::string_view section;
+  std::string_view key;
+  std::string value;
+};
+
+std::string WithKeysSet(const std::string& content, const std::vector<StoredValue>& values) {
+  std::string result = content;
+  for (const StoredValue& v : values) result = WithKeySet(result, v.section, v.key, v.value);
+  return result;
 }
 
 }  // namespace
@@ -233,11 +242,21 @@ int GetPrivateProfileInt(std::string_view section, std::string_view key, int def
 
 bool WritePrivateProfileString(std::string_view section, std::string_view key,
                                std::string_view value, const std::string& path) {
-  section = Trim(section);
-  key = Trim(key);
-  if (!CanBeStored(section, key, value)) return false;
+  const ProfileValue one{section, key, value};
+  return WritePrivateProfileStrings({&one, 1}, path);
+}
+
+bool WritePrivateProfileStrings(std::span<const ProfileValue> values, const std::string& path) {
   try {
-    return WriteKey(section, key, value, path);
+    std::vector<StoredValue> stored;
+    for (const ProfileValue& v : values) {
+      const std::string_view section = Trim(v.section), key = Trim(v.key);
+      if (CanBeStored(section, key, v.value)) stored.push_back({section, key, StoredForm(v.value)});
+    }
+    if (stored.empty()) return values.empty();
+    const bool written =
+        RewriteFile(path, [&](const std::string& content) { return WithKeysSet(content, stored); });
+    return written && stored.size() == values.size();
   } catch (const std::exception&) {
     return false;
   }

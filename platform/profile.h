@@ -1,5 +1,6 @@
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -47,5 +48,17 @@ int GetPrivateProfileInt(std::string_view section, std::string_view key, int def
 // written exactly as given.
 bool WritePrivateProfileString(std::string_view section, std::string_view key,
                                std::string_view value, const std::string& path);
+
+struct ProfileValue {
+  std::string_view section;
+  std::string_view key;
+  std::string_view value;
+};
+
+// Writes every value as WritePrivateProfileString would, in order, with one
+// rewrite of the file: a crash leaves all of them written or none. A value
+// that cannot be stored is left out and makes the result false; the others
+// are still written.
+bool WritePrivateProfileStrings(std::span<const ProfileValue> values, const std::string& path);
 
 }  // namespace platform

@@ -1,12 +1,15 @@
 #include "platform/whole_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 
 namespace platform {
 namespace {
@@ -87,16 +90,54 @@ void KeepOwner(int fd, const struct stat& info) {
   if (fchown(fd, info.st_uid, info.st_gid) != 0) return;  // not privileged: the file is ours now
 }
 
-// A fresh temporary file beside `path`; a name left behind by an earlier
-// crash is skipped rather than reused.
+constexpr std::string_view kTemporaryMark = ".tmp-";
+
+// A fresh temporary file beside `path`, named `path`.tmp-PID-N after the
+// process that writes it; a name left behind by an earlier crash is
+// skipped rather than reused.
 int CreateTemporaryBeside(const std::string& path, std::string& tempPath) {
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath = path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    tempPath = path + std::string(kTemporaryMark) + std::to_string(getpid()) + "-" + std::to_string(counter++);
     const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
+}
+
+// The writer's process id in a temporary file's name after its mark
+// ("PID-N"); 0 when the rest is not of that form.
+pid_t WriterOfTemporary(std::string_view rest) {
+  const auto dash = rest.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash + 1 == rest.size()) return 0;
+  const auto allDigits = [](std::string_view text) {
+    return text.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (!allDigits(rest.substr(0, dash)) || !allDigits(rest.substr(dash + 1)) || dash > 9) return 0;
+  return static_cast<pid_t>(std::stol(std::string(rest.substr(0, dash))));
+}
+
+bool ProcessIsAlive(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
+
+// Temporary files beside `path` that a writer left when it was killed
+// mid-write: ours, regular, and named after a process that no longer runs.
+// One whose writer still runs may be about to be renamed into place.
+void RemoveStaleTemporaries(const std::string& path) {
+  const auto slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + std::string(kTemporaryMark);
+  DIR* listing = opendir(folder.c_str());
+  if (listing == nullptr) return;
+  while (const dirent* item = readdir(listing)) {
+    const std::string_view name = item->d_name;
+    if (name.substr(0, prefix.size()) != prefix) continue;
+    const pid_t writer = WriterOfTemporary(name.substr(prefix.size()));
+    struct stat info {};
+    if (writer <= 0 || ProcessIsAlive(writer)) continue;
+    if (fstatat(dirfd(listing), item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISREG(info.st_mode) && info.st_uid == geteuid()) unlinkat(dirfd(listing), item->d_name, 0);
+  }
+  closedir(listing);
 }
 
 bool FillTemporary(int fd, std::string_view content, const ExistingFile& existing) {
@@ -109,6 +150,7 @@ bool FillTemporary(int fd, std::string_view content, const ExistingFile& existin
 }
 
 bool ReplaceFile(const std::string& path, std::string_view content, const ExistingFile& existing) {
+  RemoveStaleTemporaries(path);
   std::string tempPath;
   FileDescriptor temp(CreateTemporaryBeside(path, tempPath));
   if (!temp.valid()) return false;

@@ -16,6 +16,8 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string& content);
 // synced, then renamed over the old one, so a crash or a full disk never
 // leaves a half-written file. The file keeps its mode and owner, a link
 // keeps pointing where it did, and a read-only file is not replaced.
+// Temporary files beside it that writers killed mid-write left behind are
+// removed first (never one whose writer still runs).
 // Returns false on any failure, the old file then unchanged.
 bool RewriteFile(const std::string& path, const std::function<std::string(const std::string&)>& edit);
 

@@ -6,6 +6,7 @@ namespace resolve {
 
 HostNameStore::Sighting HostNameStore::Sight(std::uint32_t address) {
   std::lock_guard lock(m_mutex);
+  if (m_entries.size() >= m_capacity && m_entries.find(address) == m_entries.end()) return {nullptr, false};
   const auto [position, added] = m_entries.try_emplace(address);
   Entry& entry = position->second;
   if (added) FormatDottedAddress(address, entry.dotted);

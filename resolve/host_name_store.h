@@ -18,9 +18,13 @@ namespace resolve {
 // Entries are never changed once answered, nor removed.
 class HostNameStore {
  public:
+  // At most `capacity` addresses are kept.
+  explicit HostNameStore(std::size_t capacity) : m_capacity(capacity) {}
+
   struct Sighting {
     // The answer when there is one, else the dotted text; valid as long as
-    // the store.
+    // the store. Null for an address that found the store full: it is not
+    // kept, nor looked up.
     const char* text;
     // True only for the call that added the address: that caller asks for
     // the reverse lookup, so each address is looked up once.
@@ -52,6 +56,7 @@ class HostNameStore {
     const char* Text() const { return name.empty() ? dotted : name.c_str(); }
   };
 
+  const std::size_t m_capacity;
   mutable std::mutex m_mutex;
   std::unordered_map<std::uint32_t, Entry> m_entries;
   std::vector<std::uint32_t> m_newlyNamed;

@@ -14,9 +14,9 @@ thread_local char t_dottedText[resolve::kDottedAddressSize];
 
 CNSCashe::CNSCashe() : CNSCashe(resolve::ReverseLookupName) {}
 
-CNSCashe::CNSCashe(resolve::ReverseResolver resolver, unsigned resolverThreads)
-    : m_store(std::make_shared<resolve::HostNameStore>()),
-      m_pool(resolve::ResolverPool::Create(std::move(resolver), m_store, resolverThreads)) {}
+CNSCashe::CNSCashe(resolve::ReverseResolver resolver, const resolve::HostNameLimits& limits)
+    : m_store(std::make_shared<resolve::HostNameStore>(limits.addresses)),
+      m_pool(resolve::ResolverPool::Create(std::move(resolver), m_store, limits)) {}
 
 CNSCashe::~CNSCashe() { m_pool->Close(); }
 
@@ -27,12 +27,15 @@ std::int32_t CNSCashe::SetResolve(std::int32_t value) {
 const char* CNSCashe::Find(std::uint32_t address) const { return m_store->Answered(address); }
 
 const char* CNSCashe::Lookup(std::uint32_t address) {
-  if (m_resolve.load(std::memory_order_relaxed) == 0) {
+  const auto sighting = m_resolve.load(std::memory_order_relaxed) != 0
+                            ? m_store->Sight(address)
+                            : resolve::HostNameStore::Sighting{nullptr, false};
+  if (sighting.text == nullptr) {
     resolve::FormatDottedAddress(address, t_dottedText);
     return t_dottedText;
   }
-  const auto sighting = m_store->Sight(address);
-  if (sighting.firstTime) m_pool->Request(address);
+  // No room to wait: the dotted text for good, as for a failed lookup.
+  if (sighting.firstTime && !m_pool->Request(address)) m_store->Answer(address, std::nullopt);
   return sighting.text;
 }
 

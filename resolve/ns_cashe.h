@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "resolve/host_name_limits.h"
 #include "resolve/reverse_lookup.h"
 
 namespace resolve {
@@ -20,6 +21,12 @@ class ResolverPool;
 // threads, never on the caller's: the capture thread calls Lookup while it
 // holds the connection table lock, and a slow resolver must not stall the
 // accounting or the window.
+//
+// The lookups are bounded (resolve::HostNameLimits): a few at once, at a
+// steady rate, with a bounded queue of addresses waiting for theirs. An
+// address that finds the queue full keeps its dotted text for good, as if
+// its lookup had failed; one that finds the cache full is shown dotted and
+// neither kept nor looked up.
 //
 // Late names. A row inserted before its address was answered shows the
 // dotted text. The refresh pass mends such rows once:
@@ -40,13 +47,10 @@ class ResolverPool;
 // thread.
 class CNSCashe {
  public:
-  static constexpr unsigned kDefaultResolverThreads = 4;
-
   // Looks names up with the system's resolver.
   CNSCashe();
-  // `resolver` may be called from up to `resolverThreads` threads at once.
-  explicit CNSCashe(resolve::ReverseResolver resolver,
-                    unsigned resolverThreads = kDefaultResolverThreads);
+  // `resolver` may be called from up to `limits.threads` threads at once.
+  explicit CNSCashe(resolve::ReverseResolver resolver, const resolve::HostNameLimits& limits = {});
   // Returns at once, even while a lookup hangs: its late answer lands in
   // state that the resolver thread itself keeps alive.
   virtual ~CNSCashe();
@@ -71,7 +75,8 @@ class CNSCashe {
   // - Switch on: the answered text when there is one; otherwise the dotted
   //   text while the one lookup of the address runs, started by the first
   //   such call. Valid until the cache is destroyed. No allocation once the
-  //   address is known.
+  //   address is known. With the cache full, a new address gets its dotted
+  //   text as with the switch off.
   const char* Lookup(std::uint32_t address);
 
   // Grows with each address answered with a name. See "Late names".

@@ -1,5 +1,6 @@
 #include "resolve/resolver_pool.h"
 
+#include <algorithm>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -9,30 +10,30 @@
 
 namespace resolve {
 
-std::shared_ptr<ResolverPool> ResolverPool::Create(ReverseResolver resolver,
-                                                   std::shared_ptr<HostNameStore> store,
-                                                   unsigned maxThreads) {
-  return std::shared_ptr<ResolverPool>(
-      new ResolverPool(std::move(resolver), std::move(store), maxThreads));
+std::shared_ptr<ResolverPool> ResolverPool::Create(ReverseResolver resolver, std::shared_ptr<HostNameStore> store,
+                                                   const HostNameLimits& limits) {
+  return std::shared_ptr<ResolverPool>(new ResolverPool(std::move(resolver), std::move(store), limits));
 }
 
 ResolverPool::ResolverPool(ReverseResolver resolver, std::shared_ptr<HostNameStore> store,
-                           unsigned maxThreads)
-    : m_resolver(std::move(resolver)),
-      m_store(std::move(store)),
-      m_maxThreads(maxThreads == 0 ? 1 : maxThreads) {}
+                           const HostNameLimits& limits)
+    : m_resolver(std::move(resolver)), m_store(std::move(store)), m_limits(limits), m_queries(limits.burst) {}
 
-void ResolverPool::Request(std::uint32_t address) {
+bool ResolverPool::Request(std::uint32_t address) {
   std::lock_guard lock(m_mutex);
-  if (m_closed) return;
+  if (m_closed || m_waiting.size() >= m_limits.waiting) return false;
   m_waiting.push_back(address);
-  if (m_threads < m_maxThreads) StartThreadLocked();
+  if (m_threads < std::max(m_limits.threads, 1u)) StartThreadLocked();
+  return true;
 }
 
 void ResolverPool::Close() {
-  std::lock_guard lock(m_mutex);
-  m_closed = true;
-  m_waiting.clear();
+  {
+    std::lock_guard lock(m_mutex);
+    m_closed = true;
+    m_waiting.clear();
+  }
+  m_closing.notify_all();
 }
 
 void ResolverPool::StartThreadLocked() {
@@ -53,16 +54,34 @@ void ResolverPool::Work() {
 }
 
 std::optional<std::uint32_t> ResolverPool::NextRequest() {
-  std::lock_guard lock(m_mutex);
-  // Leaving is decided under the same lock that Request holds while it
-  // counts threads, so no request is left waiting without one.
-  if (m_closed || m_waiting.empty()) {
-    --m_threads;
-    return std::nullopt;
+  std::unique_lock lock(m_mutex);
+  for (;;) {
+    // Leaving is decided under the same lock that Request holds while it
+    // counts threads, so no request is left waiting without one.
+    if (m_closed || m_waiting.empty()) {
+      --m_threads;
+      return std::nullopt;
+    }
+    const Clock::duration wait = TakeQueryLocked();
+    if (wait == Clock::duration::zero()) break;
+    m_closing.wait_for(lock, wait);
   }
   const std::uint32_t address = m_waiting.front();
   m_waiting.pop_front();
   return address;
+}
+
+ResolverPool::Clock::duration ResolverPool::TakeQueryLocked() {
+  const Clock::time_point now = Clock::now();
+  const double seconds = std::chrono::duration<double>(now - m_queriesTime).count();
+  m_queries = std::min(m_limits.burst, m_queries + seconds * m_limits.queriesPerSecond);
+  m_queriesTime = now;
+  if (m_queries >= 1) {
+    m_queries -= 1;
+    return Clock::duration::zero();
+  }
+  const auto missing = std::chrono::duration<double>((1 - m_queries) / m_limits.queriesPerSecond);
+  return std::max<Clock::duration>(std::chrono::duration_cast<Clock::duration>(missing), std::chrono::milliseconds(1));
 }
 
 std::optional<std::string> ResolverPool::ResolveQuietly(std::uint32_t address) const {

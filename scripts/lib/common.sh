@@ -48,3 +48,50 @@ configure_and_build() {
   fi
   cmake --build "$QUORVEL_BUILD" -j "$(nproc)"
 }
+
+# The checked builds, with clang: libFuzzer and the sanitizers' runtimes
+# come with its compiler-rt package, llvm-symbolizer names the lines.
+QUORVEL_CHECKED_PACKAGES=(clang-14 libclang-rt-14-dev llvm-14)
+
+# A sanitizer's finding ends the program with this code, which no test
+# expects of anything, so that a report can never pass for a failure that
+# a test looked for.
+QUORVEL_SANITIZER_EXIT_CODE=86
+
+# build-asan: AddressSanitizer and UndefinedBehaviorSanitizer over
+# everything, and the fuzz harnesses. build-tsan: ThreadSanitizer over
+# everything but the window (its Qt is not instrumented).
+checked_build_folder() { printf '%s/build-%s\n' "$QUORVEL_ROOT" "$1"; }
+
+configure_checked_build() {
+  local kind="$1" folder
+  folder="$(checked_build_folder "$kind")"
+  [ -f "$folder/build.ninja" ] && return 0
+  local options=(-DQUORVEL_BENCHMARKS=OFF)
+  case "$kind" in
+    asan) options+=(-DQUORVEL_SANITIZE=address -DQUORVEL_FUZZ=ON) ;;
+    tsan) options+=(-DQUORVEL_SANITIZE=thread -DQUORVEL_WINDOW=OFF) ;;
+  esac
+  cmake -S "$QUORVEL_ROOT" -B "$folder" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 "${options[@]}"
+}
+
+# What the sanitizers need at run time; the build runs the test programs
+# too (to list their tests), so it is set before building.
+export_sanitizer_options() {
+  local code="$QUORVEL_SANITIZER_EXIT_CODE"
+  export ASAN_SYMBOLIZER_PATH=/usr/bin/llvm-symbolizer-14
+  export ASAN_OPTIONS="exitcode=$code:detect_leaks=1:strict_string_checks=1:check_initialization_order=1"
+  export UBSAN_OPTIONS="exitcode=$code:halt_on_error=1:print_stacktrace=1"
+  export LSAN_OPTIONS="exitcode=$code"
+  export TSAN_OPTIONS="exitcode=$code:halt_on_error=1:second_deadlock_stack=1"
+}
+
+build_checked() {
+  local kind="$1"
+  install_missing_packages "${QUORVEL_CHECKED_PACKAGES[@]}"
+  export_sanitizer_options
+  configure_checked_build "$kind"
+  shift
+  cmake --build "$(checked_build_folder "$kind")" -j "$(nproc)" "$@"
+}

@@ -1,6 +1,8 @@
 #include "capture/packet_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -293,24 +295,83 @@ TEST_F(PacketLogTest, FolderThatDoesNotExistWarnsOnceAndSwitchesLoggingOff) {
   EXPECT_EQ(std::string(reloaded.logfile), missing.string());
 }
 
-TEST_F(PacketLogTest, RestartThatCannotReopenSwitchesLoggingOff) {
-  const std::filesystem::path folder = Folder() / "logs";
-  std::filesystem::create_directories(folder);
-  SetLogPath(Settings(), folder / "packets.log");
-  std::ofstream(folder / "packets.log", std::ios::binary) << std::string(1048577, 'x');
+// The size restart empties the file that is open, whatever its name leads
+// to by then: here the log was moved away, and another user's link or
+// nothing put in its place.
+TEST_F(PacketLogTest, RestartEmptiesTheOpenFileNeverOneFoundByName) {
+  const std::filesystem::path moved = Folder() / "moved.log", other = Folder() / "other";
+  std::ofstream(other, std::ios::binary) << "not a log";
   Settings().logtype = 7;
-  m_log.OpenLog("a+");
-  std::filesystem::remove_all(folder);  // the open file lives on, its folder does not
-
   IpPacket packet;
-  Account(packet.Bytes());
-  Account(packet.Bytes());
+  const std::string line = "2021.05.06;13:45:07.083;TCP;60;10.0.0.1;1024;10.0.0.2;80\r\n";
+  for (const bool linkInPlace : {true, false}) {
+    SCOPED_TRACE(linkInPlace ? "a link in its place" : "nothing in its place");
+    std::ofstream(LogPath(), std::ios::binary) << std::string(1048577, 'x');
+    m_log.OpenLog("a+");
+    std::filesystem::rename(LogPath(), moved);
+    if (linkInPlace) std::filesystem::create_symlink(other, LogPath());
+    Account(packet.Bytes());
+    Account(packet.Bytes());
+    EXPECT_TRUE(m_log.IsOpen());
+    m_log.CloseLog();
+    EXPECT_EQ(ReadFile(moved), line + line);
+    EXPECT_EQ(ReadFile(other), "not a log");
+    std::filesystem::remove(LogPath());
+  }
+  EXPECT_EQ(Settings().uselogfile, 1);
+  EXPECT_TRUE(m_sink.messages.empty());
+}
 
-  EXPECT_FALSE(m_log.IsOpen());
-  EXPECT_EQ(Settings().uselogfile, 0);
-  EXPECT_EQ(m_list.Totals().packets, 2u);
-  ASSERT_EQ(m_sink.messages.size(), 1u);
-  EXPECT_EQ(m_sink.messages[0].second, OpenFailureText(folder / "packets.log"));
+// Run as root with the log in a shared folder such as /tmp: a link that
+// another user planted there leads the log only where the kernel's
+// protected_symlinks rule would let it.
+TEST_F(PacketLogTest, LinksInASharedFolderAreFollowedOnlyWhenTrusted) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to own links as another user";
+  constexpr uid_t kNobody = 65534;
+  const std::filesystem::path secret = Folder() / "secret";
+  const std::filesystem::path shared = Folder() / "shared", plain = Folder() / "plain";
+  const struct {
+    const char* name;
+    std::filesystem::path folder;
+    mode_t folderMode;
+    uid_t folderOwner, linkOwner;
+    bool followed;
+  } cases[] = {
+      {"another user's link in a sticky shared folder", shared, 01777, 0, kNobody, false},
+      {"our own link there", shared, 01777, 0, 0, true},
+      {"the folder owner's link there", shared, 01777, kNobody, kNobody, true},
+      {"another user's link in a folder that is not sticky", plain, 0777, 0, kNobody, true},
+      {"another user's link in a sticky folder only its owner writes", plain, 01755, 0, kNobody, true},
+  };
+  Settings().logtype = 7;
+  IpPacket packet;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(c.folder);
+    std::filesystem::create_directory(c.folder);
+    ASSERT_EQ(chmod(c.folder.c_str(), c.folderMode), 0);
+    ASSERT_EQ(chown(c.folder.c_str(), c.folderOwner, c.folderOwner), 0);
+    std::ofstream(secret, std::ios::binary) << "root only";
+    std::filesystem::permissions(secret, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    // Straight to the file, and through a folder link on the way.
+    for (const bool throughFolder : {false, true}) {
+      const std::filesystem::path link = c.folder / (throughFolder ? "dir" : "packets.log");
+      std::filesystem::create_symlink(throughFolder ? Folder() : secret, link);
+      ASSERT_EQ(lchown(link.c_str(), c.linkOwner, c.linkOwner), 0);
+      SetLogPath(Settings(), throughFolder ? link / "secret" : link);
+      Settings().uselogfile = 1;
+      m_sink.messages.clear();
+      m_log.OpenLog("a+");
+      Account(packet.Bytes());
+      m_log.CloseLog();
+      const std::string written = ReadFile(secret);
+      EXPECT_EQ(written.rfind("root only", 0), 0u) << throughFolder;
+      EXPECT_EQ(written.size() > 9, c.followed) << throughFolder;
+      EXPECT_EQ(m_sink.messages.size(), c.followed ? 0u : 1u) << throughFolder;
+      std::filesystem::remove(link);
+      std::ofstream(secret, std::ios::binary) << "root only";
+    }
+  }
 }
 
 TEST_F(PacketLogTest, ReplacementDuringACaptureTakesOverTheLog) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -269,7 +270,26 @@ TEST_F(ReplayTest, ReplayToolPrintsConnectionsAndASummary) {
   EXPECT_EQ(exitCode, 2);
   EXPECT_EQ(RunReplay("'" + File("missing.pcap") + "'", exitCode, errors), "");
   EXPECT_EQ(exitCode, 1);
-  EXPECT_NE(ReadFile(errors).find("missing.pcap"), std::string::npos) << ReadFile(errors);
+  // The one line of the library's message and nothing else: a memory
+  // error report while the tool winds down would add its own.
+  const std::string message = ReadFile(errors);
+  EXPECT_EQ(message.rfind("quorvel-replay: ", 0), 0u) << message;
+  EXPECT_NE(message.find("missing.pcap"), std::string::npos) << message;
+  EXPECT_EQ(message.find('\n'), message.size() - 1) << message;
+}
+
+TEST_F(ReplayTest, ReplayToolLogsEveryReplayedPacket) {
+  const std::string path = File("logged.pcap");
+  {
+    PcapWriter writer(path, DLT_RAW);
+    for (int n = 0; n < 3; ++n) writer.Write(Packet(17, 100, 53));
+  }
+  int exitCode = -1;
+  const std::string log = File("packets.csv");
+  RunReplay("--log 7 '" + log + "' '" + path + "'", exitCode, File("errors.txt"));
+  EXPECT_EQ(exitCode, 0);
+  const std::string records = ReadFile(log);
+  EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 3) << records;
 }
 
 }  // namespace

@@ -1,13 +1,22 @@
 #include "config/settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <string>
+#include <thread>
 
 #include "platform/profile.h"
 #include "config/temp_settings_file.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -189,6 +198,70 @@ TEST_F(SettingsTest, HandEditedFileLoadsAndKeepsItsOwnLines) {
                 "\r\n[list]\r\n"
                 "srcaddr=120\r\ndestaddr=120\r\nsrcport=80\r\ndestport=80\r\nproto=50\r\n"
                 "traffic=100\r\npackets=90\r\nbs=80\r\nabs=80\r\n");
+}
+
+// Files made in the folder while `body` runs: a rewrite makes one
+// temporary file. (Renames are no count: the kernel may merge their events.)
+template <class Body>
+int FilesMadeIn(const std::filesystem::path& folder, Body body) {
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (watch < 0 || inotify_add_watch(watch, folder.c_str(), IN_CREATE) < 0) return -1;
+  body();
+  int made = 0;
+  alignas(inotify_event) char events[64 * 1024];
+  for (ssize_t got; (got = read(watch, events, sizeof events)) > 0;) {
+    for (char* at = events; at < events + got; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len)
+      ++made;
+  }
+  close(watch);
+  return made;
+}
+
+TEST_F(SettingsTest, SavingIsOneRewriteOfTheFile) {
+  Store(kFirstRunFile);
+  EXPECT_EQ(FilesMadeIn(folder_, [&] { LoadAndSave([](CSettings& s) { s.units = 2; s.logtype = 7; }); }), 1);
+  EXPECT_EQ(StoredValue("main", "units"), "2");
+  EXPECT_EQ(StoredValue("log", "logtype"), "7");
+}
+
+// The settings of one run, all of one generation: the first key, one in
+// the middle and the last one tell whether a file holds one run's settings
+// or parts of two.
+void SetGeneration(CSettings& s, int generation) {
+  s.alwaysontop = generation;
+  s.srcaddr = 100 + generation;
+  std::snprintf(s.logfile, sizeof s.logfile, "generation %d", generation);
+}
+
+// A process killed at any moment of its save leaves the settings of the
+// run before or of its own run, never some keys of each; and the
+// temporary file it may leave goes at the next save.
+TEST_F(SettingsTest, AKillDuringTheSaveLeavesOneRunsSettingsWhole) {
+  // A file as large as a user's may be, so that a save takes a while.
+  Store(std::string(kFirstRunFile) + "; " + std::string(5 << 20, 'x') + "\n");
+  std::mt19937 random(7);
+  for (int round = 1; round <= 12; ++round) {
+    ChildProcess saver = ChildProcess::Fork([&] {
+      for (int generation = 1;; ++generation) {
+        CSettings settings(path_);
+        SetGeneration(settings, generation);
+      }
+      return 0;
+    });
+    ASSERT_TRUE(saver.Started());
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 200));
+    saver.Kill();
+    const std::string first = StoredValue("main", "alwaysontop"), middle = StoredValue("list", "srcaddr"),
+                      last = StoredValue("log", "logfile");
+    const bool before = first == "0" && middle == "120" && last.empty();
+    const int generation = std::atoi(first.c_str());
+    const bool saved = middle == std::to_string(100 + generation) && last == "generation " + first;
+    ASSERT_TRUE(before || saved) << "round " << round << ": " << first << ", " << middle << ", " << last;
+    ASSERT_GT(std::filesystem::file_size(path_), std::uintmax_t{5} << 20);
+  }
+  LoadAndSave([](CSettings& s) { SetGeneration(s, 0); });
+  for (const auto& entry : std::filesystem::directory_iterator(folder_))
+    EXPECT_EQ(entry.path().filename(), "quorvel.dat") << "left behind";
 }
 
 TEST_F(SettingsTest, UnwritableFileLosesOnlyThisRun) {

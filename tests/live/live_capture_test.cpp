@@ -22,8 +22,10 @@
 #include "platform/user_message.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "support/child_process.h"
 #include "support/fake_resolver.h"
 #include "support/ip_packet.h"
+#include "support/sanitizers.h"
 #include "test_network.h"
 
 namespace {
@@ -311,9 +313,10 @@ TEST_F(LiveCaptureTest, HelperThatDiesEndsTheCaptureAndStartWorksAgain) {
 // Run in a child that gives up root, as a user without the capture
 // capabilities would start the monitor.
 TEST(CaptureOpenTest, WithoutPermissionTheMessageSaysHowToGrantIt) {
-  const pid_t child = fork();
-  if (child == 0) {
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+  if (sanitizers::kThread)
+    GTEST_SKIP() << "under the thread sanitizer, a child forked from a process with threads may not start threads";
+  ChildProcess child = ChildProcess::Fork([] {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 3;
     RecordingSink sink;
     platform::SetUserMessageSink(&sink);
     CSettings settings("/nonexistent/quorvel-test.dat");
@@ -325,10 +328,9 @@ TEST(CaptureOpenTest, WithoutPermissionTheMessageSaysHowToGrantIt) {
     const bool told = sink.errors == 1 && sink.last.rfind("无法启动驱动程序\r\nError message : ", 0) == 0 &&
                       sink.last.find("setcap cap_net_raw=p") != std::string::npos;
     platform::SetUserMessageSink(nullptr);
-    _exit(result == 1 && told ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
+    return result == 1 && told ? 0 : 1;
+  });
+  const int status = child.Wait();
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }

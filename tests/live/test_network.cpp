@@ -1,6 +1,7 @@
 #include "test_network.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sched.h>
@@ -13,12 +14,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "support/ip_packet.h"
+#include "support/test_processes.h"
 
 namespace {
 
 std::atomic<int> g_networks{0};
+
+constexpr const char* kNamespacePrefixes[] = {"qvcap-", "qvsnd-"};
 
 std::uint32_t Address(int a, int b, int c, int d) {
   return htonl(static_cast<std::uint32_t>(a << 24 | b << 16 | c << 8 | d));
@@ -56,13 +63,35 @@ std::uint16_t Checksum(const std::uint8_t* data, std::size_t length) {
 
 }  // namespace
 
+void TestNetwork::RemoveStaleNamespaces() {
+  // The namespaces first, then the tests that run: a test that starts in
+  // between makes its namespaces too late to be taken for stale.
+  DIR* folder = opendir("/run/netns");
+  if (folder == nullptr) return;
+  std::vector<std::pair<std::string, long>> named;
+  while (const dirent* item = readdir(folder)) {
+    for (const char* prefix : kNamespacePrefixes) {
+      const long maker = test_processes::MakerOf(item->d_name, prefix);
+      if (maker > 0) named.emplace_back(item->d_name, maker);
+    }
+  }
+  closedir(folder);
+  const auto running = test_processes::RunningTests();
+  for (const auto& [name, maker] : named)
+    if (!test_processes::MakerMayRun(running, maker)) Run("ip netns delete " + name + " 2>/dev/null");
+}
+
 TestNetwork::TestNetwork() {
   if (geteuid() != 0) {
     m_unavailable = "live capture tests need root (to make network namespaces and capture)";
     return;
   }
+  static const bool staleRemoved = (RemoveStaleNamespaces(), true);
+  (void)staleRemoved;
   const int n = ++g_networks;
-  const std::string id = std::to_string(getpid() % 100000) + "-" + std::to_string(n);
+  // The whole process id: the namespaces of a test that is gone are told
+  // by it. Interface names stay within their 15 characters.
+  const std::string id = std::to_string(getpid()) + "-" + std::to_string(n);
   m_captureNamespace = "qvcap-" + id;
   m_senderNamespace = "qvsnd-" + id;
   m_captureInterface = "qvc" + id;

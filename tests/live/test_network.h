@@ -10,6 +10,8 @@
 // packet, and both vanish when the object is destroyed.
 class TestNetwork {
  public:
+  // The first network a process makes first removes those of tests that
+  // crashed or were killed (RemoveStaleNamespaces).
   TestNetwork();
   ~TestNetwork();
   TestNetwork(const TestNetwork&) = delete;
@@ -36,12 +38,20 @@ class TestNetwork {
   template <typename Body>
   void InCaptureNamespace(Body body) {
     EnterCaptureNamespace();
+    struct Leave {
+      TestNetwork& network;
+      ~Leave() { network.LeaveCaptureNamespace(); }
+    } leave{*this};
     body();
-    LeaveCaptureNamespace();
   }
 
   // Deletes the capture end of the pair, as if its adapter were unplugged.
   bool RemoveCaptureInterface();
+
+  // Deletes the namespaces that tests of this project made and left: those
+  // named after a process that is no running test of ours. Namespaces of
+  // tests running now, in this build or another, stay.
+  static void RemoveStaleNamespaces();
 
   // Sends the raw IPv4 packets (each a whole packet, header included) from
   // the sender namespace, in order, and returns once they are all sent.
@@ -56,7 +66,7 @@ class TestNetwork {
   void StopFlood();
 
  private:
-  bool Run(const std::string& command);
+  static bool Run(const std::string& command);
   void EnterCaptureNamespace();
   void LeaveCaptureNamespace();
 

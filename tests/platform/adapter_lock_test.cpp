@@ -1,13 +1,14 @@
 #include "platform/adapter_lock.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
+
+#include "support/child_process.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -31,8 +32,6 @@ TEST(AdapterLockName, ReplacesEverySeparatorOfADeviceName) {
 class AdapterLockTest : public ::testing::Test {
  protected:
   AdapterLockTest() {
-    std::string pattern = ::testing::TempDir() + "quorvel-lock-XXXXXX";
-    folder_ = mkdtemp(pattern.data());
     const char* previous = getenv("XDG_RUNTIME_DIR");
     if (previous != nullptr) previous_ = previous;
     setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
@@ -42,10 +41,10 @@ class AdapterLockTest : public ::testing::Test {
       unsetenv("XDG_RUNTIME_DIR");
     else
       setenv("XDG_RUNTIME_DIR", previous_.c_str(), 1);
-    std::filesystem::remove_all(folder_);
   }
 
-  std::string folder_;
+  TestFolder folderGuard_;
+  std::string folder_ = folderGuard_.Path().string();
   std::string previous_;
 };
 
@@ -69,24 +68,23 @@ TEST_F(AdapterLockTest, OneHolderPerAdapterUntilItReleases) {
 TEST_F(AdapterLockTest, HolderThatDiesFreesTheAdapter) {
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
-  const pid_t holder = fork();
-  if (holder == 0) {
+  ChildProcess holder = ChildProcess::Fork([&] {
     platform::AdapterLock lock;
     const char held = lock.Acquire("veth7") == Outcome::kAcquired ? 'y' : 'n';
     [[maybe_unused]] const ssize_t written = write(ready[1], &held, 1);
     pause();
-    _exit(0);
-  }
+    return 0;
+  });
   char held = 0;
-  ASSERT_EQ(read(ready[0], &held, 1), 1);
+  const ssize_t got = read(ready[0], &held, 1);
+  close(ready[0]);
+  close(ready[1]);
+  ASSERT_EQ(got, 1);
   ASSERT_EQ(held, 'y');
   platform::AdapterLock lock;
   EXPECT_EQ(lock.Acquire("veth7"), Outcome::kInUse);
-  kill(holder, SIGKILL);
-  waitpid(holder, nullptr, 0);
+  holder.Kill();
   EXPECT_EQ(lock.Acquire("veth7"), Outcome::kAcquired);
-  close(ready[0]);
-  close(ready[1]);
 }
 
 TEST_F(AdapterLockTest, FolderWithoutRoomLeavesTheAdapterUnguarded) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "config/temp_settings_file.h"
+#include "support/child_process.h"
 
 namespace {
 
@@ -242,6 +243,63 @@ TEST_F(ProfileTest, AnyBytesAndHugeLinesAreHandled) {
   EXPECT_EQ(Read("main", "\xff\xfe"), "\x80\x81");
   ASSERT_TRUE(Write("main", "added", "1"));
   EXPECT_EQ(Stored(), odd + "added=1\n");
+}
+
+// A value can hold no line break, so the CR that ends a file is a line
+// end, not the last byte of its last value; a write keeps it in place.
+TEST_F(ProfileTest, ACarriageReturnThatEndsTheFileEndsItsLastLine) {
+  for (const char* value : {"1", ""}) {
+    SCOPED_TRACE(value);
+    Store(std::string("[main]\na=") + value + "\r");
+    EXPECT_EQ(Read("main", "a"), value);
+    ASSERT_TRUE(Write("main", "a", "2"));
+    EXPECT_EQ(Stored(), "[main]\na=2\r");
+    ASSERT_TRUE(Write("main", "b", "3"));
+    EXPECT_EQ(Stored(), "[main]\na=2\r\nb=3\n");
+  }
+}
+
+TEST_F(ProfileTest, ManyValuesGoInOneRewriteThatKeepsEveryOtherLine) {
+  Store("; mine\n[Main]\nA = 1\nunknown line\n[other]\nx=1\n");
+  const platform::ProfileValue values[] = {
+      {"main", "a", "2"}, {"MAIN", "b", "3"}, {"new", "c", "4"}, {"main", "bad=key", "5"}, {" Other ", "X", " 9"},
+  };
+  EXPECT_FALSE(platform::WritePrivateProfileStrings(values, path_)) << "one value cannot be stored";
+  EXPECT_EQ(Stored(), "; mine\n[Main]\nA = 2\nunknown line\nb=3\n[other]\nx=\" 9\"\n\n[new]\nc=4\n");
+  EXPECT_TRUE(platform::WritePrivateProfileStrings({}, path_));
+  ExpectNoStrayFiles();
+}
+
+// A writer killed between writing its temporary file and renaming it
+// leaves the file behind; the next write removes it, but only when the
+// process named in it is gone.
+TEST_F(ProfileTest, TemporariesOfWritersThatDiedAreRemovedAtTheNextWrite) {
+  ChildProcess child = ChildProcess::Fork([] { return 0; });
+  const pid_t dead = child.Pid();
+  ASSERT_TRUE(child.Started());
+  child.Wait();
+  const auto temporary = [&](pid_t writer, const char* rest) {
+    return path_ + ".tmp-" + std::to_string(writer) + rest;
+  };
+  const std::string stale[] = {temporary(dead, "-0"), temporary(dead, "-12")};
+  const std::string kept[] = {
+      temporary(getpid(), "-3"),  // its writer runs
+      temporary(1, "-0"),         // so does this one
+      temporary(dead, ""),        // not a name we give
+      temporary(dead, "-x"),
+      path_ + ".tmp--1",
+      (folder_ / "other.dat.tmp-").string() + std::to_string(dead) + "-0",  // another file's
+  };
+  for (const auto& name : stale) std::ofstream(name) << std::string(1000, 'x');
+  for (const auto& name : kept) std::ofstream(name) << "x";
+  const std::string link = temporary(dead, "-5");
+  fs::create_symlink(kept[0], link);  // not a file we wrote
+
+  ASSERT_TRUE(Write("main", "a", "1"));
+  for (const auto& name : stale) EXPECT_FALSE(fs::exists(name)) << name;
+  for (const auto& name : kept) EXPECT_TRUE(fs::exists(name)) << name;
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(Read("main", "a"), "1");
 }
 
 TEST_F(ProfileTest, AFolderInPlaceOfTheFileReadsAsMissing) {

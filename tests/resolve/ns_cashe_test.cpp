@@ -169,7 +169,7 @@ TEST(NSCasheTest, NamedAnswersAreReportedOnceForTheRefreshPass) {
 TEST(NSCasheTest, LookupsRunOnAFewThreadsAtMost) {
   FakeResolver resolver;
   resolver.Hold();
-  CNSCashe cache(resolver.AsResolver(), 2);
+  CNSCashe cache(resolver.AsResolver(), {.threads = 2});
   cache.SetResolve(1);
   std::vector<std::uint32_t> addresses;
   for (std::uint8_t last = 1; last <= 6; ++last) addresses.push_back(Address(10, 2, 0, last));
@@ -190,7 +190,7 @@ TEST(NSCasheTest, LookupsRunOnAFewThreadsAtMost) {
 TEST(NSCasheTest, DestructionDoesNotWaitForAHangingLookup) {
   FakeResolver resolver;
   resolver.Hold();
-  auto cache = std::make_unique<CNSCashe>(resolver.AsResolver(), 1);
+  auto cache = std::make_unique<CNSCashe>(resolver.AsResolver(), resolve::HostNameLimits{.threads = 1});
   cache->SetResolve(1);
   cache->Lookup(Address(10, 3, 0, 1));
   cache->Lookup(Address(10, 3, 0, 2));  // queued behind the hanging one
@@ -205,6 +205,60 @@ TEST(NSCasheTest, DestructionDoesNotWaitForAHangingLookup) {
   ASSERT_TRUE(WaitUntil([&] { return resolver.Returned() == 1; }));
   std::this_thread::sleep_for(20ms);
   EXPECT_EQ(resolver.TotalCalls(), 1) << "queued lookups are dropped";
+}
+
+// A flood of new addresses: those that find the queue full keep their
+// dotted text at once and for good, the queued ones are asked no faster
+// than the rate allows.
+TEST(NSCasheTest, LookupsWaitInABoundedQueueAndGoOutAtABoundedRate) {
+  FakeResolver resolver;
+  std::vector<std::uint32_t> flood;
+  for (int n = 1; n <= 200; ++n) {
+    flood.push_back(Address(10, 4, static_cast<std::uint8_t>(n / 256), static_cast<std::uint8_t>(n)));
+    resolver.Name(flood.back(), "host.lan");
+  }
+  resolver.Hold();
+  const resolve::HostNameLimits limits{.threads = 1, .waiting = 10, .queriesPerSecond = 50, .burst = 1};
+  CNSCashe cache(resolver.AsResolver(), limits);
+  cache.SetResolve(1);
+
+  cache.Lookup(flood[0]);
+  ASSERT_TRUE(WaitUntil([&] { return resolver.InFlight() == 1; }));
+  for (const std::uint32_t address : flood) cache.Lookup(address);
+  for (std::size_t n = 11; n < flood.size(); ++n) {
+    ASSERT_NE(cache.Find(flood[n]), nullptr) << n << ": no room to wait, so no lookup to wait for";
+    EXPECT_STREQ(cache.Find(flood[n]), cache.Lookup(flood[n]));
+  }
+  EXPECT_EQ(cache.Find(flood[10]), nullptr) << "waits";
+
+  const auto released = Clock::now();
+  resolver.Release();
+  for (std::size_t n = 0; n <= 10; ++n) {
+    ASSERT_TRUE(WaitForAnswer(cache, flood[n]));
+    EXPECT_STREQ(cache.Find(flood[n]), "host.lan");
+  }
+  // One query was saved up while the first one hung; the nine after it go
+  // out at fifty a second.
+  EXPECT_GE(Clock::now() - released, 9 * 20ms - 5ms);
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(resolver.TotalCalls(), 11);
+}
+
+TEST(NSCasheTest, AFullCacheShowsNewAddressesDottedWithoutAskingOrKeeping) {
+  FakeResolver resolver;
+  const std::uint32_t known = Address(10, 5, 0, 1), other = Address(10, 5, 0, 2), late = Address(10, 5, 0, 3);
+  for (const std::uint32_t address : {known, other, late}) resolver.Name(address, "named.lan");
+  CNSCashe cache(resolver.AsResolver(), {.addresses = 2});
+  cache.SetResolve(1);
+  cache.Lookup(known);
+  cache.Lookup(other);
+  EXPECT_STREQ(cache.Lookup(late), "10.5.0.3");
+  ASSERT_TRUE(WaitForAnswer(cache, known));
+  EXPECT_STREQ(cache.Lookup(known), "named.lan");
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(cache.Find(late), nullptr);
+  EXPECT_STREQ(cache.Lookup(late), "10.5.0.3");
+  EXPECT_EQ(resolver.Calls(late), 0);
 }
 
 TEST(NSCasheTest, SystemResolverNamesTheLoopbackAddress) {

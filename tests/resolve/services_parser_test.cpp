@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/app_files.h"
+#include "support/test_folder.h"
 
 namespace {
 
@@ -17,20 +18,14 @@ constexpr std::uint8_t kTcp = 6;
 constexpr std::uint8_t kUdp = 17;
 constexpr std::uint8_t kIcmp = 1;
 
-// A services file of its own in the temp folder, removed afterwards.
+// A services file of its own in a folder of its own, removed afterwards.
 class ServicesFile {
  public:
-  explicit ServicesFile(const std::string& content)
-      : m_path(std::filesystem::temp_directory_path() /
-               ("quorvel_services_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name())) {
-    std::ofstream(m_path, std::ios::binary) << content;
-  }
-  ~ServicesFile() { std::filesystem::remove(m_path); }
-  std::string Path() const { return m_path.string(); }
+  explicit ServicesFile(const std::string& content) { std::ofstream(Path(), std::ios::binary) << content; }
+  std::string Path() const { return (m_folder.Path() / "services").string(); }
 
  private:
-  std::filesystem::path m_path;
+  TestFolder m_folder;
 };
 
 CServicesParser EmptyTable() { return CServicesParser("/nonexistent/quorvel/services"); }
