@@ -30,8 +30,6 @@ enum Column {
   kAverageSpeed = 8,
 };
 
-constexpr std::uint32_t kPauseStepMs = 1000;
-
 }  // namespace
 
 struct CRefreshPass::PassState {
@@ -60,12 +58,9 @@ void CRefreshPass::RefreshPass(bool full) {
   pass.idleLimit = m_settings.idlemsec;
   pass.units = m_settings.units;
   pass.display = m_table.Display();
-  const std::uint64_t generation = m_hostNames.NamesGeneration();
-  if (generation != m_namesGenerationSeen) {
-    m_namesGenerationSeen = generation;
-    m_hostNames.TakeNewlyNamed();  // the rows that wait for names find them below
-    pass.namesArrived = true;
-  }
+  // A paused pass shows nothing, so it leaves late names for the first pass
+  // after the pause.
+  if (!pass.paused) pass.namesArrived = TakeLateNames();
 
   // One sweep: idle entries leave and the array closes its gaps once, so
   // expiring many connections costs one walk, not one move of the tail each.
@@ -83,7 +78,7 @@ bool CRefreshPass::VisitEntry(TrafficEntry& entry, PassState& pass) {
     return false;
   }
   if (pass.paused) {
-    entry.lastSeen += kPauseStepMs;
+    HoldIdleClock(entry, pass);
     return false;
   }
   if (pass.now - entry.lastSeen > pass.idleLimit) {
@@ -101,6 +96,25 @@ bool CRefreshPass::VisitEntry(TrafficEntry& entry, PassState& pass) {
   if (pass.namesArrived) PutLateNames(entry);
   UpdateRow(entry, pass);
   return false;
+}
+
+// Paused time never counts as idle time: every paused pass moves last seen
+// forward by the time since the previous pass, but never past now, as an
+// entry with a packet since that pass was idle only while paused.
+void CRefreshPass::HoldIdleClock(TrafficEntry& entry, const PassState& pass) {
+  const std::uint32_t sincePreviousPass = pass.now - m_schedule.previousPassTick;
+  if (pass.now - entry.lastSeen <= sincePreviousPass)
+    entry.lastSeen = pass.now;
+  else
+    entry.lastSeen += sincePreviousPass;
+}
+
+bool CRefreshPass::TakeLateNames() {
+  const std::uint64_t generation = m_hostNames.NamesGeneration();
+  if (generation == m_namesGenerationSeen) return false;
+  m_namesGenerationSeen = generation;
+  m_hostNames.TakeNewlyNamed();  // the rows that wait for names find them in this pass
+  return true;
 }
 
 void CRefreshPass::InsertRow(TrafficEntry& entry) {

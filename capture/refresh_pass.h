@@ -33,6 +33,9 @@ class CRefreshPass {
 
   // Answers whether the entry leaves the table.
   bool VisitEntry(TrafficEntry& entry, PassState& pass);
+  void HoldIdleClock(TrafficEntry& entry, const PassState& pass);
+  // Whether host names arrived since the last pass that took them.
+  bool TakeLateNames();
   void InsertRow(TrafficEntry& entry);
   void UpdateRow(TrafficEntry& entry, const PassState& pass);
   void PutLateNames(TrafficEntry& entry);
