@@ -33,14 +33,18 @@ enum Column {
 }  // namespace
 
 struct CRefreshPass::PassState {
-  std::uint32_t now = 0;
+  PartialPassPlan::PassTicks ticks{};
   bool full = false;
   bool paused = false;
   bool stopped = false;
   bool namesArrived = false;
+  // Partial passes that visit only some entries expire none: the plan
+  // takes them only when none can be idle past the limit.
+  bool mayExpire = true;
   std::uint32_t idleLimit = 0;
   int units = 0;
   int deletedRows = 0;
+  std::uint32_t keptEntries = 0;
   TrafficDisplay* display = nullptr;
 };
 
@@ -52,7 +56,8 @@ CRefreshPass::CRefreshPass(CTrafficList& table, CSettings& settings, CNSCashe& h
 void CRefreshPass::RefreshPass(bool full) {
   std::lock_guard lock(m_table.TableLock());
   PassState pass;
-  pass.now = platform::TickCount();
+  pass.ticks.now = platform::TickCount();
+  pass.ticks.trafficSince = m_schedule.previousPassTick;
   pass.full = full;
   pass.paused = m_settings.paused != 0;
   pass.idleLimit = m_settings.idlemsec;
@@ -62,17 +67,53 @@ void CRefreshPass::RefreshPass(bool full) {
   // after the pause.
   if (!pass.paused) pass.namesArrived = TakeLateNames();
 
-  // One sweep: idle entries leave and the array closes its gaps once, so
-  // expiring many connections costs one walk, not one move of the tail each.
-  m_table.RemoveEntriesIf([&](TrafficEntry& entry) { return VisitEntry(entry, pass); });
-  if (!pass.stopped) ComputeRates(pass.now, full);
+  if (!full && !pass.paused && !m_walkWholeTable &&
+      m_plan.Holds(pass.ticks, pass.idleLimit, m_table.Removals()))
+    VisitDueEntries(pass);
+  else
+    VisitWholeTable(pass);
+  if (!pass.stopped) ComputeRates(pass.ticks.now, full);
+}
+
+// One sweep: idle entries leave and the array closes its gaps once, so
+// expiring many connections costs one walk, not one move of the tail each.
+void CRefreshPass::VisitWholeTable(PassState& pass) {
+  PositionSet& touched = m_table.Touched();
+  touched.Clear();
+  m_plan.StartOver();
+  m_table.RemoveEntriesIf([&](TrafficEntry& entry) {
+    if (VisitEntry(entry, pass)) return true;
+    m_plan.Note(entry, pass.keptEntries++, pass.ticks, touched);
+    m_plan.NoteIdleTime(pass.ticks.now - entry.lastSeen);
+    return false;
+  });
+  if (!pass.stopped && !pass.paused) m_plan.Complete(pass.ticks, m_table.Removals());
+}
+
+// Visits, in table order, only the entries the plan names: the others would
+// neither change nor change their rows.
+void CRefreshPass::VisitDueEntries(PassState& pass) {
+  pass.mayExpire = false;
+  PositionSet& touched = m_table.Touched();
+  m_plan.AddDueEntries(pass.ticks, pass.namesArrived, touched);
+  touched.TakeEach([&](std::uint32_t position) {
+    TrafficEntry& entry = m_table.Entry(position);
+    VisitEntry(entry, pass);
+    if (pass.stopped) return false;
+    m_plan.Note(entry, position, pass.ticks, touched);
+    return true;
+  });
+  if (pass.stopped)
+    m_plan.Abandon();
+  else
+    m_plan.CompletePartial(pass.ticks);
 }
 
 // Every entry that stays moves its row up by the rows deleted before it in
 // this pass, also after a stop, so that the rows still match their entries
 // for whatever comes next (a hide command, Clear, the next capture).
 bool CRefreshPass::VisitEntry(TrafficEntry& entry, PassState& pass) {
-  if (entry.row >= 0) entry.row -= pass.deletedRows;
+  if (pass.deletedRows != 0 && entry.row >= 0) entry.row -= pass.deletedRows;
   if (pass.stopped || m_schedule.running == 0) {
     pass.stopped = true;
     return false;
@@ -81,7 +122,7 @@ bool CRefreshPass::VisitEntry(TrafficEntry& entry, PassState& pass) {
     HoldIdleClock(entry, pass);
     return false;
   }
-  if (pass.now - entry.lastSeen > pass.idleLimit) {
+  if (pass.mayExpire && pass.ticks.now - entry.lastSeen > pass.idleLimit) {
     if (entry.row >= 0) {
       if (pass.display != nullptr) pass.display->DeleteRow(entry.row);
       ++pass.deletedRows;
@@ -102,9 +143,10 @@ bool CRefreshPass::VisitEntry(TrafficEntry& entry, PassState& pass) {
 // forward by the time since the previous pass, but never past now, as an
 // entry with a packet since that pass was idle only while paused.
 void CRefreshPass::HoldIdleClock(TrafficEntry& entry, const PassState& pass) {
-  const std::uint32_t sincePreviousPass = pass.now - m_schedule.previousPassTick;
-  if (pass.now - entry.lastSeen <= sincePreviousPass)
-    entry.lastSeen = pass.now;
+  const std::uint32_t now = pass.ticks.now;
+  const std::uint32_t sincePreviousPass = now - pass.ticks.trafficSince;
+  if (now - entry.lastSeen <= sincePreviousPass)
+    entry.lastSeen = now;
   else
     entry.lastSeen += sincePreviousPass;
 }
@@ -138,7 +180,7 @@ void CRefreshPass::InsertRow(TrafficEntry& entry) {
 
 void CRefreshPass::UpdateRow(TrafficEntry& entry, const PassState& pass) {
   TrafficDisplay& display = *pass.display;
-  if (entry.lastSeen >= m_schedule.previousPassTick) {
+  if (entry.lastSeen >= pass.ticks.trafficSince) {
     display.SetCellText(entry.row, kTraffic, FormatAmount(entry.bytes, 0, 0, pass.units));
     *AppendDecimal(m_decimal, entry.packets) = '\0';
     display.SetCellText(entry.row, kPackets, m_decimal);

@@ -118,6 +118,7 @@ void CTrafficList::MatchPacket(std::uint32_t totalLength, std::uint32_t now, std
     entry->bytes += totalLength;
     entry->packets += 1;
     entry->lastSeen = now;
+    m_touched.Insert(entry->position);
   } else if (m_settings.paused == 0) {
     AddEntry(totalLength);
   }
@@ -155,6 +156,7 @@ void CTrafficList::AddEntry(std::uint32_t totalLength) {
   entry->position = static_cast<std::uint32_t>(m_entries.size());
   m_index.Insert(entry);
   m_entries.push_back(entry);
+  m_touched.Insert(entry->position);
 }
 
 void CTrafficList::RemoveEntry(int index) {
@@ -164,6 +166,7 @@ void CTrafficList::RemoveEntry(int index) {
   m_entries.erase(m_entries.begin() + index);
   for (std::size_t i = index; i < m_entries.size(); ++i)
     m_entries[i]->position = static_cast<std::uint32_t>(i);
+  ++m_removals;
 }
 
 void CTrafficList::FreeAllEntries() {
@@ -171,6 +174,8 @@ void CTrafficList::FreeAllEntries() {
   m_entries.shrink_to_fit();
   m_index.Clear();
   m_pool.Clear();
+  m_touched.Release();
+  ++m_removals;
 }
 
 void CTrafficList::RemoveAll() {
