@@ -25,7 +25,10 @@ void PartialPassPlan::StartOver() {
 void PartialPassPlan::Note(const TrafficEntry& entry, std::uint32_t position, const PassTicks& ticks,
                            PositionSet& touched) {
   if (entry.row < 0) touched.Insert(position);
-  if (entry.lastSeen >= ticks.trafficSince) m_carried.push_back(Carried{position, entry.lastSeen});
+  if (entry.lastSeen >= ticks.trafficSince) {
+    ReserveOneMore(m_carried);
+    m_carried.push_back(Carried{position, entry.lastSeen});
+  }
   if (entry.awaitingSourceName || entry.awaitingDestinationName)
     m_awaitingNames.Insert(position);
   else

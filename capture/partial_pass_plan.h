@@ -1,8 +1,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
-
+#include "capture/huge_pages.h"
 #include "capture/position_set.h"
 
 struct TrafficEntry;
@@ -64,6 +63,6 @@ class PartialPassPlan {
   std::uint32_t m_longestIdle = 0;
   // Entries whose last packet counted as traffic in the previous pass: a
   // packet in the same millisecond as the next pass's start counts again.
-  std::vector<Carried> m_carried;
+  HugePageVector<Carried> m_carried;
   PositionSet m_awaitingNames;
 };

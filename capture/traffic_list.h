@@ -8,6 +8,7 @@
 #include "capture/capture_totals.h"
 #include "capture/connection_index.h"
 #include "capture/entry_pool.h"
+#include "capture/huge_pages.h"
 #include "capture/position_set.h"
 #include "capture/totals_line.h"
 #include "capture/traffic_entry.h"
@@ -111,7 +112,7 @@ class CTrafficList {
   char m_statusText[kTotalsLineSize] = {};
   mutable std::recursive_mutex m_lock;
   EntryPool m_pool;                       // owns the entries
-  std::vector<TrafficEntry*> m_entries;   // in creation order
+  HugePageVector<TrafficEntry*> m_entries;   // in creation order
   ConnectionIndex m_index{m_pool};
   PositionSet m_touched;
   std::uint64_t m_removals = 0;
