@@ -57,10 +57,12 @@ TrafficEntry* ConnectionIndex::Find(const ConnectionKey& key, std::uint32_t hash
   return slot.idPlusOne != 0 ? m_pool.Get(slot.idPlusOne - 1) : nullptr;
 }
 
-void ConnectionIndex::Insert(const TrafficEntry* entry) {
+void ConnectionIndex::Insert(const TrafficEntry* entry) { Insert(entry, Hash(entry->key)); }
+
+void ConnectionIndex::Insert(const TrafficEntry* entry, std::uint32_t hash) {
   // At most three quarters full keeps linear probes short.
   if ((m_count + 1) * 4 > (m_mask + 1) * 3) Grow();
-  Place(Hash(entry->key), entry->id);
+  Place(hash, entry->id);
   ++m_count;
 }
 

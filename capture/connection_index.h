@@ -38,6 +38,8 @@ class ConnectionIndex {
   void PrefetchEntry(std::uint32_t hash) const;
   // The entry's key must not be in the index yet.
   void Insert(const TrafficEntry* entry);
+  // The same, for an entry whose key's Hash is known.
+  void Insert(const TrafficEntry* entry, std::uint32_t hash);
   void Erase(const ConnectionKey& key);
   // Forgets every key and gives the memory back.
   void Clear();

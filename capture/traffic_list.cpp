@@ -126,7 +126,7 @@ void CTrafficList::MatchPacket(std::uint32_t totalLength, std::uint32_t now, std
     entry->lastSeen = now;
     m_touched.Insert(entry->position);
   } else if (m_settings.paused == 0) {
-    AddEntry(totalLength);
+    AddEntry(totalLength, hash);
   }
 }
 
@@ -151,7 +151,9 @@ int CTrafficList::FindEntry() const {
   return entry != nullptr ? static_cast<int>(entry->position) : -1;
 }
 
-void CTrafficList::AddEntry(std::uint32_t totalLength) {
+void CTrafficList::AddEntry(std::uint32_t totalLength) { AddEntry(totalLength, m_index.Hash(m_keyScratch)); }
+
+void CTrafficList::AddEntry(std::uint32_t totalLength, std::uint32_t hash) {
   TrafficEntry* entry = m_pool.Allocate();
   entry->key = m_keyScratch;
   entry->bytes = totalLength;
@@ -160,7 +162,7 @@ void CTrafficList::AddEntry(std::uint32_t totalLength) {
   entry->firstSeen = entry->lastSeen = platform::TickCount();
   entry->row = -1;
   entry->position = static_cast<std::uint32_t>(m_entries.size());
-  m_index.Insert(entry);
+  m_index.Insert(entry, hash);
   ReserveOneMore(m_entries);
   m_entries.push_back(entry);
   m_touched.Insert(entry->position);

@@ -104,6 +104,7 @@ class CTrafficList {
   // the packet is not counted.
   bool CountPacket(const std::uint8_t* ip, std::uint32_t& headerLength, std::uint32_t& totalLength);
   void MatchPacket(std::uint32_t totalLength, std::uint32_t now, std::uint32_t hash);
+  void AddEntry(std::uint32_t totalLength, std::uint32_t hash);
   void PublishTotals();
   void FreeAllEntries();
 
