@@ -91,17 +91,22 @@ void CRefreshPass::VisitWholeTable(PassState& pass) {
 }
 
 // Visits, in table order, only the entries the plan names: the others would
-// neither change nor change their rows. The entries lie scattered, so each
-// is fetched from memory a few visits ahead of its own.
+// neither change nor change their rows. The entries lie scattered, so a
+// ring holds the positions taken but not visited yet: the table's pointer
+// to an entry is fetched from memory when its position is taken, the entry
+// itself when its visit is half the ring away, and the visit comes when
+// the ring is full.
 void CRefreshPass::VisitDueEntries(PassState& pass) {
   pass.mayExpire = false;
   PositionSet& touched = m_table.Touched();
   m_plan.AddDueEntries(pass.ticks, pass.namesArrived, touched);
-  constexpr std::size_t kAhead = 16;
-  std::uint32_t ahead[kAhead];
+  constexpr std::size_t kRing = 32;
+  constexpr std::size_t kEntryAhead = kRing / 2;
+  std::uint32_t ring[kRing];
   std::size_t taken = 0, visited = 0;
   const auto visitOldest = [&] {
-    const std::uint32_t position = ahead[visited++ % kAhead];
+    if (taken - visited > kEntryAhead) __builtin_prefetch(&m_table.Entry(ring[(visited + kEntryAhead) % kRing]), 1);
+    const std::uint32_t position = ring[visited++ % kRing];
     TrafficEntry& entry = m_table.Entry(position);
     VisitEntry(entry, pass);
     if (pass.stopped) return false;
@@ -109,9 +114,9 @@ void CRefreshPass::VisitDueEntries(PassState& pass) {
     return true;
   };
   touched.TakeEach([&](std::uint32_t position) {
-    __builtin_prefetch(&m_table.Entry(position), 1);
-    ahead[taken++ % kAhead] = position;
-    return taken - visited < kAhead || visitOldest();
+    m_table.PrefetchPosition(position);
+    ring[taken++ % kRing] = position;
+    return taken - visited < kRing || visitOldest();
   });
   while (visited < taken && !pass.stopped) visitOldest();
   if (pass.stopped)

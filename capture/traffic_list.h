@@ -93,6 +93,8 @@ class CTrafficList {
   std::recursive_mutex& TableLock() { return m_lock; }
   std::size_t EntryCount() const { return m_entries.size(); }
   TrafficEntry& Entry(std::size_t position) { return *m_entries[position]; }
+  // Starts fetching the table's pointer to the entry at the position.
+  void PrefetchPosition(std::size_t position) const { __builtin_prefetch(&m_entries[position]); }
   CaptureTotals& Totals() { return m_totals; }
   // The totals line as the status bar shows it now. Caller holds the lock.
   const char* StatusText();
