@@ -60,6 +60,23 @@ struct Pipeline {
     table.AccountPacket(packet, sizeof packet);
   }
 
+  // Times passes over all the connections, each after `traffic` accounted
+  // packets `stepMs` after the previous pass.
+  template <typename Traffic>
+  void TimePasses(benchmark::State& state, bool full, std::uint32_t stepMs, Traffic traffic) {
+    std::uint32_t now = platform::TickCount();
+    for (auto _ : state) {
+      state.PauseTiming();
+      schedule.previousPassTick = now;
+      now += stepMs;
+      platform::SetTestTickCount(now);
+      traffic();
+      state.ResumeTiming();
+      pass.RefreshPass(full);
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(table.EntryCount()));
+  }
+
   std::mt19937 random{1};
 };
 
@@ -85,41 +102,22 @@ void BM_PassOverShownRows(benchmark::State& state) {
   const bool full = state.range(1) != 0;
   Pipeline pipeline(connections);
   pipeline.pass.RefreshPass(false);
-  std::uint32_t now = 1000;
-  for (auto _ : state) {
-    state.PauseTiming();
-    pipeline.schedule.previousPassTick = now;
-    now += 1000;
-    platform::SetTestTickCount(now);
-    pipeline.AccountAll(connections);
-    state.ResumeTiming();
-    pipeline.pass.RefreshPass(full);
-  }
-  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(connections));
+  pipeline.TimePasses(state, full, 1000, [&] { pipeline.AccountAll(connections); });
   platform::ReleaseTestTickCount();
 }
 BENCHMARK(BM_PassOverShownRows)->Args({100000, 1})->Args({100000, 0})->Args({1000000, 0})->Unit(benchmark::kMillisecond);
 
-// A partial pass over a million shown rows of which only some had traffic
-// since the previous pass, scattered over the table; the third argument 1
-// makes it walk the whole table as every pass once did.
+// A partial pass over a million shown rows after packets of some of them
+// (1%, 26% and 95% of the rows, scattered over the table) since the
+// previous pass; the third argument 1 makes it walk the whole table as
+// every pass once did.
 void BM_PartialPassAfterSomeTraffic(benchmark::State& state) {
   const auto connections = static_cast<std::size_t>(state.range(0));
   const auto active = static_cast<std::size_t>(state.range(1));
   Pipeline pipeline(connections);
   pipeline.pass.WalkWholeTable(state.range(2) != 0);
   pipeline.pass.RefreshPass(true);
-  std::uint32_t now = 1000;
-  for (auto _ : state) {
-    state.PauseTiming();
-    pipeline.schedule.previousPassTick = now;
-    now += 100;
-    platform::SetTestTickCount(now);
-    pipeline.AccountSome(connections, active);
-    state.ResumeTiming();
-    pipeline.pass.RefreshPass(false);
-  }
-  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(connections));
+  pipeline.TimePasses(state, false, 100, [&] { pipeline.AccountSome(connections, active); });
   platform::ReleaseTestTickCount();
 }
 BENCHMARK(BM_PartialPassAfterSomeTraffic)
@@ -127,6 +125,8 @@ BENCHMARK(BM_PartialPassAfterSomeTraffic)
     ->Args({1000000, 10000, 1})
     ->Args({1000000, 300000, 0})
     ->Args({1000000, 300000, 1})
+    ->Args({1000000, 3000000, 0})
+    ->Args({1000000, 3000000, 1})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

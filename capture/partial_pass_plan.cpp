@@ -7,8 +7,8 @@
 bool PartialPassPlan::Holds(const PassTicks& ticks, std::uint32_t idleLimit, std::uint64_t tableRemovals) const {
   if (!m_holds || tableRemovals != m_tableRemovals) return false;
   // The entries not carried had their last packet before the previous
-  // threshold (the same unsigned comparison as the pass makes).
-  if (ticks.trafficSince < m_trafficSince) return false;
+  // pass's tick (the same unsigned comparison as the pass makes).
+  if (ticks.trafficSince < m_previousPassTick) return false;
   // Every entry is idle at most as long as the longest at the whole walk
   // plus the time since it; none can have passed the limit.
   const std::uint32_t sinceWalk = ticks.now - m_walkTick;
@@ -20,19 +20,19 @@ void PartialPassPlan::StartOver() {
   m_longestIdle = 0;
   m_carried.clear();
   m_awaitingNames.Clear();
+  m_anyAwaitingNames = false;
 }
 
 void PartialPassPlan::Note(const TrafficEntry& entry, std::uint32_t position, const PassTicks& ticks,
                            PositionSet& touched) {
   if (entry.row < 0) touched.Insert(position);
-  if (entry.lastSeen >= ticks.trafficSince) {
-    ReserveOneMore(m_carried);
-    m_carried.push_back(Carried{position, entry.lastSeen});
-  }
-  if (entry.awaitingSourceName || entry.awaitingDestinationName)
+  if (entry.lastSeen >= ticks.now) m_carried.push_back(Carried{position, entry.lastSeen});
+  if (entry.awaitingSourceName || entry.awaitingDestinationName) {
     m_awaitingNames.Insert(position);
-  else
+    m_anyAwaitingNames = true;
+  } else if (m_anyAwaitingNames) {
     m_awaitingNames.Erase(position);
+  }
 }
 
 void PartialPassPlan::NoteIdleTime(std::uint32_t idleTime) { m_longestIdle = std::max(m_longestIdle, idleTime); }
@@ -40,7 +40,7 @@ void PartialPassPlan::NoteIdleTime(std::uint32_t idleTime) { m_longestIdle = std
 void PartialPassPlan::Complete(const PassTicks& ticks, std::uint64_t tableRemovals) {
   m_holds = true;
   m_tableRemovals = tableRemovals;
-  m_trafficSince = ticks.trafficSince;
+  m_previousPassTick = ticks.now;
   m_walkTick = ticks.now;
 }
 

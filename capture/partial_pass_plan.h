@@ -1,7 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include "capture/huge_pages.h"
+#include <vector>
+
 #include "capture/position_set.h"
 
 struct TrafficEntry;
@@ -17,10 +18,10 @@ struct TrafficEntry;
 // every later row: the walk over the whole table records the longest idle
 // time it kept, and from it the plan tells when an entry might now be idle
 // past the limit. It also holds only while positions stay put (no entry
-// left the table since) and the tick that traffic is counted from does not
-// go back. Otherwise, and on full and paused passes, the pass walks every
-// entry and the plan starts over from that walk. Ticks are assumed to only
-// move forward (modulo 2^32).
+// left the table since) and while traffic is counted from no earlier than
+// the previous pass's own tick, as the capture thread does. Otherwise, and
+// on full and paused passes, the pass walks every entry and the plan starts
+// over from that walk. Ticks are assumed to only move forward (modulo 2^32).
 class PartialPassPlan {
  public:
   // The same for every entry of one pass.
@@ -42,7 +43,7 @@ class PartialPassPlan {
   // After a walk over the whole table that ran to its end unpaused.
   void Complete(const PassTicks& ticks, std::uint64_t tableRemovals);
   // After a partial pass that ran to its end.
-  void CompletePartial(const PassTicks& ticks) { m_trafficSince = ticks.trafficSince; }
+  void CompletePartial(const PassTicks& ticks) { m_previousPassTick = ticks.now; }
   // A pass stopped half-way: the next one walks the whole table.
   void Abandon() { m_holds = false; }
   // Adds to `touched` what a partial pass must visit besides the touched
@@ -57,12 +58,14 @@ class PartialPassPlan {
 
   bool m_holds = false;
   std::uint64_t m_tableRemovals = 0;
-  std::uint32_t m_trafficSince = 0;
+  std::uint32_t m_previousPassTick = 0;
   // The whole walk's tick and the longest idle time among the entries it kept.
   std::uint32_t m_walkTick = 0;
   std::uint32_t m_longestIdle = 0;
-  // Entries whose last packet counted as traffic in the previous pass: a
-  // packet in the same millisecond as the next pass's start counts again.
-  HugePageVector<Carried> m_carried;
+  // Entries seen in the previous pass with a packet in its very tick (the
+  // clock steps in milliseconds): that packet may count as traffic for the
+  // next pass too.
+  std::vector<Carried> m_carried;
   PositionSet m_awaitingNames;
+  bool m_anyAwaitingNames = false;
 };
