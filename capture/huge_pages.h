@@ -5,13 +5,13 @@
 #include <memory>
 #include <vector>
 
+inline constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+
 // Memory for large tables that are touched at random, placed on 2 MiB pages
 // where the system offers them: on small pages a table of a million
 // connections would also miss the address translation cache on nearly
 // every packet. The memory comes zero-filled straight from the system and
 // goes back to it when freed.
-inline constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
-
 void* AllocateHugePageMemory(std::size_t bytes);
 void FreeHugePageMemory(void* memory, std::size_t bytes);
 
