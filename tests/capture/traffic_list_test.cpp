@@ -227,7 +227,7 @@ TEST_F(TrafficListTest, RunsOfPacketsAccountAsOneAtATime) {
       const std::size_t kept = std::min<std::size_t>(head.capturedLength, sizeof head.bytes);
       std::memset(head.bytes, 0, sizeof head.bytes);
       std::memcpy(head.bytes, bytes.data(), kept);
-      oneByOne.AccountPacket(head.bytes, std::min<std::size_t>(head.capturedLength, sizeof head.bytes));
+      oneByOne.AccountPacket(head.bytes, kept);
     }
     m_list.AccountPackets(run.data(), run.size());
   }
