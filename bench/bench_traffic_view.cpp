@@ -75,6 +75,18 @@ double ThreadCpuSeconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
+// A figure of /proc/self/status in kB ("VmRSS", "VmHWM"); 0 when missing.
+long StatusKilobytes(const std::string& field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field + ":", 0) == 0) return std::atol(line.c_str() + field.size() + 1);
+  return 0;
+}
+
+// Starts the process's peak resident size over from its present size.
+void ResetPeakResidentSize() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
 // The main window with its traffic view, over objects of its own.
 struct Window {
   CSettings settings{(BenchFolder() / "quorvel.dat").string()};
@@ -137,6 +149,8 @@ class PacedReplay {
 // in, and the longest the event loop went without turning.
 void BM_LiveRowsUpdatingEverySecond(benchmark::State& state) {
   const std::string file = ConnectionsFile();
+  ResetPeakResidentSize();
+  const long residentBefore = StatusKilobytes("VmRSS");
   for (auto _ : state) {
     Window window;
     PacedReplay replay(file, kWarmUpSeconds + kMeasuredSeconds + 1);
@@ -185,6 +199,10 @@ void BM_LiveRowsUpdatingEverySecond(benchmark::State& state) {
     state.counters["longest_stall_ms"] = static_cast<double>(longestStall);
     // While the first 100k rows come in.
     state.counters["longest_stall_filling_ms"] = static_cast<double>(longestStallWhileFilling);
+    // The peak resident size the window and the engine added, per row.
+    const long added = StatusKilobytes("VmHWM") - residentBefore;
+    state.counters["peak_added_mib"] = static_cast<double>(added) / 1024.0;
+    state.counters["peak_added_bytes_per_row"] = 1024.0 * static_cast<double>(added) / window.view->Model().rowCount();
   }
 }
 BENCHMARK(BM_LiveRowsUpdatingEverySecond)->Iterations(1)->Unit(benchmark::kSecond);

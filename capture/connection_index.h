@@ -20,7 +20,11 @@
 // turn every lookup into a walk.
 class ConnectionIndex {
  public:
-  explicit ConnectionIndex(const EntryPool& pool);
+  // Starts with the slots of one huge page, the least the index takes from
+  // the system anyway: the first 196,608 connections come without a
+  // rehash. `initialSlots` (a power of two) is for tests of the growth.
+  static constexpr std::size_t kSlotsPerHugePage = kHugePageBytes / 8;
+  explicit ConnectionIndex(const EntryPool& pool, std::size_t initialSlots = kSlotsPerHugePage);
 
   TrafficEntry* Find(const ConnectionKey& key) const;
   // The same, for a key whose Hash is known.
@@ -34,6 +38,8 @@ class ConnectionIndex {
   void PrefetchEntry(std::uint32_t hash) const;
   // The entry's key must not be in the index yet.
   void Insert(const TrafficEntry* entry);
+  // The same, for an entry whose key's Hash is known.
+  void Insert(const TrafficEntry* entry, std::uint32_t hash);
   void Erase(const ConnectionKey& key);
   // Forgets every key and gives the memory back.
   void Clear();
@@ -44,15 +50,20 @@ class ConnectionIndex {
     std::uint32_t hash = 0;
     std::uint32_t idPlusOne = 0;  // 0: the slot is free
   };
+  static_assert(sizeof(Slot) * kSlotsPerHugePage == kHugePageBytes);
 
   // The slot holding the key, or the free slot where it would go.
   std::size_t FindSlot(const ConnectionKey& key, std::uint32_t hash) const;
+  std::size_t Home(std::uint32_t hash) const { return hash >> m_shift; }
+  void Resize(std::size_t slots);
   void Grow();
   void Place(std::uint32_t hash, std::uint32_t id);
 
   const EntryPool& m_pool;
   HugePageArray<Slot> m_slots;
+  std::size_t m_initialSlots;
   std::size_t m_mask = 0;  // slot count - 1
+  int m_shift = 0;         // 32 - log2(slot count)
   std::size_t m_count = 0;
   std::uint64_t m_seed = 0;
 };

@@ -29,6 +29,8 @@ class EntryPool {
   }
 
  private:
+  void PrefetchNextAllocation() const;
+
   // A block fills one 2 MiB page exactly.
   static constexpr std::uint32_t kBlockShift = 15;
   static constexpr std::uint32_t kBlockSize = 1u << kBlockShift;

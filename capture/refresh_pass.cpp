@@ -30,19 +30,21 @@ enum Column {
   kAverageSpeed = 8,
 };
 
-constexpr std::uint32_t kPauseStepMs = 1000;
-
 }  // namespace
 
 struct CRefreshPass::PassState {
-  std::uint32_t now = 0;
+  PartialPassPlan::PassTicks ticks{};
   bool full = false;
   bool paused = false;
   bool stopped = false;
   bool namesArrived = false;
+  // Partial passes that visit only some entries expire none: the plan
+  // takes them only when none can be idle past the limit.
+  bool mayExpire = true;
   std::uint32_t idleLimit = 0;
   int units = 0;
   int deletedRows = 0;
+  std::uint32_t keptEntries = 0;
   TrafficDisplay* display = nullptr;
 };
 
@@ -54,39 +56,89 @@ CRefreshPass::CRefreshPass(CTrafficList& table, CSettings& settings, CNSCashe& h
 void CRefreshPass::RefreshPass(bool full) {
   std::lock_guard lock(m_table.TableLock());
   PassState pass;
-  pass.now = platform::TickCount();
+  pass.ticks.now = platform::TickCount();
+  pass.ticks.trafficSince = m_schedule.previousPassTick;
   pass.full = full;
   pass.paused = m_settings.paused != 0;
   pass.idleLimit = m_settings.idlemsec;
   pass.units = m_settings.units;
   pass.display = m_table.Display();
-  const std::uint64_t generation = m_hostNames.NamesGeneration();
-  if (generation != m_namesGenerationSeen) {
-    m_namesGenerationSeen = generation;
-    m_hostNames.TakeNewlyNamed();  // the rows that wait for names find them below
-    pass.namesArrived = true;
-  }
+  // A paused pass shows nothing, so it leaves late names for the first pass
+  // after the pause.
+  if (!pass.paused) pass.namesArrived = TakeLateNames();
 
-  // One sweep: idle entries leave and the array closes its gaps once, so
-  // expiring many connections costs one walk, not one move of the tail each.
-  m_table.RemoveEntriesIf([&](TrafficEntry& entry) { return VisitEntry(entry, pass); });
-  if (!pass.stopped) ComputeRates(pass.now, full);
+  if (!full && !pass.paused && !m_walkWholeTable &&
+      m_plan.Holds(pass.ticks, pass.idleLimit, m_table.Removals()))
+    VisitDueEntries(pass);
+  else
+    VisitWholeTable(pass);
+  if (!pass.stopped) ComputeRates(pass.ticks.now, full);
+}
+
+// One sweep: idle entries leave and the array closes its gaps once, so
+// expiring many connections costs one walk, not one move of the tail each.
+void CRefreshPass::VisitWholeTable(PassState& pass) {
+  PositionSet& touched = m_table.Touched();
+  touched.Clear();
+  m_plan.StartOver();
+  m_table.RemoveEntriesIf([&](TrafficEntry& entry) {
+    if (VisitEntry(entry, pass)) return true;
+    m_plan.Note(entry, pass.keptEntries++, pass.ticks, touched);
+    m_plan.NoteIdleTime(pass.ticks.now - entry.lastSeen);
+    return false;
+  });
+  if (!pass.stopped && !pass.paused) m_plan.Complete(pass.ticks, m_table.Removals());
+}
+
+// Visits, in table order, only the entries the plan names: the others would
+// neither change nor change their rows. The entries lie scattered, so a
+// ring holds the positions taken but not visited yet: the table's pointer
+// to an entry is fetched from memory when its position is taken, the entry
+// itself when its visit is half the ring away, and the visit comes when
+// the ring is full.
+void CRefreshPass::VisitDueEntries(PassState& pass) {
+  pass.mayExpire = false;
+  PositionSet& touched = m_table.Touched();
+  m_plan.AddDueEntries(pass.ticks, pass.namesArrived, touched);
+  constexpr std::size_t kRing = 32;
+  constexpr std::size_t kEntryAhead = kRing / 2;
+  std::uint32_t ring[kRing];
+  std::size_t taken = 0, visited = 0;
+  const auto visitOldest = [&] {
+    if (taken - visited > kEntryAhead) __builtin_prefetch(&m_table.Entry(ring[(visited + kEntryAhead) % kRing]), 1);
+    const std::uint32_t position = ring[visited++ % kRing];
+    TrafficEntry& entry = m_table.Entry(position);
+    VisitEntry(entry, pass);
+    if (pass.stopped) return false;
+    m_plan.Note(entry, position, pass.ticks, touched);
+    return true;
+  };
+  touched.TakeEach([&](std::uint32_t position) {
+    m_table.PrefetchPosition(position);
+    ring[taken++ % kRing] = position;
+    return taken - visited < kRing || visitOldest();
+  });
+  while (visited < taken && !pass.stopped) visitOldest();
+  if (pass.stopped)
+    m_plan.Abandon();
+  else
+    m_plan.CompletePartial(pass.ticks);
 }
 
 // Every entry that stays moves its row up by the rows deleted before it in
 // this pass, also after a stop, so that the rows still match their entries
 // for whatever comes next (a hide command, Clear, the next capture).
 bool CRefreshPass::VisitEntry(TrafficEntry& entry, PassState& pass) {
-  if (entry.row >= 0) entry.row -= pass.deletedRows;
+  if (pass.deletedRows != 0 && entry.row >= 0) entry.row -= pass.deletedRows;
   if (pass.stopped || m_schedule.running == 0) {
     pass.stopped = true;
     return false;
   }
   if (pass.paused) {
-    entry.lastSeen += kPauseStepMs;
+    HoldIdleClock(entry, pass);
     return false;
   }
-  if (pass.now - entry.lastSeen > pass.idleLimit) {
+  if (pass.mayExpire && pass.ticks.now - entry.lastSeen > pass.idleLimit) {
     if (entry.row >= 0) {
       if (pass.display != nullptr) pass.display->DeleteRow(entry.row);
       ++pass.deletedRows;
@@ -101,6 +153,26 @@ bool CRefreshPass::VisitEntry(TrafficEntry& entry, PassState& pass) {
   if (pass.namesArrived) PutLateNames(entry);
   UpdateRow(entry, pass);
   return false;
+}
+
+// Paused time never counts as idle time: every paused pass moves last seen
+// forward by the time since the previous pass, but never past now, as an
+// entry with a packet since that pass was idle only while paused.
+void CRefreshPass::HoldIdleClock(TrafficEntry& entry, const PassState& pass) {
+  const std::uint32_t now = pass.ticks.now;
+  const std::uint32_t sincePreviousPass = now - pass.ticks.trafficSince;
+  if (now - entry.lastSeen <= sincePreviousPass)
+    entry.lastSeen = now;
+  else
+    entry.lastSeen += sincePreviousPass;
+}
+
+bool CRefreshPass::TakeLateNames() {
+  const std::uint64_t generation = m_hostNames.NamesGeneration();
+  if (generation == m_namesGenerationSeen) return false;
+  m_namesGenerationSeen = generation;
+  m_hostNames.TakeNewlyNamed();  // the rows that wait for names find them in this pass
+  return true;
 }
 
 void CRefreshPass::InsertRow(TrafficEntry& entry) {
@@ -124,7 +196,7 @@ void CRefreshPass::InsertRow(TrafficEntry& entry) {
 
 void CRefreshPass::UpdateRow(TrafficEntry& entry, const PassState& pass) {
   TrafficDisplay& display = *pass.display;
-  if (entry.lastSeen >= m_schedule.previousPassTick) {
+  if (entry.lastSeen >= pass.ticks.trafficSince) {
     display.SetCellText(entry.row, kTraffic, FormatAmount(entry.bytes, 0, 0, pass.units));
     *AppendDecimal(m_decimal, entry.packets) = '\0';
     display.SetCellText(entry.row, kPackets, m_decimal);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "capture/partial_pass_plan.h"
 #include "capture/pass_schedule.h"
 
 class CNSCashe;
@@ -28,11 +29,21 @@ class CRefreshPass {
   // current rate; a partial one does everything else.
   void RefreshPass(bool full);
 
+  // Makes every pass walk the whole table, as partial passes did before
+  // they learnt to visit only the entries they can change: the reference
+  // that the shorter way must match.
+  void WalkWholeTable(bool always) { m_walkWholeTable = always; }
+
  private:
   struct PassState;
 
+  void VisitWholeTable(PassState& pass);
+  void VisitDueEntries(PassState& pass);
   // Answers whether the entry leaves the table.
   bool VisitEntry(TrafficEntry& entry, PassState& pass);
+  void HoldIdleClock(TrafficEntry& entry, const PassState& pass);
+  // Whether host names arrived since the last pass that took them.
+  bool TakeLateNames();
   void InsertRow(TrafficEntry& entry);
   void UpdateRow(TrafficEntry& entry, const PassState& pass);
   void PutLateNames(TrafficEntry& entry);
@@ -44,6 +55,8 @@ class CRefreshPass {
   CNSCashe& m_hostNames;
   CServicesParser& m_services;
   const PassSchedule& m_schedule;
+  PartialPassPlan m_plan;
+  bool m_walkWholeTable = false;
   std::uint64_t m_namesGenerationSeen = 0;
   char m_decimal[12] = {};
 };

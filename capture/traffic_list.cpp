@@ -64,30 +64,36 @@ void CTrafficList::AccountPacket(const std::uint8_t* ip, std::size_t capturedLen
   MatchPacket(totalLength, platform::TickCount(), m_index.Hash(m_keyScratch));
 }
 
+// A rolling pipeline: while packet i is matched, the index slot of packet
+// i + kSlotsAhead and the entry of packet i + kEntriesAhead are on their
+// way from memory, so that a steady number of misses is in flight.
 void CTrafficList::AccountPackets(const PacketHead* packets, std::size_t count) {
-  constexpr std::size_t kMaxRun = 64;
-  ConnectionKey keys[kMaxRun];
-  std::uint32_t hashes[kMaxRun];
+  constexpr std::size_t kSlotsAhead = 24;
+  constexpr std::size_t kEntriesAhead = 12;
+  constexpr std::size_t kRing = 32;
+  static_assert(kEntriesAhead < kSlotsAhead && kSlotsAhead < kRing);
+  ConnectionKey keys[kRing];
+  std::uint32_t hashes[kRing];
+  const auto prepare = [&](std::size_t i) {
+    ConnectionKey& key = keys[i % kRing];
+    FillKey(key, packets[i].bytes, packets[i].capturedLength);
+    hashes[i % kRing] = m_index.Hash(key);
+    m_index.PrefetchSlot(hashes[i % kRing]);
+  };
   std::lock_guard lock(m_lock);
   const std::uint32_t now = platform::TickCount();
+  for (std::size_t i = 0; i < std::min(count, kSlotsAhead); ++i) prepare(i);
+  for (std::size_t i = 0; i < std::min(count, kEntriesAhead); ++i) m_index.PrefetchEntry(hashes[i]);
   bool counted = false;
-  for (std::size_t start = 0; start < count; start += kMaxRun) {
-    const std::size_t run = std::min(kMaxRun, count - start);
-    const PacketHead* head = packets + start;
-    for (std::size_t i = 0; i < run; ++i) {
-      FillKey(keys[i], head[i].bytes, head[i].capturedLength);
-      hashes[i] = m_index.Hash(keys[i]);
-      m_index.PrefetchSlot(hashes[i]);
-    }
-    for (std::size_t i = 0; i < run; ++i) m_index.PrefetchEntry(hashes[i]);
-    for (std::size_t i = 0; i < run; ++i) {
-      if (head[i].capturedLength < kIpHeaderLength) continue;
-      std::uint32_t headerLength = 0, totalLength = 0;
-      if (!CountPacket(head[i].bytes, headerLength, totalLength)) continue;
-      counted = true;
-      m_keyScratch = keys[i];
-      MatchPacket(totalLength, now, hashes[i]);
-    }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i + kSlotsAhead < count) prepare(i + kSlotsAhead);
+    if (i + kEntriesAhead < count) m_index.PrefetchEntry(hashes[(i + kEntriesAhead) % kRing]);
+    if (packets[i].capturedLength < kIpHeaderLength) continue;
+    std::uint32_t headerLength = 0, totalLength = 0;
+    if (!CountPacket(packets[i].bytes, headerLength, totalLength)) continue;
+    counted = true;
+    m_keyScratch = keys[i % kRing];
+    MatchPacket(totalLength, now, hashes[i % kRing]);
   }
   if (counted) PublishTotals();
 }
@@ -118,8 +124,9 @@ void CTrafficList::MatchPacket(std::uint32_t totalLength, std::uint32_t now, std
     entry->bytes += totalLength;
     entry->packets += 1;
     entry->lastSeen = now;
+    m_touched.Insert(entry->position);
   } else if (m_settings.paused == 0) {
-    AddEntry(totalLength);
+    AddEntry(totalLength, hash);
   }
 }
 
@@ -144,7 +151,9 @@ int CTrafficList::FindEntry() const {
   return entry != nullptr ? static_cast<int>(entry->position) : -1;
 }
 
-void CTrafficList::AddEntry(std::uint32_t totalLength) {
+void CTrafficList::AddEntry(std::uint32_t totalLength) { AddEntry(totalLength, m_index.Hash(m_keyScratch)); }
+
+void CTrafficList::AddEntry(std::uint32_t totalLength, std::uint32_t hash) {
   TrafficEntry* entry = m_pool.Allocate();
   entry->key = m_keyScratch;
   entry->bytes = totalLength;
@@ -153,8 +162,10 @@ void CTrafficList::AddEntry(std::uint32_t totalLength) {
   entry->firstSeen = entry->lastSeen = platform::TickCount();
   entry->row = -1;
   entry->position = static_cast<std::uint32_t>(m_entries.size());
-  m_index.Insert(entry);
+  m_index.Insert(entry, hash);
+  ReserveOneMore(m_entries);
   m_entries.push_back(entry);
+  m_touched.Insert(entry->position);
 }
 
 void CTrafficList::RemoveEntry(int index) {
@@ -164,6 +175,7 @@ void CTrafficList::RemoveEntry(int index) {
   m_entries.erase(m_entries.begin() + index);
   for (std::size_t i = index; i < m_entries.size(); ++i)
     m_entries[i]->position = static_cast<std::uint32_t>(i);
+  ++m_removals;
 }
 
 void CTrafficList::FreeAllEntries() {
@@ -171,6 +183,8 @@ void CTrafficList::FreeAllEntries() {
   m_entries.shrink_to_fit();
   m_index.Clear();
   m_pool.Clear();
+  m_touched.Release();
+  ++m_removals;
 }
 
 void CTrafficList::RemoveAll() {

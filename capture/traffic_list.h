@@ -8,6 +8,8 @@
 #include "capture/capture_totals.h"
 #include "capture/connection_index.h"
 #include "capture/entry_pool.h"
+#include "capture/huge_pages.h"
+#include "capture/position_set.h"
 #include "capture/totals_line.h"
 #include "capture/traffic_entry.h"
 
@@ -83,9 +85,17 @@ class CTrafficList {
   template <typename Decide>
   std::size_t RemoveEntriesIf(Decide remove);
 
+  // The positions of the entries that saw a packet or were created since
+  // the refresh pass last took them out. Positions hold until entries
+  // leave the table, which Removals() counts. Caller holds the lock.
+  PositionSet& Touched() { return m_touched; }
+  std::uint64_t Removals() const { return m_removals; }
+
   std::recursive_mutex& TableLock() { return m_lock; }
   std::size_t EntryCount() const { return m_entries.size(); }
   TrafficEntry& Entry(std::size_t position) { return *m_entries[position]; }
+  // Starts fetching the table's pointer to the entry at the position.
+  void PrefetchPosition(std::size_t position) const { __builtin_prefetch(&m_entries[position]); }
   CaptureTotals& Totals() { return m_totals; }
   // The totals line as the status bar shows it now. Caller holds the lock.
   const char* StatusText();
@@ -97,6 +107,7 @@ class CTrafficList {
   // the packet is not counted.
   bool CountPacket(const std::uint8_t* ip, std::uint32_t& headerLength, std::uint32_t& totalLength);
   void MatchPacket(std::uint32_t totalLength, std::uint32_t now, std::uint32_t hash);
+  void AddEntry(std::uint32_t totalLength, std::uint32_t hash);
   void PublishTotals();
   void FreeAllEntries();
 
@@ -105,8 +116,10 @@ class CTrafficList {
   char m_statusText[kTotalsLineSize] = {};
   mutable std::recursive_mutex m_lock;
   EntryPool m_pool;                       // owns the entries
-  std::vector<TrafficEntry*> m_entries;   // in creation order
+  HugePageVector<TrafficEntry*> m_entries;   // in creation order
   ConnectionIndex m_index{m_pool};
+  PositionSet m_touched;
+  std::uint64_t m_removals = 0;
   CaptureTotals m_totals;
   TrafficDisplay* m_display = nullptr;
   CPacketLog* m_log = nullptr;
@@ -122,10 +135,16 @@ std::size_t CTrafficList::RemoveEntriesIf(Decide remove) {
       m_pool.Free(entry);
       continue;
     }
-    entry->position = static_cast<std::uint32_t>(kept);
-    m_entries[kept++] = entry;
+    // Only entries that move are written: a sweep that removes nothing
+    // leaves a million entries' memory clean.
+    if (kept != i) {
+      entry->position = static_cast<std::uint32_t>(kept);
+      m_entries[kept] = entry;
+    }
+    ++kept;
   }
   const std::size_t removed = m_entries.size() - kept;
   m_entries.resize(kept);
+  if (removed != 0) ++m_removals;
   return removed;
 }

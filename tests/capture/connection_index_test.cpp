@@ -18,10 +18,11 @@ ConnectionKey KeyOf(std::uint32_t n) {
 }
 
 // Random inserts and erasures against a std::map: every key stays findable
-// through growth and through the back-shifting of erased slots.
+// through growth and through the back-shifting of erased slots, also where
+// a run of slots wraps around the end.
 TEST(ConnectionIndexTest, AgreesWithAReferenceMapUnderChurn) {
   EntryPool pool;
-  ConnectionIndex index(pool);
+  ConnectionIndex index(pool, 16);
   std::map<std::uint32_t, TrafficEntry*> reference;
   std::mt19937 random(42);
   for (int step = 0; step < 200000; ++step) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "capture/decimal_text.h"
 #include "capture/protocol_names.h"
 
 namespace {
@@ -47,6 +49,19 @@ TEST(FormatAmountTest, FormatsInEveryUnit) {
     EXPECT_STREQ(FormatAmount(c.value, c.withUnit, c.rate, c.units), c.expected)
         << "units " << c.units << ", value " << c.value << ", unit " << c.withUnit << ", rate "
         << c.rate;
+  }
+}
+
+TEST(FormatAmountTest, DecimalTextAroundEveryCountOfDigits) {
+  std::vector<std::uint64_t> values = {0, 18446744073709551615u};
+  for (std::uint64_t power = 10; power <= 10000000000000000000u; power *= 10) {
+    values.insert(values.end(), {power - 1, power, power + 1});
+    if (power > 18446744073709551615u / 10) break;
+  }
+  for (const std::uint64_t value : values) {
+    char text[24];
+    *AppendDecimal(text, value) = '\0';
+    EXPECT_EQ(text, std::to_string(value));
   }
 }
 

@@ -149,26 +149,45 @@ TEST_F(RefreshPassTest, RowsAreRenumberedAfterSeveralRemovalsInOnePass) {
     EXPECT_EQ(m_display.Rows()[i].key.sourceAddress, m_list.Entry(i).key.sourceAddress);
 }
 
-TEST_F(RefreshPassTest, PauseOnlyAgesTheClockOfEveryEntry) {
+// Paused for 3 s with a pass every 100 ms, as a busy link makes them: the
+// pause shows nothing, and its time never counts as idle time.
+TEST_F(RefreshPassTest, PausedTimeNeverCountsAsIdleTime) {
   Account(Connection(0));
-  Pass(false);
   Account(Connection(1));
-  Settings().paused = 1;
-  Clock(3000);
-  EXPECT_EQ(Pass(true), Operations{});
-  EXPECT_EQ(m_list.Entry(0).lastSeen, 2000u);
-  EXPECT_EQ(m_list.Entry(1).lastSeen, 2000u);
-  EXPECT_EQ(m_display.ItemCount(), 1) << "no row while paused";
-  EXPECT_EQ(m_list.Totals().averageRate, 200u / 2) << "the rates go on";
-
-  // Paused longer than the clock moved: last seen lies ahead of now, and the
-  // first pass after the pause expires the entry.
-  for (int i = 0; i < 5; ++i) Pass(false);
-  Settings().paused = 0;
-  Clock(3500);
   Pass(false);
-  EXPECT_EQ(m_list.EntryCount(), 0u);
-  EXPECT_EQ(m_display.ItemCount(), 0);
+  Clock(5500);
+  Pass(false);
+  Account(Connection(2));  // no row yet when the pause begins
+  Settings().paused = 1;
+  for (std::uint32_t tick = 5600; tick <= 8500; tick += 100) {
+    if (tick == 7100) {  // a known connection goes on counting
+      Clock(7050);
+      Account(Connection(1));
+    }
+    Clock(tick);
+    EXPECT_EQ(Pass(tick % 1000 == 0), Operations{}) << "nothing is shown while paused, at " << tick;
+  }
+  EXPECT_EQ(m_display.ItemCount(), 2);
+  EXPECT_EQ(m_list.Totals().averageRate, 400u / 7) << "the rates go on";
+
+  Settings().paused = 0;
+  Clock(8700);
+  EXPECT_EQ(Pass(false), (Operations{"set 1 5 200", "set 1 6 2", "insert 2", "set 2 2 10.0.0.2", "set 2 4 TCP",
+                                     "set 2 5 100", "set 2 1 1024", "set 2 3 80"}))
+      << "the rows of before the pause stay, and show what was counted while paused";
+
+  // Connection 0 was idle 4.5 s before the pause: it leaves 5.5 s after
+  // it. Connection 2, new just before the pause, and connection 1, with a
+  // packet during it, count as last seen at its end.
+  struct Step {
+    std::uint32_t tick;
+    std::size_t entriesLeft;
+  };
+  for (const Step step : {Step{14000, 3}, Step{14001, 2}, Step{18500, 2}, Step{18501, 0}}) {
+    Clock(step.tick);
+    Pass(false);
+    EXPECT_EQ(m_list.EntryCount(), step.entriesLeft) << step.tick;
+  }
 }
 
 TEST_F(RefreshPassTest, CaptureWideRates) {
@@ -269,6 +288,28 @@ TEST_F(RefreshPassTest, ARowGetsItsLateHostNameOnce) {
   EXPECT_EQ(m_display.Rows()[0].cells[0], "10.0.0.0") << "resolution was off when it went in";
   Clock(1300);
   EXPECT_EQ(Pass(false), Operations{}) << "once only";
+}
+
+// A name that arrives while paused is put in by the first pass after the pause.
+TEST_F(RefreshPassTest, ALateHostNameArrivingWhilePausedReachesItsRow) {
+  m_resolver.Name(htonl(0x0A000001u), "host.example");
+  m_resolver.Hold();
+  m_hostNames.SetResolve(1);
+  Account(Connection(1));
+  Clock(1050);
+  Pass(false);
+  Settings().paused = 1;
+  const std::uint64_t before = m_hostNames.NamesGeneration();
+  m_resolver.Release();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (m_hostNames.NamesGeneration() == before && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  Clock(2000);
+  EXPECT_EQ(Pass(false), Operations{});
+
+  Settings().paused = 0;
+  Clock(2100);
+  EXPECT_EQ(Pass(false), Operations{"set 0 0 host.example"});
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -203,6 +205,41 @@ TEST_F(TrafficListTest, NeverReadsPastTheCapturedBytes) {
   std::vector<std::uint8_t> headerOnly(bytes.begin(), bytes.begin() + 19);
   m_list.AccountPacket(headerOnly.data(), headerOnly.size());
   EXPECT_EQ(m_list.Totals().packets, 1u);
+}
+
+// Runs of every length, with new and known connections, hidden protocols,
+// pauses and packets cut short, give the same table as one packet at a time.
+TEST_F(TrafficListTest, RunsOfPacketsAccountAsOneAtATime) {
+  CTrafficList oneByOne(Settings());
+  std::mt19937 random(5);
+  std::vector<CTrafficList::PacketHead> run;
+  for (int round = 0; round < 300; ++round) {
+    Settings().filterudp = round % 7 == 3;
+    Settings().paused = round % 11 == 5;
+    run.resize(random() % 100 == 0 ? 1 + random() % 600 : random() % 70);
+    for (CTrafficList::PacketHead& head : run) {
+      IpPacket packet;
+      packet.source = 0x0A000000u + random() % 400;
+      packet.protocol = random() % 2 ? 6 : 17;
+      packet.totalLength = static_cast<std::uint16_t>(random() % 1500);
+      const auto bytes = packet.Bytes();
+      head.capturedLength = random() % 10 == 0 ? random() % 30 : 64;
+      const std::size_t kept = std::min<std::size_t>(head.capturedLength, sizeof head.bytes);
+      std::memset(head.bytes, 0, sizeof head.bytes);
+      std::memcpy(head.bytes, bytes.data(), kept);
+      oneByOne.AccountPacket(head.bytes, kept);
+    }
+    m_list.AccountPackets(run.data(), run.size());
+  }
+  ASSERT_EQ(m_list.EntryCount(), oneByOne.EntryCount());
+  for (std::size_t i = 0; i < m_list.EntryCount(); ++i) {
+    EXPECT_EQ(m_list.Entry(i).key, oneByOne.Entry(i).key);
+    EXPECT_EQ(m_list.Entry(i).bytes, oneByOne.Entry(i).bytes);
+    EXPECT_EQ(m_list.Entry(i).packets, oneByOne.Entry(i).packets);
+  }
+  EXPECT_EQ(m_list.Totals().packets, oneByOne.Totals().packets);
+  EXPECT_EQ(m_list.Totals().dataBytes, oneByOne.Totals().dataBytes);
+  EXPECT_EQ(m_list.Totals().totalBytes, oneByOne.Totals().totalBytes);
 }
 
 TEST_F(TrafficListTest, RemoveAllEmptiesTableAndRows) {
