@@ -4,6 +4,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <memory>
+#include <string>
 
 #include "capture/capture_session.h"
 #include "capture/packet_log.h"
@@ -72,6 +73,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   void ToggleHidden(std::atomic<std::int32_t>& hideSwitch, std::uint8_t protocol);
   void ShowRates();
   void ShowAdapterInUse();
+  void ShowAdapterUnguarded(const std::string& device);
   void CopyToClipboard(const QString& text);
 
   AppContext m_context;
