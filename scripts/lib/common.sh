@@ -16,9 +16,10 @@ QUORVEL_PACKAGES=(
 
 # What making the Debian package (scripts/package) and checking it
 # (scripts/test) take beside the build: the shared-library dependency
-# finder, an SVG renderer for the icon's fixed sizes, and the validators of
-# the desktop entry and of the software catalogue's entry.
-QUORVEL_PACKAGING_PACKAGES=(dpkg-dev librsvg2-bin desktop-file-utils appstream)
+# finder, an SVG renderer for the icon's fixed sizes, the validators of the
+# desktop entry and of the software catalogue's entry, and the tracer that
+# shows where the installed program reads and writes.
+QUORVEL_PACKAGING_PACKAGES=(dpkg-dev librsvg2-bin desktop-file-utils appstream strace)
 
 # The window's texts are Simplified Chinese: bring a compact font for them
 # unless the machine has one already.
