@@ -1,4 +1,5 @@
 // quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] FILE
+// quorvel-replay --help | --version
 //
 // Runs the capture engine over a capture file as fast as it can: the same
 // capture thread, accounting and refresh passes as a live capture. Prints
@@ -20,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "capture/capture_session.h"
@@ -31,6 +33,7 @@
 #include "resolve/dotted_address.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "ui/product.h"
 
 namespace {
 
@@ -41,9 +44,33 @@ struct Options {
   const char* file = nullptr;
 };
 
+constexpr char kUsage[] = "usage: quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] FILE\n";
+
 int Usage() {
-  std::fprintf(stderr, "usage: quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] FILE\n");
+  std::fputs(kUsage, stderr);
   return 2;
+}
+
+// --help and --version, alone on the command line: the exit code once the
+// answer is printed; nullopt for any other command line.
+std::optional<int> AnswerInformationOption(int argc, char** argv) {
+  if (argc != 2) return std::nullopt;
+  const std::string_view option = argv[1];
+  if (option == "--help" || option == "-h") {
+    std::printf("%s\n%s", kUsage,
+                "Runs Quorvel's capture engine over a capture file and prints every connection left in its\n"
+                "table as CSV on standard output, and a summary line on standard error.\n\n"
+                "  --idle SECONDS       connections idle longer than this leave the table (default: never)\n"
+                "  --log LAYOUT LOGFILE write the packet log in layout 0 to 8 while replaying\n"
+                "  -h, --help           print this help and exit\n"
+                "  -v, --version        print the version and exit\n");
+    return 0;
+  }
+  if (option == "--version" || option == "-v") {
+    std::printf("quorvel-replay %s\n", product::kVersion);
+    return 0;
+  }
+  return std::nullopt;
 }
 
 std::optional<Options> ParseOptions(int argc, char** argv) {
@@ -131,6 +158,7 @@ void PrintConnections(CTrafficList& table) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const std::optional<int> exitCode = AnswerInformationOption(argc, argv)) return *exitCode;
   const std::optional<Options> options = ParseOptions(argc, argv);
   if (!options) return Usage();
 

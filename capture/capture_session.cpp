@@ -36,15 +36,28 @@ constexpr int kCaptureThreadNice = -10;
 constexpr std::uint8_t kIpv4With20ByteHeader = 0x45;
 constexpr std::size_t kReportReadBytes = 4096;
 
-std::string PermissionHint() {
+// The helper ran but the system refused it the adapter: it lacks its
+// capability. File capabilities are applied when a program starts; the
+// helper starts afresh with every Start, so a grant counts from the next.
+std::string MissingCapabilityHint() {
   return "\r\n没有抓包权限: 请以 root 身份运行, 或授予抓包程序 quorvel-capture 抓包能力: " +
-         platform::GrantCaptureCapabilityCommand();
+         platform::GrantCaptureCapabilityCommand() +
+         "\r\n能力在程序启动时才生效: 运行中的程序被授予能力后须重新启动。quorvel-capture 在每次开始监控时启动, "
+         "授予后重新开始监控即可。";
 }
 
-void ShowOpenFailure(const std::string& libraryText, bool permissionDenied) {
-  std::string message = "无法启动驱动程序\r\nError message : " + libraryText;
-  if (permissionDenied) message += PermissionHint();
-  platform::ShowUserMessage(platform::MessageKind::kError, message);
+// The system would not run the helper. Installed, it runs only for the
+// members of its group, and a new member's programs get the group only
+// from their next login.
+std::string CannotRunHelperHint() {
+  if (!platform::IsInstalled()) return MissingCapabilityHint();
+  return std::string("\r\n没有抓包权限: 只有用户组 ") + platform::kCaptureGroup +
+         " 的成员才能抓包。请以 root 身份运行, 或把自己加入该组: " + platform::JoinCaptureGroupCommand() +
+         "\r\n组成员身份在登录时才生效: 加入后请注销并重新登录, 再启动 Quorvel。";
+}
+
+void ShowOpenFailure(const std::string& libraryText, const std::string& hint = {}) {
+  platform::ShowUserMessage(platform::MessageKind::kError, "无法启动驱动程序\r\nError message : " + libraryText + hint);
 }
 
 // The capture thread should be served before the window when both want the
@@ -114,7 +127,8 @@ int CaptureSession::StartHelper(const char* device) {
     error = m_helper.Start(path, HelperArguments(device, m_settings.nopromiscuous == 0));
   }
   if (error == 0) return 0;
-  ShowOpenFailure("cannot run " + path + ": " + std::strerror(error), error == EACCES || error == EPERM);
+  const bool refused = error == EACCES || error == EPERM;
+  ShowOpenFailure("cannot run " + path + ": " + std::strerror(error), refused ? CannotRunHelperHint() : "");
   return 1;
 }
 
@@ -127,14 +141,14 @@ int CaptureSession::AwaitOpenReply() {
   HelperOpenReply reply;
   while (reply.kind == HelperOpenReply::Kind::kNone) {
     if (!WaitReadable(m_helper.ReportFd(), deadline)) {
-      ShowOpenFailure("quorvel-capture did not answer", false);
+      ShowOpenFailure("quorvel-capture did not answer");
       return 1;
     }
     char bytes[kReportReadBytes];
     const ssize_t count = read(m_helper.ReportFd(), bytes, sizeof bytes);
     if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (count <= 0) {
-      ShowOpenFailure("quorvel-capture ended without opening the adapter", false);
+      ShowOpenFailure("quorvel-capture ended without opening the adapter");
       return 1;
     }
     m_reportLines.Feed(bytes, static_cast<std::size_t>(count), [&](std::string_view line, bool) {
@@ -147,7 +161,7 @@ int CaptureSession::AwaitOpenReply() {
     });
   }
   if (reply.kind == HelperOpenReply::Kind::kFailed) {
-    ShowOpenFailure(reply.text, reply.permissionDenied);
+    ShowOpenFailure(reply.text, reply.permissionDenied ? MissingCapabilityHint() : "");
     return 1;
   }
   return 0;
@@ -169,7 +183,7 @@ int CaptureSession::ReadStreamHeader() {
     if (count == 0 || errno != EAGAIN || !WaitReadable(m_helper.FrameFd(), deadline)) break;
   }
   if (!m_stream.HeaderRead() || m_stream.Bad()) {
-    ShowOpenFailure(m_stream.Bad() ? m_stream.Error() : "quorvel-capture sent no capture stream", false);
+    ShowOpenFailure(m_stream.Bad() ? m_stream.Error() : "quorvel-capture sent no capture stream");
     return 1;
   }
   m_linkType = m_stream.LinkType();

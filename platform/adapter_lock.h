@@ -10,8 +10,12 @@ namespace platform {
 // one plain file name.
 std::string AdapterLockName(std::string_view device);
 
-// Where that lock lives: the per-user runtime folder ($XDG_RUNTIME_DIR),
-// else /tmp.
+// The folder of the locks: the per-user runtime folder ($XDG_RUNTIME_DIR),
+// else quorvel-<uid> in $TMPDIR or /tmp, a folder of the user's own that is
+// made (0700) when missing and used only while it is a real folder that
+// belongs to the user and that no one else may change.
+std::string AdapterLockFolder();
+// The lock's path in that folder.
 std::string AdapterLockPath(std::string_view device);
 
 // Tells monitor processes apart that would capture on the same adapter.
@@ -22,8 +26,8 @@ class AdapterLock {
  public:
   enum class Outcome {
     kAcquired,  // this object holds the adapter now
-    kInUse,     // another holder has it
-    kNoGuard,   // the lock file cannot be made here; nothing is held
+    kInUse,     // another holder has it, or its lock exists and cannot be opened
+    kNoGuard,   // the lock cannot be made here (no folder of the user's own); nothing is held
   };
 
   AdapterLock() = default;
@@ -40,7 +44,8 @@ class AdapterLock {
 
  private:
   int m_fd = -1;
-  std::string m_path;
+  int m_folderFd = -1;  // the folder the lock was made in, open while it is held
+  std::string m_name;
 };
 
 }  // namespace platform

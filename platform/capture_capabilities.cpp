@@ -4,6 +4,7 @@
 #include <sys/prctl.h>
 
 #include "platform/app_files.h"
+#include "platform/user_account.h"
 
 namespace platform {
 namespace {
@@ -35,6 +36,11 @@ bool DropAllCapabilities() {
 
 std::string GrantCaptureCapabilityCommand() {
   return "sudo setcap cap_net_raw=p " + ShellQuoted(CaptureHelperPath());
+}
+
+std::string JoinCaptureGroupCommand() {
+  const std::string name = CurrentUserAccount().name;
+  return "sudo adduser " + (name.empty() ? std::string("\"$USER\"") : ShellQuoted(name)) + " " + kCaptureGroup;
 }
 
 }  // namespace platform

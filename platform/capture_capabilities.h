@@ -19,4 +19,9 @@ bool DropAllCapabilities();
 // in a message when opening an adapter was refused.
 std::string GrantCaptureCapabilityCommand();
 
+// Installed, only members of this group may run the capture helper.
+inline constexpr char kCaptureGroup[] = "quorvel";
+// The command that makes the user running this program a member of it.
+std::string JoinCaptureGroupCommand();
+
 }  // namespace platform

@@ -85,17 +85,6 @@ void ReadTestHooks() {
   for (;;) pause();
 }
 
-void MakeFolders(const char* path) {
-  char folder[PATH_MAX];
-  std::strcpy(folder, path);
-  for (char* slash = std::strchr(folder + 1, '/'); slash != nullptr; slash = std::strchr(slash + 1, '/')) {
-    *slash = '\0';
-    mkdir(folder, 0700);
-    *slash = '/';
-  }
-  mkdir(folder, 0700);
-}
-
 // Appends to a regular file of our own with one name only. A link, or a
 // file that another user could have put there, is never written through.
 int OpenReportFile(const char* path) {
@@ -115,7 +104,7 @@ int OpenSomeReportFile() {
   int fd = OpenReportFile(g_reportPath);
   if (fd >= 0) return fd;
   if (g_stateReportPath[0] == '\0') return -1;
-  MakeFolders(g_stateFolderPath);
+  MakeUserFolders(g_stateFolderPath);
   fd = OpenReportFile(g_stateReportPath);
   if (fd >= 0) g_reportUsed = g_stateReportPath;
   return fd;

@@ -1,7 +1,10 @@
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 
 #include "platform/capture_capabilities.h"
 #include "platform/crash_handler.h"
+#include "ui/command_line.h"
 #include "ui/crash_message.h"
 #include "ui/process_objects.h"
 #include "ui/quorvel_app.h"
@@ -17,8 +20,12 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   ShowCrashMessageIfAsked(argc, argv);
+  CommandLine commandLine;
+  // Help, version or a mistake: nothing of the program has run, and the
+  // settings read at start are not written back.
+  if (const std::optional<int> exitCode = ParseCommandLine(argc, argv, commandLine)) std::_Exit(*exitCode);
   platform::PrepareThreadForCrashReport(platform::ThreadRole::kMain);
   CQuorvelApp app(argc, argv, ProcessContext());
-  if (!app.InitInstance()) return 1;
+  if (!app.InitInstance(commandLine)) return 1;
   return app.exec();
 }

@@ -117,8 +117,16 @@ int CMainFrame::FillAdapterList() {
 
 QString CMainFrame::SelectedAdapterDevice() const { return m_adapterSelector->currentData().toString(); }
 
+bool CMainFrame::SelectAdapter(const QString& device) {
+  const int index = m_adapterSelector->findData(device);
+  if (index < 0) return false;
+  m_adapterSelector->setCurrentIndex(index);
+  return true;
+}
+
 void CMainFrame::SetStatusText(const QString& text) { m_messagePane->setText(text); }
 QString CMainFrame::StatusText() const { return m_messagePane->text(); }
+void CMainFrame::ShowStatusNotice(const QString& text) { statusBar()->showMessage(text, kStatusNoticeMs); }
 void CMainFrame::SetRatesText(const QString& text) { m_ratesPane->setText(text); }
 QString CMainFrame::RatesText() const { return m_ratesPane->text(); }
 

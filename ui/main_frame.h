@@ -27,6 +27,7 @@ class CMainFrame : public QMainWindow {
   static constexpr int kAdapterSelectorWidth = 250;
   static constexpr int kRatesPaneWidth = 200;
   static constexpr int kIdleUpdateMs = 200;
+  static constexpr int kStatusNoticeMs = 15000;
 
   explicit CMainFrame(AppContext context, QWidget* parent = nullptr);
   ~CMainFrame() override;
@@ -48,11 +49,15 @@ class CMainFrame : public QMainWindow {
   QComboBox* AdapterSelector() const { return m_adapterSelector; }
   // The device name of the selected adapter; empty when none is selected.
   QString SelectedAdapterDevice() const;
+  // Selects the adapter with that device name; false when there is none.
+  bool SelectAdapter(const QString& device);
 
   // Pane 0: the idle text, later the capture totals. Menu and toolbar
   // prompts cover it while the pointer rests on an item.
   void SetStatusText(const QString& text);
   QString StatusText() const;
+  // A notice that covers pane 0 for a while.
+  void ShowStatusNotice(const QString& text);
   // Pane 1: current and average rate.
   void SetRatesText(const QString& text);
   QString RatesText() const;

@@ -11,5 +11,8 @@ inline constexpr char kMakerHost[] = "www.quorvel.example";
 inline constexpr char kWebSite[] = "https://www.quorvel.example/";
 // "Quorvel 3.0  [www.quorvel.example]": two blanks before the host.
 inline constexpr char kTitle[] = "Quorvel 3.0  [www.quorvel.example]";
+// The name of the desktop entry, the software catalogue's entry and the
+// icon: the maker's host reversed, then the product.
+inline constexpr char kDesktopId[] = "example.quorvel.Quorvel";
 
 }  // namespace product

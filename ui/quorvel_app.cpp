@@ -15,6 +15,8 @@ CQuorvelApp::CQuorvelApp(int& argc, char** argv, AppContext context)
   setApplicationName(QString::fromUtf8(product::kName));
   setApplicationVersion(QString::fromUtf8(product::kVersion));
   setWindowIcon(QIcon(QStringLiteral(":/icons/quorvel.svg")));
+  // The desktop entry this window belongs to, for the desktop's task bar.
+  setDesktopFileName(QString::fromUtf8(product::kDesktopId));
   // The process ends with the main window, even while a message box is open.
   setQuitOnLastWindowClosed(false);
 }
@@ -24,8 +26,8 @@ CQuorvelApp::~CQuorvelApp() {
   m_frame.reset();
 }
 
-bool CQuorvelApp::InitInstance() {
-  if (!ProcessCommandLine()) return false;
+bool CQuorvelApp::InitInstance(const CommandLine& commandLine) {
+  if (!OpenDocuments(commandLine.documents)) return false;
   m_frame = std::make_unique<CMainFrame>(m_context);
   auto* view = new CQuorvelView(m_context, *m_frame);
   m_frame->SetView(view, view);
@@ -33,23 +35,35 @@ bool CQuorvelApp::InitInstance() {
   connect(m_frame.get(), &CMainFrame::windowClosed, this, &QCoreApplication::quit, Qt::QueuedConnection);
   platform::SetUserMessageSink(&m_messages);
   m_frame->show();
+  if (!commandLine.adapter.isEmpty()) StartMonitoringOn(commandLine.adapter);
   return true;
 }
 
-// The program has no options of its own (the toolkit's, such as -platform,
-// are taken out before this). A further argument names a document; the
-// program keeps nothing in one, but a name that cannot be opened is an
-// error the user should see rather than have ignored.
-bool CQuorvelApp::ProcessCommandLine() {
-  const QStringList args = arguments();
-  for (qsizetype i = 1; i < args.size(); ++i) {
-    QFile document(args[i]);
+// The program keeps nothing in a document, but a name that cannot be
+// opened is an error the user should see rather than have ignored.
+bool CQuorvelApp::OpenDocuments(const QStringList& documents) {
+  for (const QString& name : documents) {
+    QFile document(name);
     if (document.open(QIODevice::ReadOnly)) continue;
     QMessageBox::critical(nullptr, QString::fromUtf8(product::kName),
-                          QStringLiteral("无法打开文档“%1”。").arg(args[i]));
+                          QStringLiteral("无法打开文档“%1”。").arg(name));
     return false;
   }
   return true;
+}
+
+// As if the user had chosen the adapter and pressed Start once the window
+// shows; a device the selector does not offer is said, and nothing starts.
+void CQuorvelApp::StartMonitoringOn(const QString& device) {
+  if (m_frame->SelectAdapter(device)) {
+    m_frame->PostCommand(ID_CAPTURE_START);
+    return;
+  }
+  auto* box = new QMessageBox(QMessageBox::Critical, QString::fromUtf8(product::kName),
+                              tr("没有设备名为“%1”的网络适配器。").arg(device), QMessageBox::Ok, m_frame.get());
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setTextFormat(Qt::PlainText);
+  box->open();
 }
 
 void CQuorvelApp::OnAppCommand(int id) {

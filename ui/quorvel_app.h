@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "ui/app_context.h"
+#include "ui/command_line.h"
 #include "ui/message_box_sink.h"
 
 class CMainFrame;
@@ -18,15 +19,17 @@ class CQuorvelApp : public QApplication {
   CQuorvelApp(int& argc, char** argv, AppContext context);
   ~CQuorvelApp() override;
 
-  // Builds and shows the main window. False when the process should end
+  // Builds and shows the main window, and starts monitoring when the
+  // command line names an adapter. False when the process should end
   // before the event loop (the command line named a document that cannot
   // be opened; the user has been told).
-  bool InitInstance();
+  bool InitInstance(const CommandLine& commandLine = {});
 
   CMainFrame* MainFrame() const { return m_frame.get(); }
 
  private:
-  bool ProcessCommandLine();
+  bool OpenDocuments(const QStringList& documents);
+  void StartMonitoringOn(const QString& device);
   void OnAppCommand(int id);
 
   AppContext m_context;

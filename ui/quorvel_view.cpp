@@ -155,9 +155,11 @@ void CQuorvelView::StartMonitoring() {
   if (device.isEmpty()) return;
   const std::string deviceName = device.toStdString();
 
-  // Where no lock file can be made the capture goes ahead unguarded: the
-  // guard only keeps two monitors apart, it is not worth refusing to work.
-  if (m_adapterLock.Acquire(deviceName) == platform::AdapterLock::Outcome::kInUse) {
+  // Where no lock can be made the capture goes ahead unguarded, and says
+  // so: the guard only keeps two monitors apart, it is not worth refusing
+  // to work.
+  const platform::AdapterLock::Outcome lock = m_adapterLock.Acquire(deviceName);
+  if (lock == platform::AdapterLock::Outcome::kInUse) {
     ShowAdapterInUse();
     return;
   }
@@ -168,6 +170,7 @@ void CQuorvelView::StartMonitoring() {
   }
   m_monitoring = true;
   ShowTotals({0, 0, 0, m_context.settings.units});  // not the previous capture's
+  if (lock == platform::AdapterLock::Outcome::kNoGuard) ShowAdapterUnguarded(deviceName);
   Drain();  // the rows of the previous capture go at once
   viewport()->update();
   m_ratesTimer.start(kRatesPeriodMs);
@@ -192,6 +195,11 @@ void CQuorvelView::ShowAdapterInUse() {
                               QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
+}
+
+void CQuorvelView::ShowAdapterUnguarded(const std::string& device) {
+  m_frame.ShowStatusNotice(tr("无法建立网络适配器锁 %1: 本次监控不能发现另一个Quorvel的进程是否也在监控该适配器")
+                               .arg(QString::fromStdString(platform::AdapterLockPath(device))));
 }
 
 void CQuorvelView::ShowRates() {

@@ -4,6 +4,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <memory>
+#include <string>
 
 #include "capture/capture_session.h"
 #include "capture/packet_log.h"
@@ -73,6 +74,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   void ShowRates();
   void ShowTotals(const JournalBatch::Totals& totals);
   void ShowAdapterInUse();
+  void ShowAdapterUnguarded(const std::string& device);
   void CopyToClipboard(const QString& text);
 
   AppContext m_context;

@@ -14,6 +14,13 @@ QUORVEL_PACKAGES=(
   binutils  # addr2line, which the crash report tests use
 )
 
+# What making the Debian package (scripts/package) and checking it
+# (scripts/test) take beside the build: the shared-library dependency
+# finder, an SVG renderer for the icon's fixed sizes, the validators of the
+# desktop entry and of the software catalogue's entry, and the tracer that
+# shows where the installed program reads and writes.
+QUORVEL_PACKAGING_PACKAGES=(dpkg-dev librsvg2-bin desktop-file-utils appstream strace)
+
 # The window's texts are Simplified Chinese: bring a compact font for them
 # unless the machine has one already.
 if ! fc-list :lang=zh-cn family 2>/dev/null | grep -q .; then
@@ -42,11 +49,14 @@ install_missing_packages() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# Builds the targets named, or everything.
 configure_and_build() {
   if [ ! -f "$QUORVEL_BUILD/build.ninja" ]; then
     cmake -S "$QUORVEL_ROOT" -B "$QUORVEL_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
   fi
-  cmake --build "$QUORVEL_BUILD" -j "$(nproc)"
+  local targets=()
+  [ "$#" -gt 0 ] && targets=(--target "$@")
+  cmake --build "$QUORVEL_BUILD" -j "$(nproc)" "${targets[@]}"
 }
 
 # The checked builds, with clang: libFuzzer and the sanitizers' runtimes

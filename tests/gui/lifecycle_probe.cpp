@@ -18,9 +18,11 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "ui/command_ids.h"
+#include "ui/command_line.h"
 #include "ui/main_frame.h"
 #include "ui/process_objects.h"
 #include "ui/quorvel_app.h"
@@ -37,6 +39,8 @@ void ReportAndClose(const QWidget& frame) {
 }
 
 int main(int argc, char* argv[]) {
+  CommandLine commandLine;
+  if (const std::optional<int> exitCode = ParseCommandLine(argc, argv, commandLine)) return *exitCode;
   AppContext context = ProcessContext();
   context.findAdapters = [] {
     return std::vector<AdapterItem>{{"10.0.0.1 - first", "probe-a"}, {"10.0.0.2 - second", "probe-b"}};
@@ -53,7 +57,7 @@ int main(int argc, char* argv[]) {
       }
     });
   }
-  if (!app.InitInstance()) return 1;
+  if (!app.InitInstance(commandLine)) return 1;
 
   CMainFrame& frame = *app.MainFrame();
   QTimer::singleShot(0, &frame, [&frame, action] {

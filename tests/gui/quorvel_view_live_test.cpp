@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <stdlib.h>
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -198,6 +200,25 @@ TEST_F(ViewLiveTest, NewLogFileInTheSettingsWhileMonitoring) {
   EXPECT_EQ(after.find(";5001;"), std::string::npos) << after;
   EXPECT_NE(after.find(";5002;"), std::string::npos) << after;
   EXPECT_TRUE(messages.texts.empty());
+}
+
+// Where no lock can be made (here: the runtime folder is gone) monitoring
+// goes ahead, and the status bar says that it is unguarded.
+TEST_F(ViewLiveTest, StartWithoutAnyLockSaysSo) {
+  const char* runtime = getenv("XDG_RUNTIME_DIR");
+  const std::string previous = runtime != nullptr ? runtime : "";
+  const std::string missing = (folder_ / "no-such-runtime-folder").string();
+  setenv("XDG_RUNTIME_DIR", missing.c_str(), 1);
+  OpenWindow();
+  Start();
+  EXPECT_TRUE(view->Monitoring());
+  const std::string notice = Frame().statusBar()->currentMessage().toStdString();
+  EXPECT_EQ(notice.rfind("无法建立网络适配器锁 " + missing + "/qv_" + network.CaptureInterface(), 0), 0u) << notice;
+  Frame().ExecuteCommand(ID_CAPTURE_STOP);
+  if (runtime != nullptr)
+    setenv("XDG_RUNTIME_DIR", previous.c_str(), 1);
+  else
+    unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace
