@@ -7,6 +7,7 @@
 #include "ui/adapter_list.h"
 #include "ui/document_opener.h"
 
+class CFilterManager;
 class CNSCashe;
 class CServicesParser;
 class CSettings;
@@ -14,7 +15,7 @@ class CTrafficList;
 
 // What the window works with: the process-wide objects, and the two ways
 // it reaches the system that a test replaces (the adapter list and the
-// document viewer).
+// document viewer). Without a filter store the window has no filters.
 struct AppContext {
   CTrafficList& trafficList;
   CNSCashe& nameCache;
@@ -22,4 +23,5 @@ struct AppContext {
   CSettings& settings;
   std::function<std::vector<AdapterItem>()> findAdapters = FindAdapters;
   std::function<void(const std::string& path)> openDocument = OpenDocument;
+  CFilterManager* filters = nullptr;
 };

@@ -20,6 +20,7 @@
 #include "resolve/services_parser.h"
 #include "ui/command_actions.h"
 #include "ui/command_table.h"
+#include "ui/filters_setup_dlg.h"
 #include "ui/product.h"
 #include "ui/view_commands.h"
 
@@ -237,11 +238,17 @@ void CMainFrame::OnFrameCommand(int id) {
       m_context.services.SetResolve(s.portresolve);
       break;
     case ID_HELP_DOCUMENT: OnHelpDocument(); break;
-    // TODO: the settings dialog and the filter dialog open here.
+    case ID_FILTER_SETUP: OnFilterSetup(); break;
+    // TODO: the settings dialog opens here.
     case ID_SETTINGS:
-    case ID_FILTER_SETUP:
     default: break;
   }
+}
+
+void CMainFrame::OnFilterSetup() {
+  if (m_context.filters == nullptr) return;
+  CFiltersSetupDlg dialog(*m_context.filters, m_context.openDocument, this);
+  dialog.exec();
 }
 
 void CMainFrame::OnHelpDocument() {

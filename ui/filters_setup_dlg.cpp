@@ -1,0 +1,218 @@
+#include "ui/filters_setup_dlg.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelection>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStyledItemDelegate>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <set>
+
+#include "filters/filter_manager.h"
+#include "platform/app_files.h"
+
+namespace {
+
+enum Column { kFilterColumn = 0, kStatusColumn = 1 };
+
+// Edits an expression in place, no longer than the store keeps.
+class ExpressionDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    if (auto* line = qobject_cast<QLineEdit*>(editor))
+      line->setMaxLength(static_cast<int>(CFilterManager::kMaxTextLength));
+    return editor;
+  }
+};
+
+}  // namespace
+
+CFiltersSetupDlg::CFiltersSetupDlg(CFilterManager& filters, std::function<void(const std::string&)> openDocument,
+                                   QWidget* parent)
+    : QDialog(parent), m_filters(filters), m_openDocument(std::move(openDocument)) {
+  setWindowTitle(tr("过滤器设置"));
+  BuildControls();
+  // Every enabled filter is checked while the rows are filled; the Apply
+  // button waits for the user's first change.
+  m_filters.FillList(*this);
+  EnableApply(false);
+  m_list->setFocus();
+}
+
+void CFiltersSetupDlg::BuildControls() {
+  auto* intro = new QLabel(tr("在这个窗口您可以设置过滤器. 点击右侧帮助按钮可以了解更多. "));
+  intro->setWordWrap(true);
+  const char* const texts[] = {
+      QT_TR_NOOP("帮助"), QT_TR_NOOP("添加"), QT_TR_NOOP("删除"), QT_TR_NOOP("修改"),
+      QT_TR_NOOP("保存"), QT_TR_NOOP("应用"), QT_TR_NOOP("取消"),
+  };
+  for (int i = 0; i < 7; ++i) m_buttons[i] = new QPushButton(tr(texts[i]));
+
+  m_list = new QTreeWidget;
+  m_list->setObjectName(QStringLiteral("filterList"));
+  m_list->setColumnCount(2);
+  m_list->setHeaderLabels({tr("Filter"), tr("Status")});
+  m_list->header()->setSectionsClickable(false);
+  m_list->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  m_list->setColumnWidth(kFilterColumn, kColumnWidth);
+  m_list->setColumnWidth(kStatusColumn, kColumnWidth);
+  m_list->setMinimumWidth(2 * kColumnWidth + 2 * m_list->frameWidth() + 4);
+  m_list->setRootIsDecorated(false);
+  m_list->setItemsExpandable(false);
+  m_list->setAllColumnsShowFocus(true);
+  m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  // Only the expression is edited, whichever cell the user points at.
+  m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_list->setItemDelegateForColumn(kFilterColumn, new ExpressionDelegate(m_list));
+
+  QPushButton* save = ButtonOf(Button::kSave);
+  save->setDefault(true);
+  for (QPushButton* button : m_buttons)
+    if (button != save) button->setAutoDefault(false);
+
+  auto* top = new QHBoxLayout;
+  top->addWidget(intro, 1);
+  top->addWidget(ButtonOf(Button::kHelp), 0, Qt::AlignTop);
+  auto* bottom = new QHBoxLayout;
+  for (const Button b : {Button::kAdd, Button::kDelete, Button::kModify}) bottom->addWidget(ButtonOf(b));
+  bottom->addStretch(1);
+  for (const Button b : {Button::kSave, Button::kApply, Button::kCancel}) bottom->addWidget(ButtonOf(b));
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(m_list, 1);
+  layout->addLayout(bottom);
+  // Keyboard order: help, the list, then the buttons from left to right.
+  setTabOrder(ButtonOf(Button::kHelp), m_list);
+  QWidget* previous = m_list;
+  for (const Button b : {Button::kAdd, Button::kDelete, Button::kModify, Button::kSave, Button::kApply, Button::kCancel}) {
+    setTabOrder(previous, ButtonOf(b));
+    previous = ButtonOf(b);
+  }
+
+  connect(ButtonOf(Button::kHelp), &QPushButton::clicked, this, &CFiltersSetupDlg::OnHelp);
+  connect(ButtonOf(Button::kAdd), &QPushButton::clicked, this, &CFiltersSetupDlg::OnAdd);
+  connect(ButtonOf(Button::kDelete), &QPushButton::clicked, this, &CFiltersSetupDlg::OnDelete);
+  connect(ButtonOf(Button::kModify), &QPushButton::clicked, this, &CFiltersSetupDlg::OnModify);
+  connect(save, &QPushButton::clicked, this, &CFiltersSetupDlg::accept);
+  connect(ButtonOf(Button::kApply), &QPushButton::clicked, this, &CFiltersSetupDlg::OnApply);
+  connect(ButtonOf(Button::kCancel), &QPushButton::clicked, this, &CFiltersSetupDlg::reject);
+  connect(m_list, &QTreeWidget::itemChanged, this, &CFiltersSetupDlg::OnItemChanged);
+  connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &CFiltersSetupDlg::OnSelectionChanged);
+  connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { EditRow(item); });
+  auto* editKey = new QShortcut(QKeySequence(Qt::Key_F2), m_list, nullptr, nullptr, Qt::WidgetShortcut);
+  connect(editKey, &QShortcut::activated, this, [this] { EditRow(m_list->currentItem()); });
+  // The editor closing ends an edit, kept or cancelled.
+  connect(m_list->itemDelegateForColumn(kFilterColumn), &QAbstractItemDelegate::closeEditor, this,
+          [this] { EnableApply(true); });
+
+  // About the size the dialog was first drawn at.
+  resize(QSize(540, 420).expandedTo(sizeHint()));
+}
+
+QPushButton* CFiltersSetupDlg::ButtonOf(Button button) const { return m_buttons[static_cast<int>(button)]; }
+
+void CFiltersSetupDlg::DeleteAllRows() { m_list->clear(); }
+
+void CFiltersSetupDlg::AppendRow(const std::string& expression, bool enabled) {
+  auto* item = new QTreeWidgetItem;
+  item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable | Qt::ItemIsUserCheckable |
+                 Qt::ItemNeverHasChildren);
+  item->setText(kFilterColumn, QString::fromStdString(expression));
+  item->setCheckState(kFilterColumn, enabled ? Qt::Checked : Qt::Unchecked);
+  m_list->addTopLevelItem(item);
+  RefreshStatus(item);
+  EnableApply(true);
+}
+
+int CFiltersSetupDlg::RowCount() const { return m_list->topLevelItemCount(); }
+
+std::string CFiltersSetupDlg::RowExpression(int row) const {
+  return m_list->topLevelItem(row)->text(kFilterColumn).toStdString();
+}
+
+bool CFiltersSetupDlg::RowEnabled(int row) const {
+  return m_list->topLevelItem(row)->checkState(kFilterColumn) == Qt::Checked;
+}
+
+void CFiltersSetupDlg::OnAdd() {
+  AppendRow(tr("enter your filter").toStdString(), false);
+  EditRow(m_list->topLevelItem(RowCount() - 1));
+  EnableApply(true);
+}
+
+void CFiltersSetupDlg::OnDelete() {
+  const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
+  for (QTreeWidgetItem* item : selected) delete item;
+  EnableApply(true);
+}
+
+// The first selected row in the list's order, not in the order of selecting.
+void CFiltersSetupDlg::OnModify() {
+  QTreeWidgetItem* first = nullptr;
+  for (int row = 0; row < RowCount() && first == nullptr; ++row)
+    if (m_list->topLevelItem(row)->isSelected()) first = m_list->topLevelItem(row);
+  if (first != nullptr) EditRow(first);
+  EnableApply(true);
+}
+
+void CFiltersSetupDlg::EditRow(QTreeWidgetItem* item) {
+  if (item == nullptr) return;
+  m_list->setFocus();
+  m_list->setCurrentItem(item, kFilterColumn);
+  m_list->editItem(item, kFilterColumn);
+}
+
+void CFiltersSetupDlg::StoreRows() {
+  m_filters.RebuildFromList(*this);
+  m_filters.Save();
+}
+
+void CFiltersSetupDlg::OnApply() {
+  StoreRows();
+  EnableApply(false);
+}
+
+void CFiltersSetupDlg::accept() {
+  StoreRows();
+  QDialog::accept();
+}
+
+void CFiltersSetupDlg::OnHelp() { m_openDocument(platform::HelpFolderPath() + "/" + kHelpPage); }
+
+// A change of the check box or of the expression; the Status column is the
+// dialog's own writing.
+void CFiltersSetupDlg::OnItemChanged(QTreeWidgetItem* item, int column) {
+  if (column != kFilterColumn) return;
+  RefreshStatus(item);
+  EnableApply(true);
+}
+
+void CFiltersSetupDlg::OnSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+  std::set<int> rows;
+  for (const QItemSelection* change : {&selected, &deselected})
+    for (const QModelIndex& index : change->indexes()) rows.insert(index.row());
+  for (const int row : rows)
+    if (QTreeWidgetItem* item = m_list->topLevelItem(row)) RefreshStatus(item);
+  EnableApply(true);
+}
+
+// An unchecked row shows nothing; a checked one whether it compiles.
+void CFiltersSetupDlg::RefreshStatus(QTreeWidgetItem* item) {
+  QString status;
+  if (item->checkState(kFilterColumn) == Qt::Checked) {
+    const std::string result = m_filters.Validate(item->text(kFilterColumn).toStdString());
+    status = result == CFilterManager::kNoError ? tr("no error") : QString::fromStdString(result);
+  }
+  if (item->text(kStatusColumn) != status) item->setText(kStatusColumn, status);
+}
+
+void CFiltersSetupDlg::EnableApply(bool enable) { ButtonOf(Button::kApply)->setEnabled(enable); }
