@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -60,6 +60,7 @@ void CFiltersSetupDlg::BuildControls() {
   m_list->setColumnCount(2);
   m_list->setHeaderLabels({tr("Filter"), tr("Status")});
   m_list->header()->setSectionsClickable(false);
+  m_list->header()->setStretchLastSection(false);
   m_list->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   m_list->setColumnWidth(kFilterColumn, kColumnWidth);
   m_list->setColumnWidth(kStatusColumn, kColumnWidth);
@@ -108,14 +109,23 @@ void CFiltersSetupDlg::BuildControls() {
   connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &CFiltersSetupDlg::OnSelectionChanged);
   connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { EditRow(item); });
-  auto* editKey = new QShortcut(QKeySequence(Qt::Key_F2), m_list, nullptr, nullptr, Qt::WidgetShortcut);
-  connect(editKey, &QShortcut::activated, this, [this] { EditRow(m_list->currentItem()); });
+  m_list->installEventFilter(this);
   // The editor closing ends an edit, kept or cancelled.
   connect(m_list->itemDelegateForColumn(kFilterColumn), &QAbstractItemDelegate::closeEditor, this,
           [this] { EnableApply(true); });
 
   // About the size the dialog was first drawn at.
   resize(QSize(540, 420).expandedTo(sizeHint()));
+}
+
+// F2 edits the current row's expression, whichever of its cells is current.
+bool CFiltersSetupDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_list && event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F2 &&
+      static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+    EditRow(m_list->currentItem());
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 QPushButton* CFiltersSetupDlg::ButtonOf(Button button) const { return m_buttons[static_cast<int>(button)]; }

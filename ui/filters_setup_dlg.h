@@ -49,6 +49,7 @@ class CFiltersSetupDlg : public QDialog, public FilterRows {
   // Save: the rows become the filters, given to a running capture and
   // written to the file; then the dialog closes.
   void accept() override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildControls();

@@ -4,14 +4,14 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "config/temp_settings_file.h"
-#include "filter_store_fakes.h"
 #include "filters/filter_manager.h"
+#include "filters/filter_store_fakes.h"
+#include "filters/filters_file.h"
 
 namespace {
 
@@ -22,14 +22,9 @@ class FilterStoreTest : public TempSettingsFile {
  protected:
   FilterStoreTest() { m_store.SetCapture(&m_capture); }
 
-  std::string FiltersPath() const { return (folder_ / "filters.dat").string(); }
-  void WriteFilters(const std::string& content) const {
-    std::ofstream(FiltersPath(), std::ios::binary) << content;
-  }
-  std::string ReadFilters() const {
-    std::ifstream in(FiltersPath(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  std::string FiltersPath() const { return m_file.Path(); }
+  void WriteFilters(const std::string& content) const { m_file.Write(content); }
+  std::string ReadFilters() const { return m_file.Read(); }
   Rows Loaded() {
     m_store.Load();
     Rows rows;
@@ -37,6 +32,7 @@ class FilterStoreTest : public TempSettingsFile {
     return rows;
   }
 
+  FiltersFile m_file{folder_};
   FakeFilterCapture m_capture;
   CFilterManager m_store{FiltersPath()};
 };
