@@ -217,12 +217,20 @@ void CFiltersSetupDlg::OnSelectionChanged(const QItemSelection& selected, const 
 
 // An unchecked row shows nothing; a checked one whether it compiles.
 void CFiltersSetupDlg::RefreshStatus(QTreeWidgetItem* item) {
-  QString status;
-  if (item->checkState(kFilterColumn) == Qt::Checked) {
-    const std::string result = m_filters.Validate(item->text(kFilterColumn).toStdString());
-    status = result == CFilterManager::kNoError ? tr("no error") : QString::fromStdString(result);
-  }
+  const QString status = item->checkState(kFilterColumn) == Qt::Checked ? StatusOf(item->text(kFilterColumn)) : QString();
   if (item->text(kStatusColumn) != status) item->setText(kStatusColumn, status);
+}
+
+// Compiling looks up the names an expression holds, which may take the
+// name service a while: each expression is checked once while the dialog
+// is open, not again on every selection of its row.
+QString CFiltersSetupDlg::StatusOf(const QString& expression) {
+  const auto known = m_statuses.constFind(expression);
+  if (known != m_statuses.constEnd()) return *known;
+  const std::string result = m_filters.Validate(expression.toStdString());
+  const QString status = result == CFilterManager::kNoError ? tr("no error") : QString::fromStdString(result);
+  m_statuses.insert(expression, status);
+  return status;
 }
 
 void CFiltersSetupDlg::EnableApply(bool enable) { ButtonOf(Button::kApply)->setEnabled(enable); }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QHash>
+#include <QString>
 #include <functional>
 #include <string>
 
@@ -58,10 +60,12 @@ class CFiltersSetupDlg : public QDialog, public FilterRows {
   void OnItemChanged(QTreeWidgetItem* item, int column);
   void OnSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
   void RefreshStatus(QTreeWidgetItem* item);
+  QString StatusOf(const QString& expression);
   void EnableApply(bool enable);
 
   CFilterManager& m_filters;
   std::function<void(const std::string&)> m_openDocument;
   QTreeWidget* m_list = nullptr;
   QPushButton* m_buttons[7] = {};
+  QHash<QString, QString> m_statuses;  // by expression
 };
