@@ -3,14 +3,15 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelection>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QKeyEvent>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <algorithm>
+#include <initializer_list>
+#include <iterator>
 #include <set>
 
 #include "filters/filter_manager.h"
@@ -19,6 +20,9 @@
 namespace {
 
 enum Column { kFilterColumn = 0, kStatusColumn = 1 };
+
+// About the 358 by 261 dialog units it was first drawn at.
+constexpr QSize kInitialSize(540, 420);
 
 // Edits an expression in place, no longer than the store keeps.
 class ExpressionDelegate : public QStyledItemDelegate {
@@ -47,14 +51,23 @@ CFiltersSetupDlg::CFiltersSetupDlg(CFilterManager& filters, std::function<void(c
 }
 
 void CFiltersSetupDlg::BuildControls() {
-  auto* intro = new QLabel(tr("在这个窗口您可以设置过滤器. 点击右侧帮助按钮可以了解更多. "));
-  intro->setWordWrap(true);
   const char* const texts[] = {
       QT_TR_NOOP("帮助"), QT_TR_NOOP("添加"), QT_TR_NOOP("删除"), QT_TR_NOOP("修改"),
       QT_TR_NOOP("保存"), QT_TR_NOOP("应用"), QT_TR_NOOP("取消"),
   };
-  for (int i = 0; i < 7; ++i) m_buttons[i] = new QPushButton(tr(texts[i]));
+  static_assert(std::size(texts) == std::size(decltype(m_buttons){}));
+  for (std::size_t i = 0; i < std::size(texts); ++i) m_buttons[i] = new QPushButton(tr(texts[i]));
+  QPushButton* save = ButtonOf(Button::kSave);
+  save->setDefault(true);
+  for (QPushButton* button : m_buttons)
+    if (button != save) button->setAutoDefault(false);
+  CreateList();
+  ArrangeControls();
+  ConnectControls();
+  resize(kInitialSize.expandedTo(sizeHint()));
+}
 
+void CFiltersSetupDlg::CreateList() {
   m_list = new QTreeWidget;
   m_list->setObjectName(QStringLiteral("filterList"));
   m_list->setColumnCount(2);
@@ -73,12 +86,13 @@ void CFiltersSetupDlg::BuildControls() {
   // Only the expression is edited, whichever cell the user points at.
   m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_list->setItemDelegateForColumn(kFilterColumn, new ExpressionDelegate(m_list));
+}
 
-  QPushButton* save = ButtonOf(Button::kSave);
-  save->setDefault(true);
-  for (QPushButton* button : m_buttons)
-    if (button != save) button->setAutoDefault(false);
-
+// The introduction and Help above the list, the buttons below it; the keys
+// go from Help through the list to the buttons, left to right.
+void CFiltersSetupDlg::ArrangeControls() {
+  auto* intro = new QLabel(tr("在这个窗口您可以设置过滤器. 点击右侧帮助按钮可以了解更多. "));
+  intro->setWordWrap(true);
   auto* top = new QHBoxLayout;
   top->addWidget(intro, 1);
   top->addWidget(ButtonOf(Button::kHelp), 0, Qt::AlignTop);
@@ -90,19 +104,21 @@ void CFiltersSetupDlg::BuildControls() {
   layout->addLayout(top);
   layout->addWidget(m_list, 1);
   layout->addLayout(bottom);
-  // Keyboard order: help, the list, then the buttons from left to right.
-  setTabOrder(ButtonOf(Button::kHelp), m_list);
-  QWidget* previous = m_list;
-  for (const Button b : {Button::kAdd, Button::kDelete, Button::kModify, Button::kSave, Button::kApply, Button::kCancel}) {
-    setTabOrder(previous, ButtonOf(b));
-    previous = ButtonOf(b);
+  QWidget* previous = ButtonOf(Button::kHelp);
+  for (QWidget* next : std::initializer_list<QWidget*>{m_list, ButtonOf(Button::kAdd), ButtonOf(Button::kDelete),
+                                                       ButtonOf(Button::kModify), ButtonOf(Button::kSave),
+                                                       ButtonOf(Button::kApply), ButtonOf(Button::kCancel)}) {
+    setTabOrder(previous, next);
+    previous = next;
   }
+}
 
+void CFiltersSetupDlg::ConnectControls() {
   connect(ButtonOf(Button::kHelp), &QPushButton::clicked, this, &CFiltersSetupDlg::OnHelp);
   connect(ButtonOf(Button::kAdd), &QPushButton::clicked, this, &CFiltersSetupDlg::OnAdd);
   connect(ButtonOf(Button::kDelete), &QPushButton::clicked, this, &CFiltersSetupDlg::OnDelete);
   connect(ButtonOf(Button::kModify), &QPushButton::clicked, this, &CFiltersSetupDlg::OnModify);
-  connect(save, &QPushButton::clicked, this, &CFiltersSetupDlg::accept);
+  connect(ButtonOf(Button::kSave), &QPushButton::clicked, this, &CFiltersSetupDlg::accept);
   connect(ButtonOf(Button::kApply), &QPushButton::clicked, this, &CFiltersSetupDlg::OnApply);
   connect(ButtonOf(Button::kCancel), &QPushButton::clicked, this, &CFiltersSetupDlg::reject);
   connect(m_list, &QTreeWidget::itemChanged, this, &CFiltersSetupDlg::OnItemChanged);
@@ -113,9 +129,6 @@ void CFiltersSetupDlg::BuildControls() {
   // The editor closing ends an edit, kept or cancelled.
   connect(m_list->itemDelegateForColumn(kFilterColumn), &QAbstractItemDelegate::closeEditor, this,
           [this] { EnableApply(true); });
-
-  // About the size the dialog was first drawn at.
-  resize(QSize(540, 420).expandedTo(sizeHint()));
 }
 
 // F2 edits the current row's expression, whichever of its cells is current.

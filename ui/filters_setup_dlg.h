@@ -55,6 +55,9 @@ class CFiltersSetupDlg : public QDialog, public FilterRows {
 
  private:
   void BuildControls();
+  void CreateList();
+  void ArrangeControls();
+  void ConnectControls();
   void StoreRows();
   void EditRow(QTreeWidgetItem* item);
   void OnItemChanged(QTreeWidgetItem* item, int column);
