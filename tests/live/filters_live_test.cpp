@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -39,12 +40,13 @@ class LiveFilterTest : public SettingsFixture {
   }
   void TearDown() override { Stop(); }
 
-  void Start() {
+  void Start() { StartOn(m_network.CaptureInterface()); }
+  void StartOn(const std::string& device) {
     int result = -1;
-    m_network.InCaptureNamespace([&] { result = m_session.StartCapture(m_network.CaptureInterface().c_str()); });
+    m_network.InCaptureNamespace([&] { result = m_session.StartCapture(device.c_str()); });
     ASSERT_EQ(result, 0);
     m_monitoring = true;
-    m_capture.CaptureOpened(m_network.CaptureInterface());
+    m_capture.CaptureOpened(device);
   }
   void Stop() {
     m_session.StopCapture();
@@ -121,8 +123,8 @@ class LiveFilterTest : public SettingsFixture {
   CTrafficList m_list{Settings()};
   CaptureSession m_session{m_list, Settings(), m_hostNames, m_services};
   bool m_monitoring = false;
-  SessionFilterCapture m_capture{m_session, [this] { return m_monitoring; },
-                                 [this] { return m_network.CaptureInterface(); }};
+  std::string m_chosenDevice;  // the adapter chosen for the next capture
+  SessionFilterCapture m_capture{m_session, [this] { return m_monitoring; }, [this] { return m_chosenDevice; }};
   FiltersFile m_file{Folder()};
   CFilterManager m_filters{m_file.Path()};
 };
@@ -184,6 +186,22 @@ TEST_F(LiveFilterTest, StopThenAnEditOfTheFileThenStartUsesTheEditedFile) {
   ExpectFilterInstalled(1);
   ASSERT_TRUE(SendMixedTraffic());
   EXPECT_EQ(CountedPackets(4), Mixed(false, false, true));
+}
+
+// The "any" adapter hands out frames with a cooked header, not Ethernet:
+// once a capture on it has shown that, expressions are checked for it,
+// also after the capture, until another adapter is chosen.
+TEST_F(LiveFilterTest, ExpressionsAreCheckedForTheChosenAdaptersLinkLayer) {
+  const std::string ethernet = "ether host 02:00:00:00:00:01";
+  m_chosenDevice = "any";
+  EXPECT_EQ(m_filters.Validate(ethernet), "no error") << "not known yet: Ethernet";
+  StartOn("any");
+  const std::string cooked = m_filters.Validate(ethernet);
+  EXPECT_NE(cooked, "no error");
+  Stop();
+  EXPECT_EQ(m_filters.Validate(ethernet), cooked);
+  m_chosenDevice = m_network.CaptureInterface();
+  EXPECT_EQ(m_filters.Validate(ethernet), "no error");
 }
 
 // Filters given while a flood is read: the capture thread reads on, the
