@@ -20,7 +20,6 @@
 #include "filters/filters_file.h"
 #include "gui/frame_fixture.h"
 #include "platform/app_files.h"
-#include "ui/command_ids.h"
 #include "ui/filters_setup_dlg.h"
 
 namespace {
@@ -154,7 +153,7 @@ TEST_F(FiltersDialogTest, EditsInPlaceFromTheKeyboard) {
   PressInEditor(Qt::Key_Escape);
   EXPECT_EQ(Rows(), (std::vector<Row>{{"udp and", true, kSyntaxError}}));
   EXPECT_TRUE(ApplyEnabled()) << "an edit that ended, kept or not";
-  EXPECT_EQ(Editor() == nullptr || !Editor()->isVisible(), true);
+  EXPECT_TRUE(Editor() == nullptr || !Editor()->isVisible());
 }
 
 TEST_F(FiltersDialogTest, AddThenEscapeIsSavedAsADisabledFilter) {
