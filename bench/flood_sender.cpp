@@ -1,10 +1,12 @@
-// quorvel_flood_sender INTERFACE RATE SECONDS
+// quorvel_flood_sender INTERFACE RATE SECONDS [KEEP_EVERY]
 //
-// Sends one small UDP frame (60 bytes, to a MAC address nobody has) again
-// and again on INTERFACE through a packet socket, RATE frames a second (0:
-// as fast as it can) for SECONDS, in batches of one system call each. Prints
-// the number of frames sent. Root only; meant for a veth pair of a network
-// namespace of its own (bench/live_flood.sh).
+// Sends one small UDP frame (60 bytes, to a MAC address nobody has, port 9)
+// again and again on INTERFACE through a packet socket, RATE frames a
+// second (0: as fast as it can) for SECONDS, in batches of one system call
+// each. With KEEP_EVERY, every KEEP_EVERY-th frame goes to port 53 instead:
+// the one a filter "udp port 53" keeps. Prints the number of frames sent.
+// Root only; meant for a veth pair of a network namespace of its own
+// (bench/live_flood.sh).
 #include <arpa/inet.h>
 #include <linux/if_packet.h>
 #include <net/ethernet.h>
@@ -24,7 +26,7 @@ namespace {
 
 constexpr int kBatch = 64;
 
-std::array<std::uint8_t, 60> Frame() {
+std::array<std::uint8_t, 60> Frame(std::uint8_t destinationPort) {
   std::array<std::uint8_t, 60> frame{};
   const std::uint8_t head[] = {
       0x02, 0x00, 0x00, 0x00, 0x00, 0x99,  // destination: nobody
@@ -32,7 +34,7 @@ std::array<std::uint8_t, 60> Frame() {
       0x08, 0x00,                          // IPv4
       0x45, 0x00, 0x00, 0x2E, 0x00, 0x00, 0x00, 0x00, 0x40, 0x11, 0x00, 0x00,
       10,   231,  250,  2,    10,   231,  250,  9,     // addresses
-      0x13, 0x88, 0x00, 0x09, 0x00, 0x1A, 0xDE, 0xAD,  // UDP 5000 -> 9, wrong checksum
+      0x13, 0x88, 0x00, destinationPort, 0x00, 0x1A, 0xDE, 0xAD,  // UDP from 5000, wrong checksum
   };
   std::memcpy(frame.data(), head, sizeof head);
   std::uint32_t sum = 0;
@@ -52,11 +54,12 @@ double Now() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: quorvel_flood_sender INTERFACE RATE SECONDS\n");
+  if (argc != 4 && argc != 5) {
+    std::fprintf(stderr, "usage: quorvel_flood_sender INTERFACE RATE SECONDS [KEEP_EVERY]\n");
     return 2;
   }
   const double rate = std::atof(argv[2]), seconds = std::atof(argv[3]);
+  const std::uint64_t keepEvery = argc == 5 ? std::strtoull(argv[4], nullptr, 10) : 0;
   const int sock = socket(AF_PACKET, SOCK_RAW, 0);
   sockaddr_ll to{};
   to.sll_family = AF_PACKET;
@@ -66,13 +69,13 @@ int main(int argc, char** argv) {
     std::perror("quorvel_flood_sender");
     return 1;
   }
-  std::array<std::uint8_t, 60> frame = Frame();
-  iovec piece = {frame.data(), frame.size()};
+  std::array<std::uint8_t, 60> dropped = Frame(9), kept = Frame(53);
+  iovec pieces[2] = {{dropped.data(), dropped.size()}, {kept.data(), kept.size()}};
   std::vector<mmsghdr> batch(kBatch);
   for (mmsghdr& message : batch) {
     message.msg_hdr.msg_name = &to;
     message.msg_hdr.msg_namelen = sizeof to;
-    message.msg_hdr.msg_iov = &piece;
+    message.msg_hdr.msg_iov = &pieces[0];
     message.msg_hdr.msg_iovlen = 1;
   }
   const double start = Now(), end = start + seconds;
@@ -84,6 +87,8 @@ int main(int argc, char** argv) {
       nanosleep(&pause, nullptr);
       continue;
     }
+    if (keepEvery > 0)
+      for (int i = 0; i < kBatch; ++i) batch[i].msg_hdr.msg_iov = &pieces[(sent + i) % keepEvery == 0 ? 1 : 0];
     const int count = sendmmsg(sock, batch.data(), kBatch, 0);
     if (count > 0) sent += static_cast<std::uint64_t>(count);
   }

@@ -1,9 +1,10 @@
-// quorvel_bench_live DEVICE SECONDS
+// quorvel_bench_live DEVICE SECONDS [FILTER]
 //
 // Captures on DEVICE for SECONDS with the capture engine as the monitor
-// runs it (for a live capture: through the capture helper), then prints one
-// line: the packets the engine counted and the processor time it took, this
-// process's and its children's (the helper's) apart:
+// runs it (for a live capture: through the capture helper), with the
+// capture filter FILTER when given (installed as the capture starts),
+// then prints one line: the packets the engine counted and the processor
+// time it took, this process's and its children's (the helper's) apart:
 //
 //   counted=N cpu_ms=M helper_cpu_ms=H
 //
@@ -32,11 +33,24 @@ double CpuMilliseconds(int who) {
   return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
+// Waits for the helper's answer; false, with the library's message, when
+// the filter was refused.
+bool InstallFilter(CaptureSession& session, const char* filter) {
+  const std::uint64_t request = session.InstallFilter(filter);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (request != 0 && session.Health().filterReplies < request && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const CaptureHealth health = session.Health();
+  if (request != 0 && health.filterReplies >= request && health.filterInstalled) return true;
+  std::fprintf(stderr, "quorvel_bench_live: filter not installed: %s\n", health.filterError.c_str());
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: quorvel_bench_live DEVICE SECONDS\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: quorvel_bench_live DEVICE SECONDS [FILTER]\n");
     return 2;
   }
   CSettings settings("/nonexistent/quorvel-bench-live.dat");
@@ -49,6 +63,7 @@ int main(int argc, char** argv) {
     CaptureSession session(table, settings, hostNames, services);
     const double before = CpuMilliseconds(RUSAGE_SELF);
     if (session.StartCapture(argv[1]) != 0) return 1;
+    if (argc == 4 && !InstallFilter(session, argv[3])) return 1;
     std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(std::atof(argv[2]) * 1000)));
     std::uint32_t counted = 0;
     {

@@ -10,7 +10,12 @@
 # RATES (frames a second, 0: as fast as the sender can; default
 # "100000 200000 400000 0"), FLOOD_SECONDS (per run, default 5), and
 # OTHER_ENGINE (a quorvel_bench_live of another build, measured beside this
-# one under the name "other") change what is measured.
+# one under the name "other") change what is measured. With FILTER (a
+# capture filter, such as "udp port 53") the engine runs once more with it,
+# under the name "filtered"; KEEP_EVERY=N makes every N-th frame of the
+# flood one that "udp port 53" keeps. APPLY_ROUNDS=N measures in N rounds,
+# during a flood of APPLY_RATE frames a second (default 100000), how soon
+# a filter applied during a capture is in force.
 set -euo pipefail
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -23,7 +28,11 @@ rates="${RATES:-100000 200000 400000 0}"
 seconds="${FLOOD_SECONDS:-5}"
 engine="$build/bin/quorvel_bench_live"
 sender="$build/bin/quorvel_flood_sender"
-for program in "$engine" "$sender"; do
+applier="$build/bin/quorvel_bench_filter_apply"
+filter="${FILTER:-}"
+keep_every="${KEEP_EVERY:-}"
+apply_rounds="${APPLY_ROUNDS:-0}"
+for program in "$engine" "$sender" "$applier"; do
   [ -x "$program" ] || { echo "live_flood.sh: $program is missing; build first (scripts/test builds it)" >&2; exit 1; }
 done
 
@@ -58,13 +67,15 @@ cpu_ms() {
 
 # flood RATE: the sender's count after the seconds of flood.
 flood() {
-  ip netns exec "$snd" "$sender" "$snddev" "$1" "$seconds"
+  ip netns exec "$snd" "$sender" "$snddev" "$1" "$seconds" ${keep_every:+"$keep_every"}
 }
 
-# One run of a Quorvel engine; prints "sent captured cpu_ms".
+# One run of a Quorvel engine, with the capture filter given if any;
+# prints "sent captured cpu_ms".
 run_engine() {
   local program="$1" rate="$2" out="$scratch/engine.out" sent
-  ip netns exec "$cap" "$program" "$capdev" "$((seconds + 3))" > "$out" &
+  shift 2
+  ip netns exec "$cap" "$program" "$capdev" "$((seconds + 3))" "$@" > "$out" &
   local pid=$!
   sleep 1
   sent="$(flood "$rate")"
@@ -102,7 +113,17 @@ echo "load before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) processors, $secon
 printf "%-8s %-8s %10s %10s %10s %9s %9s %9s\n" rate capture sent sent/s captured lost us/frame helper
 for rate in $rates; do
   run_engine "$engine" "$rate" | row "$rate" quorvel
+  if [ -n "$filter" ]; then run_engine "$engine" "$rate" "$filter" | row "$rate" filtered; fi
   if [ -n "${OTHER_ENGINE:-}" ]; then run_engine "$OTHER_ENGINE" "$rate" | row "$rate" other; fi
   if command -v tcpdump > /dev/null; then run_tcpdump "$rate" | row "$rate" tcpdump; fi
 done
+# A flood of frames that "udp port 53" drops, as long as the rounds may
+# take, while filters are applied.
+if [ "$apply_rounds" -gt 0 ]; then
+  ip netns exec "$snd" "$sender" "$snddev" "${APPLY_RATE:-100000}" "$((apply_rounds * 2 + 3))" > /dev/null &
+  flood_pid=$!
+  sleep 0.3
+  ip netns exec "$cap" "$applier" "$capdev" "$apply_rounds"
+  wait "$flood_pid"
+fi
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

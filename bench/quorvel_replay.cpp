@@ -1,4 +1,4 @@
-// quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] FILE
+// quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] [--filters FILTERS] FILE
 // quorvel-replay --help | --version
 //
 // Runs the capture engine over a capture file as fast as it can: the same
@@ -7,7 +7,9 @@
 // order, and one summary line on standard error. With --log, every counted
 // packet is also written to LOGFILE in the packet log layout LAYOUT (0 to
 // 8), as a capture with logging on does, so that the speed with a log can
-// be set against the speed without one.
+// be set against the speed without one. With --filters, only the packets
+// that the enabled filters of FILTERS (a file as filters.dat) let through
+// are read, combined as the monitor combines them.
 #include <arpa/inet.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -30,6 +32,9 @@
 #include "capture/counting_traffic_display.h"
 #include "capture/traffic_list.h"
 #include "config/settings.h"
+#include "filters/filter_capture.h"
+#include "filters/filter_manager.h"
+#include "platform/whole_file.h"
 #include "resolve/dotted_address.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
@@ -41,10 +46,11 @@ struct Options {
   std::optional<std::uint32_t> idleSeconds;
   std::optional<std::int32_t> logLayout;
   const char* logFile = nullptr;
+  const char* filtersFile = nullptr;
   const char* file = nullptr;
 };
 
-constexpr char kUsage[] = "usage: quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] FILE\n";
+constexpr char kUsage[] = "usage: quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] [--filters FILTERS] FILE\n";
 
 int Usage() {
   std::fputs(kUsage, stderr);
@@ -62,6 +68,8 @@ std::optional<int> AnswerInformationOption(int argc, char** argv) {
                 "table as CSV on standard output, and a summary line on standard error.\n\n"
                 "  --idle SECONDS       connections idle longer than this leave the table (default: never)\n"
                 "  --log LAYOUT LOGFILE write the packet log in layout 0 to 8 while replaying\n"
+                "  --filters FILTERS    keep only the packets that the enabled filters of FILTERS (the\n"
+                "                       format of filters.dat) accept, combined as a capture combines them\n"
                 "  -h, --help           print this help and exit\n"
                 "  -v, --version        print the version and exit\n");
     return 0;
@@ -87,6 +95,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       if (*end != '\0' || layout < 0 || layout > 8) return std::nullopt;
       options.logLayout = static_cast<std::int32_t>(layout);
       options.logFile = argv[++i];
+    } else if (std::strcmp(argv[i], "--filters") == 0 && i + 1 < argc) {
+      options.filtersFile = argv[++i];
     } else if (options.file == nullptr && argv[i][0] != '-') {
       options.file = argv[i];
     } else {
@@ -121,6 +131,42 @@ char* AppendDotted(char* out, std::uint32_t address) {
   char text[resolve::kDottedAddressSize];
   resolve::FormatDottedAddress(address, text);
   return AppendText(out, text);
+}
+
+// What the filter store gives a capture of a file: the expression it would
+// install, compiled for the file's link type.
+class ReplayFilters : public FilterCapture {
+ public:
+  explicit ReplayFilters(int linkType) : m_linkType(linkType) {}
+  bool Monitoring() const override { return false; }
+  int LinkType() const override { return m_linkType; }
+  void InstallFilter(const std::string& expression) override { installed = expression; }
+  std::string installed;
+
+ private:
+  int m_linkType;
+};
+
+int FileLinkType(const char* path) {
+  char error[PCAP_ERRBUF_SIZE] = {};
+  pcap_t* handle = pcap_open_offline(path, error);
+  if (handle == nullptr) return DLT_EN10MB;  // the replay says why it cannot read it
+  const int linkType = pcap_datalink(handle);
+  pcap_close(handle);
+  return linkType;
+}
+
+// The filter the monitor would run a capture of `file` with, from a file
+// of filters; false when that file cannot be read.
+bool FilterFromFile(const char* filtersFile, const char* file, std::string& filter) {
+  std::string content;
+  if (platform::ReadWholeFile(filtersFile, content) != platform::ReadOutcome::kRead) return false;
+  CFilterManager filters(filtersFile);
+  ReplayFilters capture(FileLinkType(file));
+  filters.SetCapture(&capture);
+  filters.ApplyOnStart();
+  filter = capture.installed;
+  return true;
 }
 
 // Lines are built by hand and written in large pieces: at a million
@@ -161,6 +207,11 @@ int main(int argc, char** argv) {
   if (const std::optional<int> exitCode = AnswerInformationOption(argc, argv)) return *exitCode;
   const std::optional<Options> options = ParseOptions(argc, argv);
   if (!options) return Usage();
+  std::string filter;
+  if (options->filtersFile != nullptr && !FilterFromFile(options->filtersFile, options->file, filter)) {
+    std::fprintf(stderr, "quorvel-replay: cannot read %s\n", options->filtersFile);
+    return 1;
+  }
 
   ScratchSettings settings;
   settings.Get().idlemsec =
@@ -190,7 +241,7 @@ int main(int argc, char** argv) {
 
   const auto start = std::chrono::steady_clock::now();
   std::string error;
-  if (session.StartReplay(options->file, error) != 0) {
+  if (session.StartReplay(options->file, error, filter) != 0) {
     std::fprintf(stderr, "quorvel-replay: %s\n", error.c_str());
     return 1;
   }

@@ -18,6 +18,7 @@
 #include "capture/packet_log.h"
 #include "capture_helper/helper_protocol.h"
 #include "config/settings.h"
+#include "filters/filter_manager.h"
 #include "platform/app_files.h"
 #include "platform/capture_capabilities.h"
 #include "platform/crash_handler.h"
@@ -192,11 +193,13 @@ int CaptureSession::ReadStreamHeader() {
 
 int CaptureSession::StartCapture(const char* device) {
   if (m_thread.joinable()) StopCapture();  // a replay that ended by itself
-  if (OpenAdapter(device) != 0) return 1;
-  return Launch();
+  if (OpenAdapter(device) != 0 || Launch() != 0) return 1;
+  // Frames read before this are not filtered.
+  if (m_filters != nullptr) m_filters->ApplyOnStart();
+  return 0;
 }
 
-int CaptureSession::StartReplay(const char* path, std::string& error) {
+int CaptureSession::StartReplay(const char* path, std::string& error, const std::string& filter) {
   if (m_thread.joinable()) StopCapture();
   char errorText[PCAP_ERRBUF_SIZE] = {};
   pcap_t* handle = pcap_open_offline(path, errorText);
@@ -204,11 +207,28 @@ int CaptureSession::StartReplay(const char* path, std::string& error) {
     error = errorText;
     return 1;
   }
+  if (!filter.empty() && SetFileFilter(handle, filter, error) != 0) {
+    pcap_close(handle);
+    return 1;
+  }
   ResetHealth();
   m_handle = handle;
   m_linkType = pcap_datalink(handle);
   m_readingFile = true;
   return Launch();
+}
+
+// Before the thread starts: no other thread reads the file yet.
+int CaptureSession::SetFileFilter(pcap_t* handle, const std::string& filter, std::string& error) {
+  bpf_program program{};
+  if (pcap_compile(handle, &program, filter.c_str(), 0, PCAP_NETMASK_UNKNOWN) == -1) {
+    error = pcap_geterr(handle);
+    return 1;
+  }
+  const int result = pcap_setfilter(handle, &program);
+  if (result != 0) error = pcap_geterr(handle);
+  pcap_freecode(&program);
+  return result != 0 ? 1 : 0;
 }
 
 int CaptureSession::Launch() {
@@ -293,6 +313,7 @@ void CaptureSession::StopCapture() {
       m_handle = nullptr;
       m_helper.Abandon();
     }
+    if (m_filters != nullptr) m_filters->Clear();
   }
   m_schedule.running = 0;
   m_handle = nullptr;

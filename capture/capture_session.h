@@ -18,6 +18,7 @@
 #include "capture/traffic_list.h"
 #include "capture_helper/line_splitter.h"
 
+class CFilterManager;
 class CNSCashe;
 class CPacketLog;
 class CServicesParser;
@@ -57,6 +58,9 @@ class CaptureSession {
   // The packet log that every capture opens when it starts and closes when
   // it stops; null for none.
   void SetPacketLog(CPacketLog* log) { m_log = log; }
+  // The filter store that every live capture is given when it starts and
+  // that is cleared when it stops; null for none.
+  void SetFilters(CFilterManager* filters) { m_filters = filters; }
 
   // Opens the adapter by its device name: starts the helper and waits for
   // its answer. 0 on success; 1 on failure, after the user was told why.
@@ -67,8 +71,9 @@ class CaptureSession {
   int StartCapture(const char* device);
   // Reads a capture file through the same thread, accounting and passes as
   // a live capture, as fast as it can; the thread ends at the file's end.
+  // Only the frames that `filter` accepts are read (empty: every frame).
   // 0 when the replay runs; 1 with the library's message in `error`.
-  int StartReplay(const char* path, std::string& error);
+  int StartReplay(const char* path, std::string& error, const std::string& filter = {});
   // Ends the capture. Safe to call when none runs.
   void StopCapture();
   // Waits until the capture thread has ended by itself: the end of a
@@ -104,6 +109,7 @@ class CaptureSession {
  private:
   enum : int { kStreamEnded = -1 };
 
+  static int SetFileFilter(pcap_t* handle, const std::string& filter, std::string& error);
   int Launch();
   void ResetTotals(bool startNow);
   int StartHelper(const char* device);
@@ -132,6 +138,7 @@ class CaptureSession {
   PassSchedule m_schedule;
   CRefreshPass m_refresh;
   CPacketLog* m_log = nullptr;
+  CFilterManager* m_filters = nullptr;
   pcap_t* m_handle = nullptr;  // a capture file being read
   std::atomic<int> m_linkType{-1};
   std::atomic<bool> m_readingFile{false};

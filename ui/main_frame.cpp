@@ -21,6 +21,7 @@
 #include "resolve/services_parser.h"
 #include "ui/command_actions.h"
 #include "ui/command_table.h"
+#include "ui/filters_setup_dlg.h"
 #include "ui/product.h"
 #include "ui/view_commands.h"
 
@@ -254,10 +255,15 @@ void CMainFrame::OnFrameCommand(int id) {
     case ID_SETTINGS:
       RunSettingsCommand(s, m_context.trafficList, [this] { return m_view != nullptr && m_view->Monitoring(); }, this);
       break;
-    // TODO: the filter dialog opens here.
-    case ID_FILTER_SETUP:
+    case ID_FILTER_SETUP: OnFilterSetup(); break;
     default: break;
   }
+}
+
+void CMainFrame::OnFilterSetup() {
+  if (m_context.filters == nullptr) return;
+  CFiltersSetupDlg dialog(*m_context.filters, m_context.openDocument, this);
+  dialog.exec();
 }
 
 void CMainFrame::OnHelpDocument() {

@@ -84,6 +84,7 @@ class CMainFrame : public QMainWindow {
   CommandContext CurrentContext() const;
   void OnFrameCommand(int id);
   void OnHelpDocument();
+  void OnFilterSetup();
 
   AppContext m_context;
   std::unique_ptr<CommandActions> m_actions;

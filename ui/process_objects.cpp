@@ -2,6 +2,8 @@
 
 #include "capture/traffic_list.h"
 #include "config/settings.h"
+#include "filters/filter_manager.h"
+#include "platform/app_files.h"
 #include "platform/crash_handler.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
@@ -15,10 +17,16 @@ __attribute__((init_priority(101))) CCrashHandler theCrashHandler;
 // tables and are destroyed before them, at the very end of a normal exit:
 // by then the window has stored its placement and the view its column
 // widths, and everything is written at once. A process that is killed or
-// crashes never gets here, and writes nothing.
+// crashes never gets here, and writes nothing. The filter store reads its
+// file only when it is first needed.
 CTrafficList theTrafficList(theSettings);
 CNSCashe theNameCache;
 CServicesParser theServices;
 CSettings theSettings;
+CFilterManager theFilterManager(platform::FiltersFilePath());
 
-AppContext ProcessContext() { return {theTrafficList, theNameCache, theServices, theSettings}; }
+AppContext ProcessContext() {
+  AppContext context{theTrafficList, theNameCache, theServices, theSettings};
+  context.filters = &theFilterManager;
+  return context;
+}

@@ -16,6 +16,7 @@
 #include "capture/totals_line.h"
 #include "capture/traffic_list.h"
 #include "config/settings.h"
+#include "filters/filter_manager.h"
 #include "resolve/dotted_address.h"
 #include "ui/main_frame.h"
 #include "ui/product.h"
@@ -52,6 +53,9 @@ CQuorvelView::CQuorvelView(AppContext context, CMainFrame& frame, QWidget* paren
       m_frame(frame),
       m_packetLog(m_context.settings, m_context.trafficList),
       m_session(m_context.trafficList, m_context.settings, m_context.nameCache, m_context.services),
+      m_filterCapture(
+          m_session, [this] { return m_monitoring; },
+          [this] { return m_frame.SelectedAdapterDevice().toStdString(); }),
       m_header(new CSortHeaderCtrl(this)) {
   setHorizontalHeader(m_header);
   // A click on a header item sorts; it never selects the column's cells.
@@ -75,6 +79,10 @@ CQuorvelView::CQuorvelView(AppContext context, CMainFrame& frame, QWidget* paren
   m_context.trafficList.SetDisplay(&m_journal);
   m_context.trafficList.SetPacketLog(&m_packetLog);
   m_session.SetPacketLog(&m_packetLog);
+  if (m_context.filters != nullptr) {
+    m_session.SetFilters(m_context.filters);
+    m_context.filters->SetCapture(&m_filterCapture);
+  }
 
   connect(&m_drainTimer, &QTimer::timeout, this, &CQuorvelView::Drain);
   m_drainTimer.start(kDrainPeriodMs);
@@ -84,6 +92,7 @@ CQuorvelView::CQuorvelView(AppContext context, CMainFrame& frame, QWidget* paren
 // The frame is still whole here: it takes its view down first.
 CQuorvelView::~CQuorvelView() {
   m_session.StopCapture();
+  if (m_context.filters != nullptr) m_context.filters->SetCapture(nullptr);
   StoreColumnWidths();
   if (m_monitoring) {
     StopMonitoring();
@@ -171,6 +180,7 @@ void CQuorvelView::StartMonitoring() {
   m_monitoring = true;
   ShowTotals({0, 0, 0, m_context.settings.units});  // not the previous capture's
   if (lock == platform::AdapterLock::Outcome::kNoGuard) ShowAdapterUnguarded(deviceName);
+  m_filterCapture.CaptureOpened(deviceName);
   Drain();  // the rows of the previous capture go at once
   viewport()->update();
   m_ratesTimer.start(kRatesPeriodMs);

@@ -8,6 +8,7 @@
 
 #include "capture/capture_session.h"
 #include "capture/packet_log.h"
+#include "filters/session_filter_capture.h"
 #include "platform/adapter_lock.h"
 #include "ui/app_context.h"
 #include "ui/traffic_journal.h"
@@ -84,6 +85,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   JournalBatch m_batch;  // the journal's operations while they are applied
   CPacketLog m_packetLog;
   CaptureSession m_session;
+  SessionFilterCapture m_filterCapture;  // the filter store's way to m_session
   CSortHeaderCtrl* m_header;  // owned by the table
   platform::AdapterLock m_adapterLock;
   QTimer m_drainTimer;

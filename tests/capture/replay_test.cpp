@@ -292,4 +292,48 @@ TEST_F(ReplayTest, ReplayToolLogsEveryReplayedPacket) {
   EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 3) << records;
 }
 
+// The replay takes what the enabled filters of a file accept, any of them,
+// as a capture would: checked for the file's link type, a filter that does
+// not compile left out.
+TEST_F(ReplayTest, ReplayToolAppliesAFileOfFilters) {
+  struct Case {
+    const char* name;
+    int linkType;
+    const char* filters;
+    const char* connections;
+  } cases[] = {
+      {"one", DLT_EN10MB, "+udp\r\n-tcp\r\n", "10.0.0.1,1024,10.0.0.2,53,17,100,1\n"},
+      {"several", DLT_EN10MB, "+udp port 53\r\n+tcp port 80\r\n+icmp\r\n",
+       "10.0.0.1,1024,10.0.0.2,80,6,2000,2\n10.0.0.1,1024,10.0.0.2,53,17,100,1\n"},
+      {"none enabled", DLT_EN10MB, "; nothing on\r\n-udp\r\n",
+       "10.0.0.1,1024,10.0.0.2,80,6,2000,2\n10.0.0.1,1024,10.0.0.2,53,17,100,1\n"},
+      {"none compiles", DLT_EN10MB, "+udp and\r\n",
+       "10.0.0.1,1024,10.0.0.2,80,6,2000,2\n10.0.0.1,1024,10.0.0.2,53,17,100,1\n"},
+      {"an Ethernet filter on a file without link headers", DLT_RAW, "+ether host 02:00:00:00:00:01\r\n+udp\r\n",
+       "10.0.0.1,1024,10.0.0.2,53,17,100,1\n"},
+  };
+  const std::string errors = File("errors.txt");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = File("filtered.pcap"), filters = File("filters.dat");
+    {
+      PcapWriter writer(path, c.linkType);
+      writer.Write(LinkFrame(c.linkType, Packet(6, 1000)));
+      writer.Write(LinkFrame(c.linkType, Packet(17, 100, 53)));
+      writer.Write(LinkFrame(c.linkType, Packet(6, 1000)));
+    }
+    std::FILE* file = std::fopen(filters.c_str(), "wb");
+    std::fputs(c.filters, file);
+    std::fclose(file);
+    int exitCode = -1;
+    EXPECT_EQ(RunReplay("--filters '" + filters + "' '" + path + "'", exitCode, errors),
+              std::string("src,sport,dst,dport,proto,bytes,packets\n") + c.connections);
+    EXPECT_EQ(exitCode, 0) << ReadFile(errors);
+  }
+  int exitCode = -1;
+  EXPECT_EQ(RunReplay("--filters '" + File("none.dat") + "' '" + File("filtered.pcap") + "'", exitCode, errors), "");
+  EXPECT_EQ(exitCode, 1) << "a file of filters named but missing is an error, not an empty list";
+  EXPECT_NE(ReadFile(errors).find("cannot read " + File("none.dat")), std::string::npos) << ReadFile(errors);
+}
+
 }  // namespace

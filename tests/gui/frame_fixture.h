@@ -47,6 +47,7 @@ class FrameTest : public TempSettingsFile {
     AppContext context{*trafficList_, nameCache_, services_, settings};
     context.findAdapters = [this] { return adapters; };
     context.openDocument = [this](const std::string& path) { openedDocuments.push_back(path); };
+    context.filters = filters;
     frame_ = std::make_unique<CMainFrame>(std::move(context));
     view = new FakeView;
     frame_->SetView(view, view);
@@ -77,6 +78,7 @@ class FrameTest : public TempSettingsFile {
 
   std::vector<AdapterItem> adapters;
   std::vector<std::string> openedDocuments;
+  CFilterManager* filters = nullptr;  // the window's filter store, if any
   FakeView* view = nullptr;  // owned by the frame
   CNSCashe nameCache_;
   CServicesParser services_{""};

@@ -11,15 +11,19 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 #include "config/settings_dlg.h"
+#include "filters/filter_manager.h"
+#include "filters/filters_file.h"
 #include "gui/view_fixture.h"
 #include "live/test_network.h"
 #include "ui/command_ids.h"
+#include "ui/filters_setup_dlg.h"
 #include "ui/product.h"
 #include "ui/sort_header_ctrl.h"
 
@@ -219,6 +223,42 @@ TEST_F(ViewLiveTest, StartWithoutAnyLockSaysSo) {
     setenv("XDG_RUNTIME_DIR", previous.c_str(), 1);
   else
     unsetenv("XDG_RUNTIME_DIR");
+}
+
+// The window's filters reach its captures: the file's at the start, the
+// dialog's on Apply; expressions are checked for the adapter's link layer.
+TEST_F(ViewLiveTest, FiltersFromTheFileAndTheDialog) {
+  const FiltersFile file(folder_);
+  file.Write("+udp\r\n-tcp\r\n");
+  CFilterManager store(file.Path());
+  filters = &store;
+  OpenWindow();
+  const auto filterReplies = [&](std::uint64_t replies) {
+    return QTest::qWaitFor([&] { return view->Session().Health().filterReplies >= replies; }, 3000);
+  };
+  Start();
+  ASSERT_TRUE(view->Monitoring());
+  ASSERT_TRUE(filterReplies(1));
+  ASSERT_TRUE(Send(IPPROTO_TCP, 6000));
+  ASSERT_TRUE(Send(IPPROTO_UDP, 5000));
+  ASSERT_TRUE(WaitForRows(1));
+  QTest::qWait(300);
+  EXPECT_EQ(view->Model().rowCount(), 1) << "the TCP packet was not read";
+
+  CFiltersSetupDlg dialog(store, [](const std::string&) {}, &Frame());
+  dialog.List()->topLevelItem(1)->setCheckState(0, Qt::Checked);
+  dialog.List()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+  EXPECT_EQ(store.Validate("ether host 02:00:00:00:00:01"), "no error") << "a veth pair carries Ethernet";
+  dialog.OnApply();
+  ASSERT_TRUE(filterReplies(2));
+  ASSERT_TRUE(Send(IPPROTO_TCP, 6000));
+  ASSERT_TRUE(Send(IPPROTO_UDP, 5001));
+  ASSERT_TRUE(WaitForRows(2));
+  QTest::qWait(300);
+  EXPECT_EQ(view->Model().rowCount(), 2) << "now the TCP packet only";
+  EXPECT_EQ(file.Read(), "-udp\r\n+tcp\r\n");
+  Frame().ExecuteCommand(ID_CAPTURE_STOP);
+  EXPECT_TRUE(store.Entries().empty()) << "a stop empties the store";
 }
 
 }  // namespace

@@ -51,8 +51,9 @@ class ViewTest : public TempSettingsFile {
     AppContext context{Table(), nameCache, services, Settings()};
     context.findAdapters = [this] { return adapters; };
     context.openDocument = [](const std::string&) {};
-    frame_ = std::make_unique<CMainFrame>(std::move(context));
-    view = new CQuorvelView(AppContext{Table(), nameCache, services, Settings()}, *frame_);
+    context.filters = filters;
+    frame_ = std::make_unique<CMainFrame>(context);
+    view = new CQuorvelView(context, *frame_);
     frame_->SetView(view, view);
     frame_->show();
     return *view;
@@ -83,6 +84,7 @@ class ViewTest : public TempSettingsFile {
   RecordedMessages messages;
   CNSCashe nameCache;
   CServicesParser services{""};
+  CFilterManager* filters = nullptr;  // the window's filter store, if any
   CQuorvelView* view = nullptr;  // owned by the frame
 
  private:
