@@ -245,11 +245,13 @@ TEST_F(ViewLiveTest, FiltersFromTheFileAndTheDialog) {
   QTest::qWait(300);
   EXPECT_EQ(view->Model().rowCount(), 1) << "the TCP packet was not read";
 
-  CFiltersSetupDlg dialog(store, [](const std::string&) {}, &Frame());
-  dialog.List()->topLevelItem(1)->setCheckState(0, Qt::Checked);
-  dialog.List()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
-  EXPECT_EQ(store.Validate("ether host 02:00:00:00:00:01"), "no error") << "a veth pair carries Ethernet";
-  dialog.OnApply();
+  {
+    CFiltersSetupDlg dialog(store, [](const std::string&) {}, &Frame());
+    dialog.List()->topLevelItem(1)->setCheckState(0, Qt::Checked);
+    dialog.List()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    EXPECT_EQ(store.Validate("ether host 02:00:00:00:00:01"), "no error") << "a veth pair carries Ethernet";
+    dialog.OnApply();
+  }
   ASSERT_TRUE(filterReplies(2));
   ASSERT_TRUE(Send(IPPROTO_TCP, 6000));
   ASSERT_TRUE(Send(IPPROTO_UDP, 5001));
@@ -259,6 +261,7 @@ TEST_F(ViewLiveTest, FiltersFromTheFileAndTheDialog) {
   EXPECT_EQ(file.Read(), "-udp\r\n+tcp\r\n");
   Frame().ExecuteCommand(ID_CAPTURE_STOP);
   EXPECT_TRUE(store.Entries().empty()) << "a stop empties the store";
+  CloseWindow();  // before the store it points at goes
 }
 
 }  // namespace
