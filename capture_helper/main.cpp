@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -174,12 +175,23 @@ class HelperCapture {
       m_retryMs = NowMs() + kReadErrorPauseMs;
       return;
     }
-    if (m_failing) Report(hp::kReadResumed);
-    m_failing = false;
+    WatchAdapterState();
     if (result > 0 && !m_output.Flush()) {  // the reader has gone
       m_outputFailed = true;
       m_stopping = true;
     }
+  }
+
+  // A read that worked ends a failure. An adapter that was taken down
+  // reports no error: the library only asks to be called on a timer until
+  // it is up again (and then reads from it again by itself), so that
+  // request is what tells us.
+  void WatchAdapterState() {
+    const bool down = pcap_get_required_select_timeout(m_handle) != nullptr;
+    if (down && !m_down) Report(hp::kAdapterDown, std::strerror(ENETDOWN));
+    if (!down && (m_failing || m_down)) Report(hp::kReadResumed);
+    m_failing = false;
+    m_down = down;
   }
 
   void ReportStats() {
@@ -196,6 +208,7 @@ class HelperCapture {
   bool m_stopping = false;
   bool m_outputFailed = false;
   bool m_failing = false;
+  bool m_down = false;
   std::string m_failureText;
   std::int64_t m_retryMs = 0;
   std::int64_t m_nextStatsMs = 0;

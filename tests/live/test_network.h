@@ -40,8 +40,12 @@ class TestNetwork {
     LeaveCaptureNamespace();
   }
 
-  // Deletes the capture end of the pair, as if its adapter were unplugged.
+  // Deletes the capture end of the pair (and so the pair), as if its
+  // adapter were unplugged; Restore makes the pair again, as it was.
   bool RemoveCaptureInterface();
+  bool RestoreCaptureInterface();
+  // Takes the capture end down or brings it up again.
+  bool SetCaptureInterfaceUp(bool up);
 
   // Sends the raw IPv4 packets (each a whole packet, header included) from
   // the sender namespace, in order, and returns once they are all sent.
@@ -53,6 +57,7 @@ class TestNetwork {
 
  private:
   bool Run(const std::string& command);
+  bool MakeLink();
   void EnterCaptureNamespace();
   void LeaveCaptureNamespace();
 
@@ -61,6 +66,7 @@ class TestNetwork {
   std::string m_senderNamespace;
   std::string m_captureInterface;
   std::string m_senderInterface;
+  std::string m_subnet;  // "10.231.N."
   std::uint32_t m_captureAddress = 0;
   std::uint32_t m_senderAddress = 0;
   std::uint32_t m_foreignAddress = 0;
