@@ -9,6 +9,7 @@
 #include "capture/packet_log.h"
 #include "platform/adapter_lock.h"
 #include "ui/app_context.h"
+#include "ui/capture_health_watch.h"
 #include "ui/traffic_journal.h"
 #include "ui/traffic_model.h"
 #include "ui/view_commands.h"
@@ -71,6 +72,8 @@ class CQuorvelView : public QTableView, public ViewCommands {
   void StoreColumnWidths();
   void ToggleHidden(std::atomic<std::int32_t>& hideSwitch, std::uint8_t protocol);
   void ShowRates();
+  void ShowCaptureHealth();
+  void ShowHealthPanes();
   void ShowAdapterInUse();
   void CopyToClipboard(const QString& text);
 
@@ -81,6 +84,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   JournalBatch m_batch;  // the journal's operations while they are applied
   CPacketLog m_packetLog;
   CaptureSession m_session;
+  CaptureHealthWatch m_health;
   CSortHeaderCtrl* m_header;  // owned by the table
   platform::AdapterLock m_adapterLock;
   QTimer m_drainTimer;
