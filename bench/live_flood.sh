@@ -59,14 +59,12 @@ ip -n "$snd" link set "$snddev" multicast off up
 ip -n "$cap" addr add 10.231.250.1/24 dev "$capdev"
 ip -n "$snd" addr add 10.231.250.2/24 dev "$snddev"
 
-ticks_per_second="$(getconf CLK_TCK)"
-# Processor time (user and system) of processes in milliseconds, from /proc.
+# Processor time (user and system) of processes in milliseconds: the time
+# each of their threads ran, in nanoseconds, from /proc (stat's clock ticks
+# are too coarse for a few hundred milliseconds).
 cpu_ms() {
-  local pid total=0
-  for pid in "$@"; do
-    total="$(awk -v hz="$ticks_per_second" -v sum="$total" '{ print sum + ($14 + $15) * 1000 / hz }' "/proc/$pid/stat")"
-  done
-  echo "$total"
+  local pid
+  for pid in "$@"; do cat /proc/"$pid"/task/*/schedstat; done | awk '{ ns += $1 } END { printf "%.3f\n", ns / 1e6 }'
 }
 
 # The children of a process, all its threads' together.

@@ -36,6 +36,11 @@ constexpr std::int64_t kReadErrorPauseMs = 100;
 // frame (it watches an adapter that went down).
 constexpr std::int64_t kWatchPeriodMs = 100;
 constexpr std::size_t kCommandReadBytes = 4096;
+// Frames are held back until this many bytes wait or the first of them has
+// waited this long: a busy adapter then wakes the reader a few dozen times
+// a second instead of once per read of the adapter.
+constexpr std::size_t kFlushBytes = 512 * 1024;
+constexpr std::int64_t kHoldMs = 40;
 constexpr int kHelperNice = -10;
 
 std::int64_t NowMs() {
@@ -97,12 +102,14 @@ class HelperCapture {
       if (waiting[0].revents != 0) ReadCommands();
       if (m_stopping) break;
       if (!m_failing || NowMs() >= m_retryMs) ReadFrames();
+      if (m_holding && NowMs() >= m_heldSinceMs + kHoldMs) Flush();
       if (NowMs() >= m_nextStatsMs) {
         ReportStats();
         m_nextStatsMs += kStatsPeriodMs;
         if (m_nextStatsMs <= NowMs()) m_nextStatsMs = NowMs() + kStatsPeriodMs;
       }
     }
+    Flush();
     ReportStats();
     return m_outputFailed ? hp::kExitFailed : hp::kExitStopped;
   }
@@ -114,6 +121,7 @@ class HelperCapture {
     if (m_failing && m_retryMs < until) until = m_retryMs;
     if (pcap_get_required_select_timeout(m_handle) != nullptr && now + kWatchPeriodMs < until)
       until = now + kWatchPeriodMs;
+    if (m_holding && m_heldSinceMs + kHoldMs < until) until = m_heldSinceMs + kHoldMs;
     return until > now ? static_cast<int>(until - now) : 0;
   }
 
@@ -176,7 +184,16 @@ class HelperCapture {
       return;
     }
     WatchAdapterState();
-    if (result > 0 && !m_output.Flush()) {  // the reader has gone
+    if (m_output.Pending() >= kFlushBytes) Flush();
+    if (m_output.Pending() != 0 && !m_holding) {
+      m_holding = true;
+      m_heldSinceMs = NowMs();
+    }
+  }
+
+  void Flush() {
+    m_holding = false;
+    if (m_output.Pending() != 0 && !m_output.Flush()) {  // the reader has gone
       m_outputFailed = true;
       m_stopping = true;
     }
@@ -212,6 +229,8 @@ class HelperCapture {
   std::string m_failureText;
   std::int64_t m_retryMs = 0;
   std::int64_t m_nextStatsMs = 0;
+  bool m_holding = false;          // frames wait in the output since m_heldSinceMs
+  std::int64_t m_heldSinceMs = 0;
 };
 
 void ApplyOptions(pcap_t* handle, const HelperOptions& options) {
