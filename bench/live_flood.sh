@@ -67,9 +67,9 @@ cpu_ms() {
   for pid in "$@"; do cat /proc/"$pid"/task/*/schedstat; done | awk '{ ns += $1 } END { printf "%.3f\n", ns / 1e6 }'
 }
 
-# The children of a process, all its threads' together.
+# The children of a process, all its threads' together, one a line.
 children() {
-  cat /proc/"$1"/task/*/children 2>/dev/null || true
+  cat /proc/"$1"/task/*/children 2>/dev/null | tr -s ' ' '\n' || true
 }
 
 # flood RATE: the sender's count after the seconds of flood.

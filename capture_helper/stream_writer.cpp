@@ -119,9 +119,11 @@ std::uint64_t StreamWriter::Taken() const {
   return m_written - std::min<std::uint64_t>(static_cast<std::uint64_t>(unread), m_written);
 }
 
-// False when the reader has gone.
+// A moment, or less when the reader has gone (then false). The pipe may
+// have room while it still holds what is to be overwritten, so room is not
+// waited for.
 bool StreamWriter::WaitForReader() const {
-  pollfd output = {m_fd, POLLOUT, 0};
+  pollfd output = {m_fd, 0, 0};
   return poll(&output, 1, kReaderWaitMs) >= 0 && (output.revents & (POLLERR | POLLHUP)) == 0;
 }
 
