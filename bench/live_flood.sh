@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # A live flood on a veth pair between two network namespaces of its own, at
-# rising rates, captured in turn by Quorvel's engine (through the capture
-# helper, as the monitor captures) and by tcpdump writing to /dev/null, with
-# the same kernel buffer (2 MiB). Prints one row per rate and capture: the
-# frames sent and captured, and the processor time per frame sent.
+# fixed rates, captured in turn by Quorvel's engine (quorvel-replay --live:
+# through the capture helper, as the monitor captures) and by tcpdump
+# writing to /dev/null, both with a 2 MiB kernel buffer. Prints one row per
+# rate and capture: the frames sent, the packets the capture received and
+# those it lost (the capture library's counts), the packets the engine
+# counted, and the processor time of the capture's processes per packet
+# received (the helper's share apart).
 #
 #   bench/live_flood.sh [BUILD_FOLDER]          (root; default: build)
 #
 # RATES (frames a second, 0: as fast as the sender can; default
 # "100000 200000 400000 0"), FLOOD_SECONDS (per run, default 5), and
-# OTHER_ENGINE (a quorvel_bench_live of another build, measured beside this
-# one under the name "other") change what is measured. With FILTER (a
+# OTHER_BUILD (another build folder, whose quorvel-replay is measured beside
+# this one under the name "other") change what is measured. With FILTER (a
 # capture filter, such as "udp port 53") the engine runs once more with it,
 # under the name "filtered"; KEEP_EVERY=N makes every N-th frame of the
 # flood one that "udp port 53" keeps. APPLY_ROUNDS=N measures in N rounds,
@@ -26,15 +29,19 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 rates="${RATES:-100000 200000 400000 0}"
 seconds="${FLOOD_SECONDS:-5}"
-engine="$build/bin/quorvel_bench_live"
+buffer=2097152
+engine="$build/bin/quorvel-replay"
 sender="$build/bin/quorvel_flood_sender"
 applier="$build/bin/quorvel_bench_filter_apply"
 filter="${FILTER:-}"
 keep_every="${KEEP_EVERY:-}"
 apply_rounds="${APPLY_ROUNDS:-0}"
-for program in "$engine" "$sender" "$applier"; do
+for program in "$engine" "$sender" "$applier" ${OTHER_BUILD:+"$OTHER_BUILD/bin/quorvel-replay"}; do
   [ -x "$program" ] || { echo "live_flood.sh: $program is missing; build first (scripts/test builds it)" >&2; exit 1; }
 done
+if ! command -v tcpdump > /dev/null; then
+  echo "live_flood.sh: tcpdump is not installed (apt-get install tcpdump): only Quorvel is measured" >&2
+fi
 
 id="$$"
 cap="qvflood-cap-$id"
@@ -42,7 +49,9 @@ snd="qvflood-snd-$id"
 capdev="qvfc$id"
 snddev="qvfs$id"
 scratch="$(mktemp -d /tmp/quorvel-flood-XXXXXX)"
+capture_pid=""
 cleanup() {
+  if [ -n "$capture_pid" ]; then kill -TERM "$capture_pid" 2>/dev/null || true; wait "$capture_pid" 2>/dev/null || true; fi
   ip netns delete "$cap" 2>/dev/null || true
   ip netns delete "$snd" 2>/dev/null || true
   rm -rf "$scratch"
@@ -58,11 +67,19 @@ ip -n "$cap" link set "$capdev" multicast off up
 ip -n "$snd" link set "$snddev" multicast off up
 ip -n "$cap" addr add 10.231.250.1/24 dev "$capdev"
 ip -n "$snd" addr add 10.231.250.2/24 dev "$snddev"
+if [ -n "$filter" ]; then printf "+%s\r\n" "$filter" > "$scratch/filters.dat"; fi
 
-ticks_per_second="$(getconf CLK_TCK)"
-# Processor time of a running process in milliseconds, from /proc.
+# Processor time (user and system) of processes in milliseconds: the time
+# each of their threads ran, in nanoseconds, from /proc (stat's clock ticks
+# are too coarse for a few hundred milliseconds).
 cpu_ms() {
-  awk -v hz="$ticks_per_second" '{ print ($14 + $15) * 1000 / hz }' "/proc/$1/stat"
+  local pid
+  for pid in "$@"; do cat /proc/"$pid"/task/*/schedstat; done | awk '{ ns += $1 } END { printf "%.3f\n", ns / 1e6 }'
+}
+
+# The children of a process, all its threads' together, one a line.
+children() {
+  cat /proc/"$1"/task/*/children 2>/dev/null | tr -s ' ' '\n' || true
 }
 
 # flood RATE: the sender's count after the seconds of flood.
@@ -70,51 +87,69 @@ flood() {
   ip netns exec "$snd" "$sender" "$snddev" "$1" "$seconds" ${keep_every:+"$keep_every"}
 }
 
-# One run of a Quorvel engine, with the capture filter given if any;
-# prints "sent captured cpu_ms".
-run_engine() {
-  local program="$1" rate="$2" out="$scratch/engine.out" sent
+# One run of quorvel-replay --live; prints "sent received dropped counted
+# cpu_ms helper_cpu_ms". The processor time is read once the flood has been
+# worked off, while the capture still runs; then SIGINT ends it. Further
+# arguments go to quorvel-replay.
+run_quorvel() {
+  local program="$1" rate="$2" err="$scratch/quorvel.err" sent helper="" cpu helper_cpu
   shift 2
-  ip netns exec "$cap" "$program" "$capdev" "$((seconds + 3))" "$@" > "$out" &
-  local pid=$!
-  sleep 1
+  ip netns exec "$cap" "$program" --live "$capdev" --buffer "$buffer" "$@" > /dev/null 2> "$err" &
+  capture_pid=$!
+  for _ in $(seq 50); do
+    helper="$(children "$capture_pid")"
+    [ -n "$helper" ] && grep -q '^NoNewPrivs:[[:space:]]*1' "/proc/$helper/status" 2>/dev/null && break
+    sleep 0.1
+  done
   sent="$(flood "$rate")"
-  wait "$pid"
-  awk -v sent="$sent" '{
-    split($1, c, "="); split($2, own, "="); split($3, helper, "=");
-    print sent, c[2], own[2] + helper[2], helper[2] }' "$out"
+  sleep 2
+  cpu="$(cpu_ms "$capture_pid" $helper)"
+  helper_cpu="$(cpu_ms $helper)"
+  kill -INT "$capture_pid"
+  wait "$capture_pid" || true
+  capture_pid=""
+  tr ' ' '\n' < "$err" | awk -F= -v sent="$sent" -v cpu="$cpu" -v helper="$helper_cpu" '
+    { value[$1] = $2 }
+    END { print sent, value["received"], value["dropped"], value["packets"], cpu, helper }'
 }
 
 run_tcpdump() {
   local rate="$1" err="$scratch/tcpdump.err" sent cpu
-  ip netns exec "$cap" tcpdump -i "$capdev" -B 2048 -s 262144 -w /dev/null 2> "$err" &
-  local pid=$!
+  ip netns exec "$cap" tcpdump -i "$capdev" -B $((buffer / 1024)) -s 262144 -w /dev/null 2> "$err" &
+  capture_pid=$!
   sleep 1
   sent="$(flood "$rate")"
   sleep 2
-  cpu="$(cpu_ms "$pid")"
-  kill -INT "$pid"
-  wait "$pid" || true
-  awk -v sent="$sent" -v cpu="$cpu" '/packets captured/ { print sent, $1, cpu, 0 }' "$err"
+  cpu="$(cpu_ms "$capture_pid")"
+  kill -INT "$capture_pid"
+  wait "$capture_pid" || true
+  capture_pid=""
+  awk -v sent="$sent" -v cpu="$cpu" '
+    /packets captured/ { captured = $1 }
+    /received by filter/ { received = $1 }
+    /dropped by kernel/ { dropped += $1 }
+    /dropped by interface/ { dropped += $1 }
+    END { print sent, received, dropped, captured, cpu, 0 }' "$err"
 }
 
 row() {
-  local rate="$1" name="$2" sent captured cpu helper
-  read -r sent captured cpu helper
-  awk -v rate="$rate" -v name="$name" -v sent="$sent" -v got="$captured" -v cpu="$cpu" -v helper="$helper" \
-      -v s="$seconds" 'BEGIN {
-    printf "%-8s %-8s %10d %10.0f %10d %9d %9.3f %9.3f\n", (rate == 0 ? "max" : rate), name, sent, sent / s, got,
-           sent - got, (sent > 0 ? cpu * 1000 / sent : 0), (sent > 0 ? helper * 1000 / sent : 0) }'
+  local rate="$1" name="$2" sent received dropped counted cpu helper
+  read -r sent received dropped counted cpu helper
+  awk -v rate="$rate" -v name="$name" -v sent="$sent" -v got="$received" -v lost="$dropped" -v counted="$counted" \
+      -v cpu="$cpu" -v helper="$helper" -v s="$seconds" 'BEGIN {
+    printf "%-8s %-8s %10d %9.0f %10d %8d %10d %9.3f %9.3f\n", (rate == 0 ? "max" : rate), name, sent, sent / s, got,
+           lost, counted, (got > 0 ? cpu * 1000 / got : 0), (got > 0 ? helper * 1000 / got : 0) }'
 }
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) processors, $seconds s of flood per run"
-# us/frame: processor time per frame sent, all the capture's processes
-# together; of which helper: the capture helper's share.
-printf "%-8s %-8s %10s %10s %10s %9s %9s %9s\n" rate capture sent sent/s captured lost us/frame helper
+# us/pkt: processor time per packet received, all the capture's processes
+# together; of which helper: the capture helper's share. counted: the
+# packets Quorvel's engine counted (for tcpdump: the packets it wrote).
+printf "%-8s %-8s %10s %9s %10s %8s %10s %9s %9s\n" rate capture sent sent/s received dropped counted us/pkt helper
 for rate in $rates; do
-  run_engine "$engine" "$rate" | row "$rate" quorvel
-  if [ -n "$filter" ]; then run_engine "$engine" "$rate" "$filter" | row "$rate" filtered; fi
-  if [ -n "${OTHER_ENGINE:-}" ]; then run_engine "$OTHER_ENGINE" "$rate" | row "$rate" other; fi
+  run_quorvel "$engine" "$rate" | row "$rate" quorvel
+  if [ -n "$filter" ]; then run_quorvel "$engine" "$rate" --filters "$scratch/filters.dat" | row "$rate" filtered; fi
+  if [ -n "${OTHER_BUILD:-}" ]; then run_quorvel "$OTHER_BUILD/bin/quorvel-replay" "$rate" | row "$rate" other; fi
   if command -v tcpdump > /dev/null; then run_tcpdump "$rate" | row "$rate" tcpdump; fi
 done
 # A flood of frames that "udp port 53" drops, as long as the rounds may

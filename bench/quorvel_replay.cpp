@@ -1,4 +1,5 @@
 // quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] [--filters FILTERS] FILE
+// quorvel-replay --live DEVICE [--seconds N] [--buffer BYTES] [--idle SECONDS] [--log LAYOUT LOGFILE] [--filters FILTERS]
 // quorvel-replay --help | --version
 //
 // Runs the capture engine over a capture file as fast as it can: the same
@@ -10,10 +11,20 @@
 // be set against the speed without one. With --filters, only the packets
 // that the enabled filters of FILTERS (a file as filters.dat) let through
 // are read, combined as the monitor combines them.
+//
+// With --live, the same engine captures DEVICE through the capture helper,
+// as the monitor does, for N seconds or until SIGINT or SIGTERM, with a
+// kernel buffer of BYTES (2 MiB unless told), then prints the same; the
+// summary adds the capture library's counts of the packets it received and
+// of those it lost (the kernel's and the adapter's).
 #include <arpa/inet.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,9 +59,15 @@ struct Options {
   const char* logFile = nullptr;
   const char* filtersFile = nullptr;
   const char* file = nullptr;
+  const char* device = nullptr;  // --live
+  std::optional<std::uint32_t> seconds;
+  std::optional<std::uint32_t> bufferBytes;
 };
 
-constexpr char kUsage[] = "usage: quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] [--filters FILTERS] FILE\n";
+constexpr char kUsage[] =
+    "usage: quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] [--filters FILTERS] FILE\n"
+    "       quorvel-replay --live DEVICE [--seconds N] [--buffer BYTES] [--idle SECONDS] [--log LAYOUT LOGFILE]\n"
+    "                      [--filters FILTERS]\n";
 
 int Usage() {
   std::fputs(kUsage, stderr);
@@ -64,8 +81,12 @@ std::optional<int> AnswerInformationOption(int argc, char** argv) {
   const std::string_view option = argv[1];
   if (option == "--help" || option == "-h") {
     std::printf("%s\n%s", kUsage,
-                "Runs Quorvel's capture engine over a capture file and prints every connection left in its\n"
-                "table as CSV on standard output, and a summary line on standard error.\n\n"
+                "Runs Quorvel's capture engine over a capture file, or on a live adapter, and prints every\n"
+                "connection left in its table as CSV on standard output, and a summary line on standard error.\n\n"
+                "  --live DEVICE        capture on the adapter DEVICE through quorvel-capture instead of\n"
+                "                       reading a file, until the time is up or SIGINT or SIGTERM comes\n"
+                "  --seconds N          with --live: stop after N seconds (default: on a signal only)\n"
+                "  --buffer BYTES       with --live: the kernel's capture buffer (default: 2 MiB)\n"
                 "  --idle SECONDS       connections idle longer than this leave the table (default: never)\n"
                 "  --log LAYOUT LOGFILE write the packet log in layout 0 to 8 while replaying\n"
                 "  --filters FILTERS    keep only the packets that the enabled filters of FILTERS (the\n"
@@ -81,14 +102,29 @@ std::optional<int> AnswerInformationOption(int argc, char** argv) {
   return std::nullopt;
 }
 
+// A whole decimal number up to `largest`.
+std::optional<std::uint32_t> Number(const char* text, unsigned long largest) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || value > largest) return std::nullopt;
+  return static_cast<std::uint32_t>(value);
+}
+
 std::optional<Options> ParseOptions(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--idle") == 0 && i + 1 < argc) {
-      char* end = nullptr;
-      const unsigned long seconds = std::strtoul(argv[++i], &end, 10);
-      if (*end != '\0' || seconds > std::numeric_limits<std::uint32_t>::max() / 1000) return std::nullopt;
-      options.idleSeconds = static_cast<std::uint32_t>(seconds);
+      options.idleSeconds = Number(argv[++i], std::numeric_limits<std::uint32_t>::max() / 1000);
+      if (!options.idleSeconds) return std::nullopt;
+    } else if (std::strcmp(argv[i], "--live") == 0 && i + 1 < argc && options.device == nullptr) {
+      options.device = argv[++i];
+    } else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+      options.seconds = Number(argv[++i], std::numeric_limits<std::uint32_t>::max() / 1000);
+      if (!options.seconds) return std::nullopt;
+    } else if (std::strcmp(argv[i], "--buffer") == 0 && i + 1 < argc) {
+      options.bufferBytes = Number(argv[++i], std::numeric_limits<std::int32_t>::max());
+      if (!options.bufferBytes) return std::nullopt;
     } else if (std::strcmp(argv[i], "--log") == 0 && i + 2 < argc) {
       char* end = nullptr;
       const long layout = std::strtol(argv[++i], &end, 10);
@@ -103,8 +139,33 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       return std::nullopt;
     }
   }
-  if (options.file == nullptr) return std::nullopt;
+  const bool live = options.device != nullptr;
+  if ((options.file != nullptr) == live) return std::nullopt;
+  if (!live && (options.seconds || options.bufferBytes)) return std::nullopt;
   return options;
+}
+
+// Blocked in every thread from the start, so that they wait for
+// WaitForLiveCaptureEnd instead of ending the program.
+sigset_t StopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
+}
+
+// Until `seconds` have passed (none: for ever), a stop signal came, or the
+// capture ended by itself.
+void WaitForLiveCaptureEnd(const CaptureSession& session, std::optional<std::uint32_t> seconds) {
+  const sigset_t signals = StopSignals();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds.value_or(0));
+  constexpr long kCheckNs = 100 * 1000 * 1000;
+  while (!session.EndedUnexpectedly() && (!seconds || std::chrono::steady_clock::now() < end)) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(end - std::chrono::steady_clock::now());
+    const timespec wait = {0, seconds ? std::clamp<long>(left.count(), 0, kCheckNs) : kCheckNs};
+    if (sigtimedwait(&signals, nullptr, &wait) > 0) return;
+  }
 }
 
 // The replay's own settings: defaults on a scratch file that is thrown away,
@@ -156,13 +217,17 @@ int FileLinkType(const char* path) {
   return linkType;
 }
 
-// The filter the monitor would run a capture of `file` with, from a file
-// of filters; false when that file cannot be read.
-bool FilterFromFile(const char* filtersFile, const char* file, std::string& filter) {
+bool CanRead(const char* path) {
   std::string content;
-  if (platform::ReadWholeFile(filtersFile, content) != platform::ReadOutcome::kRead) return false;
+  return platform::ReadWholeFile(path, content) == platform::ReadOutcome::kRead;
+}
+
+// The filter the monitor would run a capture of the link type with, from a
+// file of filters; false when that file cannot be read.
+bool FilterFromFile(const char* filtersFile, int linkType, std::string& filter) {
+  if (!CanRead(filtersFile)) return false;
   CFilterManager filters(filtersFile);
-  ReplayFilters capture(FileLinkType(file));
+  ReplayFilters capture(linkType);
   filters.SetCapture(&capture);
   filters.ApplyOnStart();
   filter = capture.installed;
@@ -207,8 +272,11 @@ int main(int argc, char** argv) {
   if (const std::optional<int> exitCode = AnswerInformationOption(argc, argv)) return *exitCode;
   const std::optional<Options> options = ParseOptions(argc, argv);
   if (!options) return Usage();
-  std::string filter;
-  if (options->filtersFile != nullptr && !FilterFromFile(options->filtersFile, options->file, filter)) {
+  if (options->device != nullptr) {
+    const sigset_t signals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  }
+  if (options->filtersFile != nullptr && !CanRead(options->filtersFile)) {
     std::fprintf(stderr, "quorvel-replay: cannot read %s\n", options->filtersFile);
     return 1;
   }
@@ -240,24 +308,41 @@ int main(int argc, char** argv) {
   }
 
   const auto start = std::chrono::steady_clock::now();
-  std::string error;
-  if (session.StartReplay(options->file, error, filter) != 0) {
-    std::fprintf(stderr, "quorvel-replay: %s\n", error.c_str());
-    return 1;
+  if (options->device != nullptr) {
+    if (options->bufferBytes) session.SetKernelBufferBytes(static_cast<int>(*options->bufferBytes));
+    // The user was told why, as the monitor tells it.
+    if (session.StartCapture(options->device) != 0) return 1;
+    // As the monitor does: installed once the adapter is open and its link
+    // type known; the frames read before are not filtered.
+    std::string filter;
+    if (options->filtersFile != nullptr && FilterFromFile(options->filtersFile, session.LinkType(), filter) &&
+        !filter.empty())
+      session.InstallFilter(filter);
+    WaitForLiveCaptureEnd(session, options->seconds);
+  } else {
+    std::string filter;
+    if (options->filtersFile != nullptr)
+      FilterFromFile(options->filtersFile, FileLinkType(options->file), filter);
+    std::string error;
+    if (session.StartReplay(options->file, error, filter) != 0) {
+      std::fprintf(stderr, "quorvel-replay: %s\n", error.c_str());
+      return 1;
+    }
+    session.WaitForThreadEnd();
   }
-  session.WaitForThreadEnd();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  CaptureTotals totals;
-  {
-    std::lock_guard lock(table.TableLock());
-    totals = table.Totals();
-  }
-  session.StopCapture();
+  const CaptureTotals totals = session.StopCapture();
 
   PrintConnections(table);
   std::fflush(stdout);
-  std::fprintf(stderr, "packets=%u data=%u total=%u connections=%zu seconds=%.3f pps=%.0f\n", totals.packets,
+  std::fprintf(stderr, "packets=%u data=%u total=%u connections=%zu seconds=%.3f pps=%.0f", totals.packets,
                totals.dataBytes, totals.totalBytes, table.EntryCount(), seconds,
                seconds > 0 ? totals.packets / seconds : 0.0);
-  return 0;
+  const CaptureHealth health = session.Health();
+  if (options->device != nullptr)
+    std::fprintf(stderr, " received=%llu dropped=%llu", static_cast<unsigned long long>(health.received),
+                 static_cast<unsigned long long>(health.AllDropped()));
+  std::fprintf(stderr, "\n");
+  // A capture that ended by itself has said why; what it counted is out.
+  return session.EndedUnexpectedly() ? 1 : 0;
 }

@@ -8,15 +8,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <thread>
+#include <vector>
 
 namespace {
 
 // Frames come in large writes; a pipe of this size holds several of them.
 constexpr int kFramePipeBytes = 1 << 20;
 constexpr int kSendWaitMs = 100;
+constexpr std::size_t kDrainReadBytes = 65536;
 constexpr auto kReapPollPeriod = std::chrono::milliseconds(2);
 
 struct Channel {
@@ -156,22 +160,45 @@ bool CaptureHelperProcess::Send(std::string_view line) {
       poll(&writable, 1, static_cast<int>(left.count()));
       continue;
     }
-    CloseCommandChannel();
+    CloseInput();
     return false;
   }
   return true;
 }
 
-void CaptureHelperProcess::CloseCommandChannel() { CloseFd(m_commandFd); }
+void CaptureHelperProcess::CloseInput() { CloseFd(m_commandFd); }
 
 void CaptureHelperProcess::Abandon() {
-  CloseCommandChannel();
+  CloseInput();
   m_frameFd = m_reportFd = -1;
   Reap(0);
 }
 
+void CaptureHelperProcess::Finish(int graceMs, const std::function<void(const char*, std::size_t)>& onReports) {
+  CloseInput();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
+  std::vector<char> buffer(kDrainReadBytes);
+  char* const bytes = buffer.data();
+  // Its reports end when it does.
+  while (m_reportFd >= 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd waiting[2] = {{m_reportFd, POLLIN, 0}, {m_frameFd, POLLIN, 0}};
+    if (poll(waiting, 2, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+    if (waiting[1].revents != 0 && read(m_frameFd, bytes, buffer.size()) == 0) CloseFd(m_frameFd);
+    if (waiting[0].revents == 0) continue;
+    const ssize_t count = read(m_reportFd, bytes, buffer.size());
+    if (count > 0)
+      onReports(bytes, static_cast<std::size_t>(count));
+    else if (count == 0 || (errno != EAGAIN && errno != EINTR))
+      CloseFd(m_reportFd);
+  }
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  End(static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+}
+
 void CaptureHelperProcess::End(int graceMs) {
-  CloseCommandChannel();
+  CloseInput();
   CloseFd(m_frameFd);
   CloseFd(m_reportFd);
   Reap(graceMs);

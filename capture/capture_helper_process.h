@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +39,13 @@ class CaptureHelperProcess {
   // command channel is closed, since the helper may hold half a line.
   bool Send(std::string_view line);
 
+  // Closes the command channel: the end of its input is the helper's stop.
+  void CloseInput();
+  // Stops the helper and gives it `graceMs` to end, passing what it still
+  // reports (its last counts) to `onReports` and throwing away the frames
+  // it still sends, so that it never waits to write them; then ends it if
+  // need be, and reaps it.
+  void Finish(int graceMs, const std::function<void(const char*, std::size_t)>& onReports);
   // Closes every pipe (the end of its input is a stop), gives the helper
   // `graceMs` to end, then ends it, and reaps it.
   void End(int graceMs);
@@ -46,7 +55,6 @@ class CaptureHelperProcess {
   void Abandon();
 
  private:
-  void CloseCommandChannel();
   // Waits up to `graceMs` for the helper to end, then ends it; reaps it.
   void Reap(int graceMs);
 

@@ -66,11 +66,11 @@ void ShowOpenFailure(const std::string& libraryText, const std::string& hint = {
 // priority, which only costs latency under load.
 void RaiseCaptureThreadPriority() { setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kCaptureThreadNice); }
 
-std::vector<std::string> HelperArguments(const char* device, bool promiscuous) {
+std::vector<std::string> HelperArguments(const char* device, bool promiscuous, int bufferBytes) {
   std::vector<std::string> arguments = {
       "--snaplen=" + std::to_string(CaptureSession::kSnapLength),
       "--timeout=" + std::to_string(CaptureSession::kReadTimeoutMs),
-      "--buffer=" + std::to_string(CaptureSession::kKernelBufferBytes),
+      "--buffer=" + std::to_string(bufferBytes),
   };
   if (!promiscuous) arguments.emplace_back("--no-promiscuous");
   arguments.emplace_back("--");
@@ -92,6 +92,24 @@ int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
 bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
   pollfd readable = {fd, POLLIN, 0};
   return poll(&readable, 1, MillisecondsUntil(deadline)) > 0;
+}
+
+// Reads from `fd` into `reader` until the stream's header is there (or is
+// bad) or the descriptor holds nothing more for now. False at its end or on
+// an error before that.
+bool ReadUntilHeader(int fd, SavefileStreamReader& reader) {
+  for (;;) {
+    const std::span<std::uint8_t> space = reader.Space();
+    const ssize_t count = read(fd, space.data(), space.size());
+    if (count > 0) {
+      reader.Commit(static_cast<std::size_t>(count));
+      reader.ReadHeader();
+      if (reader.HeaderRead() || reader.Bad()) return true;
+      continue;
+    }
+    if (count < 0 && errno == EINTR) continue;
+    return count < 0 && errno == EAGAIN;
+  }
 }
 
 }  // namespace
@@ -125,7 +143,9 @@ int CaptureSession::StartHelper(const char* device) {
   int error = 0;
   {
     std::lock_guard lock(m_commandMutex);
-    error = m_helper.Start(path, HelperArguments(device, m_settings.nopromiscuous == 0));
+    m_helperArguments = HelperArguments(device, m_settings.nopromiscuous == 0, m_kernelBufferBytes);
+    m_stage = HelperStage::kCapturing;
+    error = m_helper.Start(path, m_helperArguments);
   }
   if (error == 0) return 0;
   const bool refused = error == EACCES || error == EPERM;
@@ -139,8 +159,8 @@ int CaptureSession::AwaitOpenReply() {
   const auto deadline = After(kHelperOpenWaitMs);
   m_reportLines = LineSplitter(hp::kMaxLineBytes);
   m_reportsEnded = false;
-  HelperOpenReply reply;
-  while (reply.kind == HelperOpenReply::Kind::kNone) {
+  m_openReply = HelperOpenReply();
+  while (m_openReply.kind == HelperOpenReply::Kind::kNone) {
     if (!WaitReadable(m_helper.ReportFd(), deadline)) {
       ShowOpenFailure("quorvel-capture did not answer");
       return 1;
@@ -152,20 +172,25 @@ int CaptureSession::AwaitOpenReply() {
       ShowOpenFailure("quorvel-capture ended without opening the adapter");
       return 1;
     }
-    m_reportLines.Feed(bytes, static_cast<std::size_t>(count), [&](std::string_view line, bool) {
-      if (reply.kind == HelperOpenReply::Kind::kNone) {
-        reply = ParseOpenReply(line);
-        return;
-      }
-      std::lock_guard lock(m_healthMutex);  // a report that came with the reply
-      ApplyHelperReport(line, m_health);
-    });
+    FeedOpenReports(bytes, static_cast<std::size_t>(count));
   }
-  if (reply.kind == HelperOpenReply::Kind::kFailed) {
-    ShowOpenFailure(reply.text, reply.permissionDenied ? MissingCapabilityHint() : "");
+  if (m_openReply.kind == HelperOpenReply::Kind::kFailed) {
+    ShowOpenFailure(m_openReply.text, m_openReply.permissionDenied ? MissingCapabilityHint() : "");
     return 1;
   }
   return 0;
+}
+
+// The first reply is the open's; what comes after it is applied.
+void CaptureSession::FeedOpenReports(const char* bytes, std::size_t count) {
+  m_reportLines.Feed(bytes, count, [this](std::string_view line, bool) {
+    if (m_openReply.kind == HelperOpenReply::Kind::kNone) {
+      m_openReply = ParseOpenReply(line);
+      return;
+    }
+    std::lock_guard lock(m_healthMutex);
+    ApplyReport(line);
+  });
 }
 
 // The helper writes the stream's header before it reports the open, so it
@@ -173,22 +198,26 @@ int CaptureSession::AwaitOpenReply() {
 int CaptureSession::ReadStreamHeader() {
   m_stream = SavefileStreamReader();
   const auto deadline = After(kHelperOpenWaitMs);
-  while (m_stream.ReadHeader() == SavefileStreamReader::Next::kNeedBytes && !m_stream.HeaderRead()) {
-    const std::span<std::uint8_t> space = m_stream.Space();
-    const ssize_t count = read(m_helper.FrameFd(), space.data(), space.size());
-    if (count > 0) {
-      m_stream.Commit(static_cast<std::size_t>(count));  // frames that came along wait for the thread
-      continue;
-    }
-    if (count < 0 && errno == EINTR) continue;
-    if (count == 0 || errno != EAGAIN || !WaitReadable(m_helper.FrameFd(), deadline)) break;
+  int result = 0;
+  while ((result = PullStreamHeader()) == 0 && WaitReadable(m_helper.FrameFd(), deadline)) {
   }
-  if (!m_stream.HeaderRead() || m_stream.Bad()) {
+  if (result != 1) {
     ShowOpenFailure(m_stream.Bad() ? m_stream.Error() : "quorvel-capture sent no capture stream");
     return 1;
   }
-  m_linkType = m_stream.LinkType();
   return 0;
+}
+
+// 1 once the stream's header was read (frames that came along wait for the
+// thread), 0 while it has not fully arrived, -1 when it never will.
+int CaptureSession::PullStreamHeader() {
+  const bool open = ReadUntilHeader(m_helper.FrameFd(), m_stream);
+  if (m_stream.Bad()) return -1;
+  if (m_stream.HeaderRead()) {
+    m_linkType = m_stream.LinkType();
+    return 1;
+  }
+  return open ? 0 : -1;
 }
 
 int CaptureSession::StartCapture(const char* device) {
@@ -268,14 +297,14 @@ void CaptureSession::ResetTotals(bool startNow) {
 }
 
 void CaptureSession::ResetHealth() {
-  {
-    std::lock_guard lock(m_commandMutex);
-    m_filterRequests = 0;
-  }
+  std::lock_guard commandLock(m_commandMutex);
+  m_filterRequests = 0;
+  m_filterLine.clear();
   std::lock_guard lock(m_healthMutex);
   const std::uint64_t generation = m_health.generation;
   m_health = CaptureHealth();
   m_health.generation = generation + 1;
+  m_filterAnswers.clear();
   m_endedUnexpectedly = false;
 }
 
@@ -291,11 +320,24 @@ std::uint64_t CaptureSession::InstallFilter(const std::string& expression) {
   line += '\n';
   if (line.size() > hp::kMaxLineBytes) return 0;
   std::lock_guard lock(m_commandMutex);
-  if (m_readingFile || !m_helper.Started() || m_schedule.running == 0 || !m_helper.Send(line)) return 0;
+  if (m_readingFile || m_schedule.running == 0) return 0;
+  // A helper that is opening the adapter reads it before its first frame.
+  if (m_stage == HelperStage::kCapturing || m_stage == HelperStage::kOpening) {
+    if (!m_helper.Started() || !m_helper.Send(line)) return 0;
+    std::lock_guard healthLock(m_healthMutex);
+    m_filterAnswers.push_back(m_filterRequests + 1);
+  }
+  m_filterLine = line;
   return ++m_filterRequests;
 }
 
-void CaptureSession::StopCapture() {
+pid_t CaptureSession::HelperProcessId() const {
+  std::lock_guard lock(m_commandMutex);
+  return m_helper.ProcessId();
+}
+
+CaptureTotals CaptureSession::StopCapture() {
+  CaptureTotals reached;
   if (m_thread.joinable()) {
     m_schedule.running = 0;
     const std::uint64_t wake = 1;
@@ -303,6 +345,10 @@ void CaptureSession::StopCapture() {
     m_threadStateChanged.notify_all();
     if (WaitForThreadEndFor(kStopWaitMs)) {
       m_thread.join();
+      {
+        std::lock_guard lock(m_table.TableLock());
+        reached = m_table.Totals();
+      }
       CloseCapture();
       if (m_log != nullptr) m_log->CloseLog();
     } else {
@@ -319,6 +365,7 @@ void CaptureSession::StopCapture() {
   m_handle = nullptr;
   ResetTotals(false);
   m_settings.paused = 0;
+  return reached;
 }
 
 void CaptureSession::WaitForThreadEnd() {
@@ -340,14 +387,18 @@ void CaptureSession::MarkThreadEnded() {
   m_threadStateChanged.notify_all();
 }
 
-// The end of the helper's input is its stop; one that does not end in time
-// is ended.
+// The end of the helper's input is its stop; its last counts are kept.
+// One that does not end in time is ended.
 void CaptureSession::CloseCapture() {
   if (m_handle != nullptr) pcap_close(m_handle);
   m_handle = nullptr;
   {
     std::lock_guard lock(m_commandMutex);
-    m_helper.End(kHelperEndWaitMs);
+    m_helper.Finish(kHelperEndWaitMs, [this](const char* bytes, std::size_t count) {
+      if (m_stage == HelperStage::kOpening) return;  // not yet one of this capture's
+      std::lock_guard healthLock(m_healthMutex);
+      m_reportLines.Feed(bytes, count, [this](std::string_view line, bool) { ApplyReport(line); });
+    });
   }
   std::uint64_t drained = 0;
   [[maybe_unused]] const ssize_t read = ::read(m_wakeFd, &drained, sizeof drained);
@@ -398,14 +449,18 @@ void CaptureSession::ReadCaptureFile(FrameBatch& batch) {
 void CaptureSession::ReadHelperStream(FrameBatch& batch) {
   while (m_schedule.running == 1) {
     batch.gotIpv4Frame = false;
-    const int result = DispatchStreamRecords(batch);
+    const int result = ReadsFrames() ? DispatchStreamRecords(batch) : 0;
     FlushBatch(batch);
     if (m_schedule.running == 0) break;
     ReadHelperReports();
     if (result == kStreamEnded) {
-      EndUnexpectedly(m_stream.Bad() ? m_stream.Error() : "quorvel-capture ended");
-      break;
+      if (m_stage != HelperStage::kRetiring) {
+        EndUnexpectedly(m_stream.Bad() ? m_stream.Error() : "quorvel-capture ended");
+        break;
+      }
+      FinishRetiring();
     }
+    AdvanceHelperStage();
     if (result == 0) WaitForFrames();
     RunDuePasses(batch.gotIpv4Frame);
   }
@@ -446,13 +501,125 @@ int CaptureSession::DispatchStreamRecords(FrameBatch& batch) {
 }
 
 void CaptureSession::ReadHelperReports() {
+  if (!m_helper.Started() || m_reportsEnded) return;
   char bytes[kReportReadBytes];
   const ssize_t count = read(m_helper.ReportFd(), bytes, sizeof bytes);
   if (count == 0) m_reportsEnded = true;  // no longer waited for; the frames' end ends the capture
   if (count <= 0) return;
+  if (m_stage == HelperStage::kOpening) {
+    FeedOpenReports(bytes, static_cast<std::size_t>(count));
+    return;
+  }
   std::lock_guard lock(m_healthMutex);
-  m_reportLines.Feed(bytes, static_cast<std::size_t>(count),
-                     [this](std::string_view line, bool) { ApplyHelperReport(line, m_health); });
+  m_reportLines.Feed(bytes, static_cast<std::size_t>(count), [this](std::string_view line, bool) { ApplyReport(line); });
+}
+
+// The caller holds m_healthMutex.
+void CaptureSession::ApplyReport(std::string_view line) {
+  const std::uint64_t replies = m_health.filterReplies;
+  if (ApplyHelperReport(line, m_health) != HelperReport::kFilterReply || m_filterAnswers.empty()) return;
+  m_health.filterReplies = std::max(replies, m_filterAnswers.front());
+  m_filterAnswers.pop_front();
+}
+
+// An adapter whose reads fail is not read again by the same helper: the
+// library can only open a removed and re-created adapter anew, and the
+// helper gave up the right to. A new helper has it.
+void CaptureSession::AdvanceHelperStage() {
+  switch (m_stage) {
+    case HelperStage::kCapturing: {
+      std::unique_lock lock(m_healthMutex);
+      const bool reopen = m_health.adapterFailing && !m_health.adapterDown;
+      lock.unlock();
+      if (reopen) BeginRetiring();
+      break;
+    }
+    case HelperStage::kRetiring:
+      if (Clock::now() >= m_stageDeadline) FinishRetiring();
+      break;
+    case HelperStage::kWaiting:
+      if (Clock::now() >= m_stageDeadline) StartNextHelper();
+      break;
+    case HelperStage::kOpening: CheckNextHelper(); break;
+  }
+}
+
+void CaptureSession::SetStage(HelperStage stage, int deadlineMs) {
+  std::lock_guard lock(m_commandMutex);
+  m_stage = stage;
+  m_stageDeadline = After(deadlineMs);
+}
+
+// The helper is asked to stop; what it still sends (frames read before the
+// failure, filter replies, its last counts) is read until its output ends.
+void CaptureSession::BeginRetiring() {
+  SetStage(HelperStage::kRetiring, kHelperEndWaitMs);
+  std::lock_guard lock(m_commandMutex);
+  m_helper.CloseInput();
+}
+
+void CaptureSession::FinishRetiring() {
+  while (!m_reportsEnded && WaitReadable(m_helper.ReportFd(), m_stageDeadline)) ReadHelperReports();
+  {
+    std::lock_guard lock(m_commandMutex);
+    m_helper.End(0);
+    m_stage = HelperStage::kWaiting;
+    m_stageDeadline = After(kReopenPeriodMs);
+  }
+  std::lock_guard lock(m_healthMutex);
+  CarryCountsOver(m_health);
+  // A filter the helper did not answer is sent to the next one, whose
+  // reply answers every request so far.
+  m_filterAnswers.clear();
+}
+
+// Started from the capture thread, which is in the network namespace of the
+// thread that started the capture: the new helper opens the same adapter.
+// The filter asked for last goes with it: the helper reads its commands
+// before its first frame.
+void CaptureSession::StartNextHelper() {
+  int error = 0;
+  {
+    std::lock_guard lock(m_commandMutex);
+    error = m_helper.Start(platform::CaptureHelperPath(), m_helperArguments);
+    if (error == 0 && !m_filterLine.empty() && m_helper.Send(m_filterLine)) {
+      std::lock_guard healthLock(m_healthMutex);
+      m_filterAnswers.push_back(m_filterRequests);
+    }
+  }
+  if (error != 0) {
+    SetStage(HelperStage::kWaiting, kReopenPeriodMs);
+    return;
+  }
+  m_reportLines = LineSplitter(hp::kMaxLineBytes);
+  m_reportsEnded = false;
+  m_openReply = HelperOpenReply();
+  m_stream = SavefileStreamReader();
+  SetStage(HelperStage::kOpening, kHelperOpenWaitMs);
+}
+
+// The new helper either opened the adapter (it is back: the capture goes on
+// with it) or did not (the next one is tried a little later, and gets the
+// filter of any request this one did not answer).
+void CaptureSession::CheckNextHelper() {
+  const bool opened = m_openReply.kind == HelperOpenReply::Kind::kOpened;
+  const int header = opened ? PullStreamHeader() : 0;
+  if (header == 1) {
+    SetStage(HelperStage::kCapturing, 0);
+    std::lock_guard lock(m_healthMutex);
+    MarkAdapterBack(m_health);
+    return;
+  }
+  const bool failed = m_openReply.kind == HelperOpenReply::Kind::kFailed || header < 0 || m_reportsEnded;
+  if (!failed && Clock::now() < m_stageDeadline) return;
+  {
+    std::lock_guard lock(m_commandMutex);
+    m_helper.End(0);
+    m_stage = HelperStage::kWaiting;
+    m_stageDeadline = After(kReopenPeriodMs);
+  }
+  std::lock_guard lock(m_healthMutex);
+  m_filterAnswers.clear();
 }
 
 // The user is told first: whoever sees the flag may rely on that.
@@ -512,16 +679,18 @@ void CaptureSession::RunDuePasses(bool gotIpv4Frame) {
   }
 }
 
-// Sleeps until frames or reports wait, a stop wakes the thread, or the
-// next full pass is due, whichever comes first, and never longer than the
-// read time-out.
+// Sleeps until frames or reports wait, a stop wakes the thread, the next
+// full pass is due or the helper's stage has to move on, whichever comes
+// first, and never longer than the read time-out.
 void CaptureSession::WaitForFrames() {
   const std::uint32_t sinceDue = platform::TickCount() - m_schedule.nextFullPassTick;
   const std::uint32_t untilDue = sinceDue >= kFullPassPeriodMs ? 0 : kFullPassPeriodMs - sinceDue;
-  pollfd waiting[3] = {{m_helper.FrameFd(), POLLIN, 0},
+  int timeout = static_cast<int>(std::min<std::uint32_t>(untilDue, kReadTimeoutMs));
+  if (m_stage != HelperStage::kCapturing) timeout = std::min(timeout, MillisecondsUntil(m_stageDeadline));
+  pollfd waiting[3] = {{ReadsFrames() ? m_helper.FrameFd() : -1, POLLIN, 0},
                        {m_reportsEnded ? -1 : m_helper.ReportFd(), POLLIN, 0},
                        {m_wakeFd, POLLIN, 0}};
-  poll(waiting, 3, static_cast<int>(std::min<std::uint32_t>(untilDue, kReadTimeoutMs)));
+  poll(waiting, 3, timeout);
 }
 
 // A capture file that cannot be read answers every read at once with an

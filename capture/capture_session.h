@@ -4,11 +4,15 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "capture/capture_helper_process.h"
 #include "capture/helper_reports.h"
@@ -33,12 +37,18 @@ class CSettings;
 // starts the helper, which opens the adapter and streams the frames over a
 // pipe, and reads them on the capture thread. A capture file is read here.
 //
+// An adapter whose reads fail (it was removed) is opened again: the
+// capture thread stops that helper and starts a new one for the same
+// device, with the same settings, every half second until one opens it;
+// the table, the totals and the counts go on. One that was taken down comes
+// back by itself. Health() says which, and when it is back.
+//
 // StartCapture and StopCapture run on the user-interface thread (or the
 // one thread of a program without a window). The capture thread never waits
 // for that thread, and StopCapture never waits long for the capture thread:
 // a stop wakes the waiting thread at once, and a pass in progress ends at
-// its next entry. InstallFilter, Health and EndedUnexpectedly may be called
-// from any thread at any time.
+// its next entry. InstallFilter, Health, EndedUnexpectedly and
+// HelperProcessId may be called from any thread at any time.
 class CaptureSession {
  public:
   static constexpr int kSnapLength = 262144;  // whole frames: the library's maximum
@@ -48,6 +58,8 @@ class CaptureSession {
   // it to end before it is ended.
   static constexpr int kHelperOpenWaitMs = 5000;
   static constexpr int kHelperEndWaitMs = 200;
+  // How often an adapter whose reads failed is tried again.
+  static constexpr int kReopenPeriodMs = 500;
 
   CaptureSession(CTrafficList& table, CSettings& settings, CNSCashe& hostNames,
                  CServicesParser& services);
@@ -61,6 +73,9 @@ class CaptureSession {
   // The filter store that every live capture is given when it starts and
   // that is cleared when it stops; null for none.
   void SetFilters(CFilterManager* filters) { m_filters = filters; }
+  // The kernel's buffer for the frames of the captures started from now
+  // on, in bytes (0: the library's default).
+  void SetKernelBufferBytes(int bytes) { m_kernelBufferBytes = bytes; }
 
   // Opens the adapter by its device name: starts the helper and waits for
   // its answer. 0 on success; 1 on failure, after the user was told why.
@@ -74,8 +89,10 @@ class CaptureSession {
   // Only the frames that `filter` accepts are read (empty: every frame).
   // 0 when the replay runs; 1 with the library's message in `error`.
   int StartReplay(const char* path, std::string& error, const std::string& filter = {});
-  // Ends the capture. Safe to call when none runs.
-  void StopCapture();
+  // Ends the capture; returns the totals it reached (the table's own are
+  // cleared). Safe to call when none runs. Once it returns, Health() holds
+  // the helper's last counts.
+  CaptureTotals StopCapture();
   // Waits until the capture thread has ended by itself: the end of a
   // replayed file. Returns at once when no thread runs.
   void WaitForThreadEnd();
@@ -90,7 +107,8 @@ class CaptureSession {
   // the first of a capture, then 2, ...): the reply is in Health() once
   // filterReplies reaches it. 0 when it was not sent: no live capture runs,
   // the expression holds a NUL byte or is too long, or the helper does not
-  // take commands.
+  // take commands. While the adapter is being opened again, the filter
+  // waits for the new helper, whose reply answers it.
   std::uint64_t InstallFilter(const std::string& expression);
 
   // The latest reports of the running (or last) live capture: its counts
@@ -102,19 +120,30 @@ class CaptureSession {
   // could not be read); the user has been told. Call StopCapture to clean
   // up; Start works again after it.
   bool EndedUnexpectedly() const { return m_endedUnexpectedly; }
-  // The helper's process id while a live capture runs, else -1. On the
-  // thread that starts and stops captures.
-  pid_t HelperProcessId() const { return m_helper.ProcessId(); }
+  // The helper's process id while a live capture runs, else -1 (also
+  // while none runs for an adapter being opened again).
+  pid_t HelperProcessId() const;
 
  private:
   enum : int { kStreamEnded = -1 };
+  using Clock = std::chrono::steady_clock;
+  // Where a live capture stands with its helper. The capture thread moves
+  // it on (under m_commandMutex) once the capture runs.
+  enum class HelperStage {
+    kCapturing,  // the helper reads the adapter
+    kRetiring,   // its reads failed: it was asked to stop, its last output is read
+    kWaiting,    // no helper: the next one starts at m_stageDeadline
+    kOpening,    // a new helper opens the adapter, until m_stageDeadline
+  };
 
   static int SetFileFilter(pcap_t* handle, const std::string& filter, std::string& error);
   int Launch();
   void ResetTotals(bool startNow);
   int StartHelper(const char* device);
   int AwaitOpenReply();
+  void FeedOpenReports(const char* bytes, std::size_t count);
   int ReadStreamHeader();
+  int PullStreamHeader();
   void ResetHealth();
   struct FrameBatch;
   void CaptureThread();
@@ -126,6 +155,14 @@ class CaptureSession {
   void FlushBatch(FrameBatch& batch);
   void RunDuePasses(bool gotIpv4Frame);
   void ReadHelperReports();
+  void ApplyReport(std::string_view line);
+  void AdvanceHelperStage();
+  void BeginRetiring();
+  void FinishRetiring();
+  void StartNextHelper();
+  void CheckNextHelper();
+  void SetStage(HelperStage stage, int deadlineMs);
+  bool ReadsFrames() const { return m_stage == HelperStage::kCapturing || m_stage == HelperStage::kRetiring; }
   void EndUnexpectedly(const std::string& reason);
   void WaitForFrames();
   void WaitAfterReadError();
@@ -142,14 +179,25 @@ class CaptureSession {
   pcap_t* m_handle = nullptr;  // a capture file being read
   std::atomic<int> m_linkType{-1};
   std::atomic<bool> m_readingFile{false};
+  int m_kernelBufferBytes = kKernelBufferBytes;
+  std::vector<std::string> m_helperArguments;  // the Start's, for every helper of the capture
   CaptureHelperProcess m_helper;        // a live capture; started and ended under m_commandMutex
   SavefileStreamReader m_stream;        // the helper's output
   LineSplitter m_reportLines;           // the helper's reports
-  bool m_reportsEnded = false;          // on the capture thread once it runs
-  std::mutex m_commandMutex;            // one command line at a time
+  // Below, on the capture thread once it runs.
+  bool m_reportsEnded = false;
+  HelperOpenReply m_openReply;          // of the helper that opens the adapter
+  HelperStage m_stage = HelperStage::kCapturing;  // changed under m_commandMutex
+  Clock::time_point m_stageDeadline;
+  // One command line at a time; taken before m_healthMutex, never after.
+  mutable std::mutex m_commandMutex;
   std::uint64_t m_filterRequests = 0;   // under m_commandMutex
+  std::string m_filterLine;             // under m_commandMutex: the last filter asked for
   mutable std::mutex m_healthMutex;
   CaptureHealth m_health;               // under m_healthMutex
+  // Under m_healthMutex: for each filter command sent, in order, the
+  // request its reply answers (a filter sent again answers the latest).
+  std::deque<std::uint64_t> m_filterAnswers;
   std::atomic<bool> m_endedUnexpectedly{false};
   int m_wakeFd = -1;  // written by a stop to wake the capture thread
   std::thread m_thread;

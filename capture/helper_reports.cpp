@@ -29,35 +29,67 @@ bool ApplyStats(std::string_view counts, CaptureHealth& health) {
   if (!NextNumber(counts, received) || !NextNumber(counts, dropped) || !NextNumber(counts, interfaceDropped) ||
       !counts.empty())
     return false;
-  health.received = received;
-  health.dropped = dropped;
-  health.interfaceDropped = interfaceDropped;
+  const CaptureCounts& before = health.countedBefore;
+  health.received = before.received + received;
+  health.dropped = before.dropped + dropped;
+  health.interfaceDropped = before.interfaceDropped + interfaceDropped;
   ++health.statsReports;
   return true;
 }
 
-}  // namespace
+void MarkFailing(CaptureHealth& health, std::string_view text, bool down) {
+  health.adapterFailing = true;
+  health.adapterDown = down;
+  health.adapterError = text;
+}
 
-bool ApplyHelperReport(std::string_view line, CaptureHealth& health) {
+void AdapterBack(CaptureHealth& health) {
+  if (health.adapterFailing) ++health.adapterReturns;
+  health.adapterFailing = false;
+  health.adapterDown = false;
+  health.adapterError.clear();
+}
+
+HelperReport Apply(std::string_view line, CaptureHealth& health) {
   std::string_view rest;
   const std::string_view keyword = Keyword(line, rest);
-  if (keyword == hp::kStats) {
-    if (!ApplyStats(rest, health)) return false;
-  } else if (keyword == hp::kFilterInstalled || keyword == hp::kFilterFailed) {
+  if (keyword == hp::kStats) return ApplyStats(rest, health) ? HelperReport::kStats : HelperReport::kUnknown;
+  if (keyword == hp::kFilterInstalled || keyword == hp::kFilterFailed) {
     ++health.filterReplies;
     health.filterInstalled = keyword == hp::kFilterInstalled;
     health.filterError = health.filterInstalled ? std::string() : std::string(rest);
-  } else if (keyword == hp::kReadFailed) {
-    health.adapterFailing = true;
-    health.adapterError = rest;
-  } else if (keyword == hp::kReadResumed) {
-    health.adapterFailing = false;
-    health.adapterError.clear();
-  } else {
-    return false;
+    return HelperReport::kFilterReply;
   }
+  if (keyword == hp::kReadFailed) {
+    MarkFailing(health, rest, false);
+    return HelperReport::kReadFailed;
+  }
+  if (keyword == hp::kAdapterDown) {
+    MarkFailing(health, rest, true);
+    return HelperReport::kAdapterDown;
+  }
+  if (keyword == hp::kReadResumed) {
+    AdapterBack(health);
+    return HelperReport::kReadResumed;
+  }
+  return HelperReport::kUnknown;
+}
+
+}  // namespace
+
+HelperReport ApplyHelperReport(std::string_view line, CaptureHealth& health) {
+  const HelperReport report = Apply(line, health);
+  if (report != HelperReport::kUnknown) ++health.generation;
+  return report;
+}
+
+void CarryCountsOver(CaptureHealth& health) {
+  health.countedBefore = {health.received, health.dropped, health.interfaceDropped};
+}
+
+void MarkAdapterBack(CaptureHealth& health) {
+  AdapterBack(health);
   ++health.generation;
-  return true;
 }
 
 HelperOpenReply ParseOpenReply(std::string_view line) {

@@ -15,11 +15,16 @@
 //                            filter-failed <library text>
 //                            stats <received> <dropped> <interface dropped>
 //                            read-failed <library text>
+//                            adapter-down <system text>
 //                            read-resumed
 //
 // Every filter command gets exactly one reply, in order. Stats come once a
-// second and once more when the capture ends. A text never holds a control
-// character. Lines other than these are for people and are ignored.
+// second and once more when the capture ends. read-failed: reads of the
+// adapter fail (it was removed, say), and go on failing until the helper
+// is started again; adapter-down: the adapter was taken down, and reads
+// go on by themselves once it is up. Either ends with read-resumed. A text
+// never holds a control character. Lines other than these are for people
+// and are ignored.
 namespace helper_protocol {
 
 inline constexpr char kHelperName[] = "quorvel-capture";
@@ -35,6 +40,7 @@ inline constexpr char kFilterInstalled[] = "filter-installed";
 inline constexpr char kFilterFailed[] = "filter-failed";
 inline constexpr char kStats[] = "stats";
 inline constexpr char kReadFailed[] = "read-failed";
+inline constexpr char kAdapterDown[] = "adapter-down";
 inline constexpr char kReadResumed[] = "read-resumed";
 
 // The longest line either side accepts, line feed included; a longer one

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,11 @@ constexpr std::int64_t kReadErrorPauseMs = 100;
 // frame (it watches an adapter that went down).
 constexpr std::int64_t kWatchPeriodMs = 100;
 constexpr std::size_t kCommandReadBytes = 4096;
+// Frames are held back until this many bytes wait or the first of them has
+// waited this long: a busy adapter then wakes the reader a few dozen times
+// a second instead of once per read of the adapter.
+constexpr std::size_t kFlushBytes = 512 * 1024;
+constexpr std::int64_t kHoldMs = 40;
 constexpr int kHelperNice = -10;
 
 std::int64_t NowMs() {
@@ -96,12 +102,14 @@ class HelperCapture {
       if (waiting[0].revents != 0) ReadCommands();
       if (m_stopping) break;
       if (!m_failing || NowMs() >= m_retryMs) ReadFrames();
+      if (m_holding && NowMs() >= m_heldSinceMs + kHoldMs) Flush();
       if (NowMs() >= m_nextStatsMs) {
         ReportStats();
         m_nextStatsMs += kStatsPeriodMs;
         if (m_nextStatsMs <= NowMs()) m_nextStatsMs = NowMs() + kStatsPeriodMs;
       }
     }
+    Flush();
     ReportStats();
     return m_outputFailed ? hp::kExitFailed : hp::kExitStopped;
   }
@@ -113,6 +121,7 @@ class HelperCapture {
     if (m_failing && m_retryMs < until) until = m_retryMs;
     if (pcap_get_required_select_timeout(m_handle) != nullptr && now + kWatchPeriodMs < until)
       until = now + kWatchPeriodMs;
+    if (m_holding && m_heldSinceMs + kHoldMs < until) until = m_heldSinceMs + kHoldMs;
     return until > now ? static_cast<int>(until - now) : 0;
   }
 
@@ -174,12 +183,32 @@ class HelperCapture {
       m_retryMs = NowMs() + kReadErrorPauseMs;
       return;
     }
-    if (m_failing) Report(hp::kReadResumed);
-    m_failing = false;
-    if (result > 0 && !m_output.Flush()) {  // the reader has gone
+    WatchAdapterState();
+    if (m_output.Pending() >= kFlushBytes) Flush();
+    if (m_output.Pending() != 0 && !m_holding) {
+      m_holding = true;
+      m_heldSinceMs = NowMs();
+    }
+  }
+
+  void Flush() {
+    m_holding = false;
+    if (m_output.Pending() != 0 && !m_output.Flush()) {  // the reader has gone
       m_outputFailed = true;
       m_stopping = true;
     }
+  }
+
+  // A read that worked ends a failure. An adapter that was taken down
+  // reports no error: the library only asks to be called on a timer until
+  // it is up again (and then reads from it again by itself), so that
+  // request is what tells us.
+  void WatchAdapterState() {
+    const bool down = pcap_get_required_select_timeout(m_handle) != nullptr;
+    if (down && !m_down) Report(hp::kAdapterDown, std::strerror(ENETDOWN));
+    if (!down && (m_failing || m_down)) Report(hp::kReadResumed);
+    m_failing = false;
+    m_down = down;
   }
 
   void ReportStats() {
@@ -196,9 +225,12 @@ class HelperCapture {
   bool m_stopping = false;
   bool m_outputFailed = false;
   bool m_failing = false;
+  bool m_down = false;
   std::string m_failureText;
   std::int64_t m_retryMs = 0;
   std::int64_t m_nextStatsMs = 0;
+  bool m_holding = false;          // frames wait in the output since m_heldSinceMs
+  std::int64_t m_heldSinceMs = 0;
 };
 
 void ApplyOptions(pcap_t* handle, const HelperOptions& options) {

@@ -33,6 +33,22 @@ constexpr char kHelpDocument[] = "Quorvel.html";
 // Wide enough for the nine columns at their first widths.
 constexpr QSize kDefaultSize(880, 540);
 
+// A pane that speaks only when it has something to say, and stands out in
+// the colours of a selection (whatever the theme) when it is urgent.
+QLabel* NewHealthPane() {
+  auto* pane = new QLabel;
+  pane->setBackgroundRole(QPalette::Highlight);
+  pane->hide();
+  return pane;
+}
+
+void ShowOnPane(QLabel& pane, const QString& text, bool highlighted) {
+  pane.setText(text);
+  pane.setAutoFillBackground(highlighted);
+  pane.setForegroundRole(highlighted ? QPalette::HighlightedText : QPalette::WindowText);
+  pane.setVisible(!text.isEmpty());
+}
+
 }  // namespace
 
 CMainFrame::CMainFrame(AppContext context, QWidget* parent)
@@ -74,7 +90,11 @@ void CMainFrame::BuildStatusBar() {
   // 200 px wide, and wider when the rates need it: in bytes a busy link's
   // rates would otherwise lose their ends.
   m_ratesPane->setMinimumWidth(kRatesPaneWidth);
+  m_adapterPane = NewHealthPane();
+  m_dropsPane = NewHealthPane();
   statusBar()->addWidget(m_messagePane, 1);
+  statusBar()->addPermanentWidget(m_adapterPane);
+  statusBar()->addPermanentWidget(m_dropsPane);
   statusBar()->addPermanentWidget(m_ratesPane);
   // Once a prompt has gone, the pane says the window is ready again unless
   // a capture runs, whose totals then stay in view.
@@ -130,6 +150,15 @@ QString CMainFrame::StatusText() const { return m_messagePane->text(); }
 void CMainFrame::ShowStatusNotice(const QString& text) { statusBar()->showMessage(text, kStatusNoticeMs); }
 void CMainFrame::SetRatesText(const QString& text) { m_ratesPane->setText(text); }
 QString CMainFrame::RatesText() const { return m_ratesPane->text(); }
+
+void CMainFrame::SetAdapterText(const QString& text, bool alert) { ShowOnPane(*m_adapterPane, text, alert); }
+QString CMainFrame::AdapterText() const { return m_adapterPane->isHidden() ? QString() : m_adapterPane->text(); }
+
+void CMainFrame::ShowDrops(std::uint64_t count, bool rising) {
+  ShowOnPane(*m_dropsPane, count == 0 ? QString() : tr("丢包: %1").arg(count), rising);
+}
+QString CMainFrame::DropsText() const { return m_dropsPane->isHidden() ? QString() : m_dropsPane->text(); }
+bool CMainFrame::DropsHighlighted() const { return !m_dropsPane->isHidden() && m_dropsPane->autoFillBackground(); }
 
 QAction* CMainFrame::Action(int id) const { return m_actions->Action(id); }
 

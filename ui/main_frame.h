@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QTimer>
+#include <cstdint>
 #include <memory>
 
 #include "ui/app_context.h"
@@ -61,6 +62,15 @@ class CMainFrame : public QMainWindow {
   // Pane 1: current and average rate.
   void SetRatesText(const QString& text);
   QString RatesText() const;
+  // A pane left of the rates: what ails the adapter, or that it is back;
+  // hidden while `text` is empty. An alert is highlighted.
+  void SetAdapterText(const QString& text, bool alert);
+  QString AdapterText() const;  // empty while hidden
+  // A pane left of the rates: the packets lost since Start; hidden while
+  // there are none, highlighted while the count still rises.
+  void ShowDrops(std::uint64_t count, bool rising);
+  QString DropsText() const;  // empty while hidden
+  bool DropsHighlighted() const;
 
  signals:
   // A command the application carries out (the About box).
@@ -92,6 +102,8 @@ class CMainFrame : public QMainWindow {
   QComboBox* m_adapterSelector = nullptr;
   QLabel* m_messagePane = nullptr;
   QLabel* m_ratesPane = nullptr;
+  QLabel* m_adapterPane = nullptr;
+  QLabel* m_dropsPane = nullptr;
   ViewCommands* m_view = nullptr;
   QTimer m_idleUpdate;
   bool m_exiting = false;

@@ -181,6 +181,8 @@ void CQuorvelView::StartMonitoring() {
   ShowTotals({0, 0, 0, m_context.settings.units});  // not the previous capture's
   if (lock == platform::AdapterLock::Outcome::kNoGuard) ShowAdapterUnguarded(deviceName);
   m_filterCapture.CaptureOpened(deviceName);
+  m_health.Start();
+  ShowHealthPanes();
   Drain();  // the rows of the previous capture go at once
   viewport()->update();
   m_ratesTimer.start(kRatesPeriodMs);
@@ -192,6 +194,9 @@ void CQuorvelView::StartMonitoring() {
 // last figures.
 void CQuorvelView::StopMonitoring() {
   m_session.StopCapture();
+  ShowCaptureHealth();  // the last count
+  m_health.End();
+  ShowHealthPanes();
   m_monitoring = false;
   m_ratesTimer.stop();
   m_adapterLock.Release();
@@ -239,12 +244,31 @@ void CQuorvelView::Drain() {
   // A capture that ended by itself (its helper was ended) has told the
   // user; the window stops monitoring, and Start works again.
   if (m_monitoring && m_session.EndedUnexpectedly()) StopMonitoring();
+  ShowCaptureHealth();
   m_batch.Clear();
   m_journal.Take(m_batch);
   if (m_batch.Empty()) return;
   m_model.Apply(m_batch);
   if (m_batch.hasTotals) ShowTotals(m_batch.totals);
   if (m_batch.redraw) viewport()->update();
+}
+
+// The drops pane counts what was lost since Start; the adapter pane and
+// the empty list's hint say what ails the adapter, and when it is back.
+void CQuorvelView::ShowCaptureHealth() {
+  if (m_health.Update(m_session.Health(), CaptureHealthWatch::Clock::now())) ShowHealthPanes();
+}
+
+void CQuorvelView::ShowHealthPanes() {
+  m_frame.ShowDrops(m_health.Drops(), m_health.DropsRising());
+  switch (m_health.AdapterState()) {
+    case CaptureHealthWatch::Adapter::kFailing:
+      m_frame.SetAdapterText(tr("网络适配器出错: %1").arg(QString::fromStdString(m_health.AdapterError())), true);
+      break;
+    case CaptureHealthWatch::Adapter::kBack: m_frame.SetAdapterText(tr("网络适配器已恢复"), false); break;
+    case CaptureHealthWatch::Adapter::kFine: m_frame.SetAdapterText(QString(), false); break;
+  }
+  if (m_model.rowCount() == 0) viewport()->update();
 }
 
 void CQuorvelView::OnColumnClick(int column) {
@@ -263,6 +287,8 @@ void CQuorvelView::SortByColumn(int column, bool ascending) {
 }
 
 QString CQuorvelView::HintText() const {
+  if (m_monitoring && m_health.AdapterState() == CaptureHealthWatch::Adapter::kFailing)
+    return tr("网络适配器出错: %1\n正在等待它恢复 ...").arg(QString::fromStdString(m_health.AdapterError()));
   return QString::fromUtf8(m_monitoring ? kHintNoPackets : kHintSelectAdapter);
 }
 

@@ -11,6 +11,7 @@
 #include "filters/session_filter_capture.h"
 #include "platform/adapter_lock.h"
 #include "ui/app_context.h"
+#include "ui/capture_health_watch.h"
 #include "ui/traffic_journal.h"
 #include "ui/traffic_model.h"
 #include "ui/view_commands.h"
@@ -74,6 +75,8 @@ class CQuorvelView : public QTableView, public ViewCommands {
   void ToggleHidden(std::atomic<std::int32_t>& hideSwitch, std::uint8_t protocol);
   void ShowRates();
   void ShowTotals(const JournalBatch::Totals& totals);
+  void ShowCaptureHealth();
+  void ShowHealthPanes();
   void ShowAdapterInUse();
   void ShowAdapterUnguarded(const std::string& device);
   void CopyToClipboard(const QString& text);
@@ -86,6 +89,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   CPacketLog m_packetLog;
   CaptureSession m_session;
   SessionFilterCapture m_filterCapture;  // the filter store's way to m_session
+  CaptureHealthWatch m_health;
   CSortHeaderCtrl* m_header;  // owned by the table
   platform::AdapterLock m_adapterLock;
   QTimer m_drainTimer;

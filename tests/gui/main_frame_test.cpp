@@ -11,6 +11,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QWindow>
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -230,8 +231,10 @@ TEST_F(FrameCommandTest, StatusBarShowsIdleTextRatesAndPrompts) {
   CMainFrame& frame = ShowFrame();
   EXPECT_EQ(frame.StatusText().toStdString(), "准备就绪");
   EXPECT_EQ(frame.RatesText().toStdString(), "b/s: 0   avr b/s: 0");
-  const QList<QLabel*> panes = frame.statusBar()->findChildren<QLabel*>();
-  ASSERT_EQ(panes.size(), 2);
+  QList<QLabel*> panes;
+  for (QLabel* pane : frame.statusBar()->findChildren<QLabel*>())
+    if (!pane->isHidden()) panes.push_back(pane);
+  ASSERT_EQ(panes.size(), 2) << "the health panes show only when they have something to say";
   EXPECT_EQ(panes[1]->width(), 200);
 
   frame.Action(ID_CAPTURE_STOP)->showStatusText(&frame);
@@ -253,6 +256,36 @@ TEST_F(FrameCommandTest, StatusBarShowsIdleTextRatesAndPrompts) {
   frame.SetRatesText(QString::fromUtf8("当前: 4294967295 b/s, 平均: 4294967295 b/s"));
   QApplication::processEvents();
   EXPECT_GE(panes[1]->width(), panes[1]->sizeHint().width()) << "the whole rates text shows";
+}
+
+// Lost packets and a failing adapter each have a pane left of the rates,
+// there only while it has something to say; an urgent one stands out.
+TEST_F(FrameCommandTest, HealthPanesAppearWhenThereIsSomethingToSay) {
+  CMainFrame& frame = ShowFrame();
+  EXPECT_EQ(frame.DropsText(), QString());
+  frame.ShowDrops(12, true);
+  EXPECT_EQ(frame.DropsText().toStdString(), "丢包: 12");
+  EXPECT_TRUE(frame.DropsHighlighted());
+  frame.ShowDrops(4294967296u, false);
+  EXPECT_EQ(frame.DropsText().toStdString(), "丢包: 4294967296");
+  EXPECT_FALSE(frame.DropsHighlighted());
+
+  frame.SetAdapterText(QStringLiteral("adapter"), true);
+  EXPECT_EQ(frame.AdapterText().toStdString(), "adapter");
+  QApplication::processEvents();
+  QList<QLabel*> panes;
+  for (QLabel* pane : frame.statusBar()->findChildren<QLabel*>())
+    if (!pane->isHidden()) panes.push_back(pane);
+  ASSERT_EQ(panes.size(), 4);
+  std::sort(panes.begin(), panes.end(), [](QLabel* a, QLabel* b) { return a->x() < b->x(); });
+  EXPECT_EQ(panes[1]->text().toStdString(), "adapter");
+  EXPECT_EQ(panes[2]->text().toStdString(), "丢包: 4294967296");
+  EXPECT_EQ(panes[3]->text(), frame.RatesText());
+
+  frame.ShowDrops(0, false);
+  frame.SetAdapterText(QString(), false);
+  EXPECT_EQ(frame.DropsText(), QString());
+  EXPECT_EQ(frame.AdapterText(), QString());
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <iterator>
 #include <string>
 
+#include "capture/capture_session.h"
 #include "config/settings_dlg.h"
 #include "filters/filter_manager.h"
 #include "filters/filters_file.h"
@@ -262,6 +263,57 @@ TEST_F(ViewLiveTest, FiltersFromTheFileAndTheDialog) {
   Frame().ExecuteCommand(ID_CAPTURE_STOP);
   EXPECT_TRUE(store.Entries().empty()) << "a stop empties the store";
   CloseWindow();  // before the store it points at goes
+}
+
+// A flood into a kernel buffer far too small for it: the drops pane counts
+// what was lost and stands out while the count rises; once the flood ends
+// it calms down, and the count stays until the next Start.
+TEST_F(ViewLiveTest, DropsPaneCountsWhatTheKernelLost) {
+  OpenWindow();
+  view->Session().SetKernelBufferBytes(1);
+  Start();
+  ASSERT_TRUE(view->Monitoring());
+  EXPECT_EQ(Frame().DropsText(), QString());
+  network.StartFlood(RawPacket(IPPROTO_UDP, network.SenderAddress(), network.CaptureAddress(), 7, 9, 512));
+  const bool shown = QTest::qWaitFor([&] { return Frame().DropsHighlighted(); }, 8000);
+  network.StopFlood();
+  ASSERT_TRUE(shown);
+  const QString text = Frame().DropsText();
+  ASSERT_TRUE(text.startsWith(QStringLiteral("丢包: "))) << text.toStdString();
+  EXPECT_GT(text.mid(4).toULongLong(), 0u);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !Frame().DropsHighlighted(); }, 4000)) << "no longer rising";
+  EXPECT_FALSE(Frame().DropsText().isEmpty());
+
+  Frame().ExecuteCommand(ID_CAPTURE_STOP);
+  EXPECT_FALSE(Frame().DropsText().isEmpty()) << "counted since Start";
+  view->Session().SetKernelBufferBytes(CaptureSession::kKernelBufferBytes);
+  Start();
+  EXPECT_EQ(Frame().DropsText(), QString());
+  Frame().ExecuteCommand(ID_CAPTURE_STOP);
+}
+
+// The adapter removed while monitoring: the status bar and the empty
+// list's hint say so with the library's text; once it is made again the
+// window says it is back, and its packets are counted again.
+TEST_F(ViewLiveTest, AdapterThatGoesAwayAndComesBack) {
+  OpenWindow();
+  Start();
+  ASSERT_TRUE(view->Monitoring());
+  ASSERT_TRUE(network.RemoveCaptureInterface());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !Frame().AdapterText().isEmpty(); }, 5000));
+  EXPECT_EQ(Frame().AdapterText().toStdString(), "网络适配器出错: The interface disappeared");
+  EXPECT_EQ(view->HintText().toStdString(), "网络适配器出错: The interface disappeared\n正在等待它恢复 ...");
+  EXPECT_TRUE(view->Monitoring());
+
+  ASSERT_TRUE(network.RestoreCaptureInterface());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Frame().AdapterText().toStdString() == "网络适配器已恢复"; }, 5000))
+      << Frame().AdapterText().toStdString();
+  EXPECT_EQ(view->HintText().toStdString(), "未发现数据包! 继续搜索中 ...");
+  ASSERT_TRUE(Send(IPPROTO_UDP, 5000));
+  EXPECT_TRUE(WaitForRows(1));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Frame().AdapterText().isEmpty(); }, 8000)) << "old news after a while";
+  EXPECT_TRUE(messages.texts.empty());
+  Frame().ExecuteCommand(ID_CAPTURE_STOP);
 }
 
 }  // namespace

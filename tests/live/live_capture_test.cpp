@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -282,6 +283,92 @@ TEST_F(LiveCaptureTest, AdapterThatGoesAwayIsReported) {
   EXPECT_TRUE(m_session.IsRunning());
   EXPECT_FALSE(m_session.EndedUnexpectedly());
   EXPECT_LT(Timed([&] { m_session.StopCapture(); }).count(), 500);
+}
+
+// An adapter that is removed and made again: while it is away the health
+// says so; once it is back a new helper captures it under the filter asked
+// for before, and the counts go on.
+TEST_F(LiveCaptureTest, AdapterThatComesBackIsCapturedAgain) {
+  const auto waitFor = [&](const std::function<bool(const CaptureHealth&)>& done) {
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (!done(m_session.Health()) && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return m_session.Health();
+  };
+  const Packets traffic = {RawPacket(IPPROTO_UDP, m_network.SenderAddress(), m_network.CaptureAddress(), 5, 6, 100),
+                           RawPacket(IPPROTO_TCP, m_network.SenderAddress(), m_network.CaptureAddress(), 5, 6, 100)};
+  Start();
+  ASSERT_EQ(m_session.InstallFilter("udp"), 1u);
+  ASSERT_EQ(waitFor([](const CaptureHealth& h) { return h.filterReplies == 1; }).filterInstalled, true);
+  ASSERT_TRUE(m_network.Send(traffic));
+  EXPECT_EQ(WaitForPackets(1).packets, 1u);
+  const pid_t first = m_session.HelperProcessId();
+
+  ASSERT_TRUE(m_network.RemoveCaptureInterface());
+  CaptureHealth health = waitFor([](const CaptureHealth& h) { return h.adapterFailing; });
+  EXPECT_TRUE(health.adapterFailing);
+  EXPECT_FALSE(health.adapterDown);
+  EXPECT_EQ(health.adapterError, "The interface disappeared");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // a few tries that find no adapter
+  health = m_session.Health();
+  EXPECT_TRUE(health.adapterFailing);
+  EXPECT_EQ(health.adapterReturns, 0u);
+  EXPECT_TRUE(m_session.IsRunning());
+  EXPECT_FALSE(m_session.EndedUnexpectedly());
+
+  ASSERT_TRUE(m_network.RestoreCaptureInterface());
+  health = waitFor([](const CaptureHealth& h) { return h.adapterReturns == 1; });
+  EXPECT_EQ(health.adapterReturns, 1u);
+  EXPECT_FALSE(health.adapterFailing);
+  EXPECT_EQ(health.adapterError, "");
+  EXPECT_GT(m_session.HelperProcessId(), 0);
+  EXPECT_NE(m_session.HelperProcessId(), first);
+  ASSERT_TRUE(m_network.Send(traffic));
+  EXPECT_EQ(WaitForPackets(2).packets, 2u) << "still only UDP, counted on from before";
+  health = waitFor([](const CaptureHealth& h) { return h.received >= 2; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // one more report, which must not count more
+  EXPECT_EQ(m_session.Health().received, 2u) << "the library's counts go on too";
+  EXPECT_EQ(health.filterReplies, 1u) << "the filter sent again is no new reply";
+  EXPECT_LT(Timed([&] { m_session.StopCapture(); }).count(), 500);
+}
+
+// An adapter taken down and brought up again: the same helper reads it on.
+TEST_F(LiveCaptureTest, AdapterTakenDownAndUpAgain) {
+  Start();
+  const pid_t helper = m_session.HelperProcessId();
+  ASSERT_TRUE(m_network.SetCaptureInterfaceUp(false));
+  auto deadline = Clock::now() + std::chrono::seconds(3);
+  while (!m_session.Health().adapterFailing && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  CaptureHealth health = m_session.Health();
+  EXPECT_TRUE(health.adapterDown);
+  EXPECT_EQ(health.adapterError, "Network is down");
+
+  ASSERT_TRUE(m_network.SetCaptureInterfaceUp(true));
+  deadline = Clock::now() + std::chrono::seconds(3);
+  while (m_session.Health().adapterFailing && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  health = m_session.Health();
+  EXPECT_FALSE(health.adapterFailing);
+  EXPECT_EQ(health.adapterReturns, 1u);
+  EXPECT_EQ(m_session.HelperProcessId(), helper);
+  ASSERT_TRUE(m_network.Send(MixedTraffic()));
+  ExpectMixedTrafficCounted();
+}
+
+// A kernel buffer far too small for a flood: the kernel drops, and the
+// counts say so.
+TEST_F(LiveCaptureTest, DropsOfATinyKernelBufferAreCounted) {
+  m_session.SetKernelBufferBytes(1);
+  Start();
+  m_network.StartFlood(RawPacket(IPPROTO_UDP, m_network.SenderAddress(), m_network.CaptureAddress(), 7, 9, 512));
+  const auto deadline = Clock::now() + std::chrono::seconds(8);
+  while (m_session.Health().AllDropped() == 0 && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  m_network.StopFlood();
+  const CaptureHealth health = m_session.Health();
+  EXPECT_GT(health.AllDropped(), 0u);
+  EXPECT_GT(health.received, 0u);
 }
 
 // The helper ended from outside: the user is told, the session says so,

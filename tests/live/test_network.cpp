@@ -100,26 +100,30 @@ TestNetwork::TestNetwork() {
   m_captureAddress = Address(10, 231, subnet, 1);
   m_senderAddress = Address(10, 231, subnet, 2);
   m_foreignAddress = Address(10, 231, subnet, 9);
-  const std::string net = "10.231." + std::to_string(subnet) + ".";
+  m_subnet = "10.231." + std::to_string(subnet) + ".";
+  const bool made = Run("ip netns add " + m_captureNamespace) && Run("ip netns add " + m_senderNamespace) && MakeLink();
+  if (!made) m_unavailable = "could not make a network namespace with a veth pair (see the ip messages above)";
+}
+
+// The veth pair, its addresses and its neighbours, in the two namespaces.
+bool TestNetwork::MakeLink() {
+  const std::string& net = m_subnet;
   const std::string inCapture = "ip netns exec " + m_captureNamespace + " ";
   const std::string inSender = "ip netns exec " + m_senderNamespace + " ";
-  const bool made =
-      Run("ip netns add " + m_captureNamespace) && Run("ip netns add " + m_senderNamespace) &&
-      Run("ip link add " + m_captureInterface + " netns " + m_captureNamespace +
-          " address 02:00:00:00:00:01 type veth peer name " + m_senderInterface + " netns " +
-          m_senderNamespace + " address 02:00:00:00:00:02") &&
-      // Only the test's own packets: no IPv6 chatter, no multicast reports.
-      Run(inCapture + "sysctl -qw net.ipv6.conf.all.disable_ipv6=1") &&
-      Run(inSender + "sysctl -qw net.ipv6.conf.all.disable_ipv6=1") &&
-      Run(inCapture + "ip link set " + m_captureInterface + " multicast off up") &&
-      Run(inSender + "ip link set " + m_senderInterface + " multicast off up") &&
-      Run(inCapture + "ip addr add " + net + "1/24 dev " + m_captureInterface) &&
-      Run(inSender + "ip addr add " + net + "2/24 dev " + m_senderInterface) &&
-      // Neighbours known in advance: no ARP to wait for, and a foreign MAC.
-      Run(inSender + "ip neigh replace " + net + "1 lladdr 02:00:00:00:00:01 dev " + m_senderInterface) &&
-      Run(inCapture + "ip neigh replace " + net + "2 lladdr 02:00:00:00:00:02 dev " + m_captureInterface) &&
-      Run(inSender + "ip neigh replace " + net + "9 lladdr 02:00:00:00:00:99 dev " + m_senderInterface);
-  if (!made) m_unavailable = "could not make a network namespace with a veth pair (see the ip messages above)";
+  return Run("ip link add " + m_captureInterface + " netns " + m_captureNamespace +
+             " address 02:00:00:00:00:01 type veth peer name " + m_senderInterface + " netns " +
+             m_senderNamespace + " address 02:00:00:00:00:02") &&
+         // Only the test's own packets: no IPv6 chatter, no multicast reports.
+         Run(inCapture + "sysctl -qw net.ipv6.conf.all.disable_ipv6=1") &&
+         Run(inSender + "sysctl -qw net.ipv6.conf.all.disable_ipv6=1") &&
+         Run(inCapture + "ip link set " + m_captureInterface + " multicast off up") &&
+         Run(inSender + "ip link set " + m_senderInterface + " multicast off up") &&
+         Run(inCapture + "ip addr add " + net + "1/24 dev " + m_captureInterface) &&
+         Run(inSender + "ip addr add " + net + "2/24 dev " + m_senderInterface) &&
+         // Neighbours known in advance: no ARP to wait for, and a foreign MAC.
+         Run(inSender + "ip neigh replace " + net + "1 lladdr 02:00:00:00:00:01 dev " + m_senderInterface) &&
+         Run(inCapture + "ip neigh replace " + net + "2 lladdr 02:00:00:00:00:02 dev " + m_captureInterface) &&
+         Run(inSender + "ip neigh replace " + net + "9 lladdr 02:00:00:00:00:99 dev " + m_senderInterface);
 }
 
 TestNetwork::~TestNetwork() {
@@ -144,6 +148,12 @@ int TestNetwork::CapturePromiscuity() {
 
 bool TestNetwork::RemoveCaptureInterface() {
   return Run("ip -n " + m_captureNamespace + " link delete " + m_captureInterface);
+}
+
+bool TestNetwork::RestoreCaptureInterface() { return MakeLink(); }
+
+bool TestNetwork::SetCaptureInterfaceUp(bool up) {
+  return Run("ip -n " + m_captureNamespace + " link set " + m_captureInterface + (up ? " up" : " down"));
 }
 
 void TestNetwork::EnterCaptureNamespace() {

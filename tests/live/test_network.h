@@ -45,8 +45,12 @@ class TestNetwork {
     body();
   }
 
-  // Deletes the capture end of the pair, as if its adapter were unplugged.
+  // Deletes the capture end of the pair (and so the pair), as if its
+  // adapter were unplugged; Restore makes the pair again, as it was.
   bool RemoveCaptureInterface();
+  bool RestoreCaptureInterface();
+  // Takes the capture end down or brings it up again.
+  bool SetCaptureInterfaceUp(bool up);
 
   // Deletes the namespaces that tests of this project made and left: those
   // named after a process that is no running test of ours. Namespaces of
@@ -67,6 +71,7 @@ class TestNetwork {
 
  private:
   static bool Run(const std::string& command);
+  bool MakeLink();
   void EnterCaptureNamespace();
   void LeaveCaptureNamespace();
 
@@ -75,6 +80,7 @@ class TestNetwork {
   std::string m_senderNamespace;
   std::string m_captureInterface;
   std::string m_senderInterface;
+  std::string m_subnet;  // "10.231.N."
   std::uint32_t m_captureAddress = 0;
   std::uint32_t m_senderAddress = 0;
   std::uint32_t m_foreignAddress = 0;

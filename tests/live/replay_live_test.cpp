@@ -1,0 +1,223 @@
+// quorvel-replay --live as a user runs it, in the capture namespace of a
+// veth pair the test makes (root only; skipped otherwise): what it counts,
+// how it ends, and its exit codes.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/settings_fixture.h"
+#include "support/process_status.h"
+#include "test_network.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr uid_t kNobody = 65534;
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// The number after "name=" in the summary line; -1 when it is not there.
+long long SummaryField(const std::string& summary, const std::string& name) {
+  const auto at = summary.find(" " + name + "=");
+  const auto start = summary.rfind(name + "=", 0) == 0 ? 0 : at == std::string::npos ? std::string::npos : at + 1;
+  if (start == std::string::npos) return -1;
+  return std::atoll(summary.c_str() + start + name.size() + 1);
+}
+
+class ReplayLiveTest : public SettingsFixture {
+ protected:
+  void SetUp() override {
+    if (!m_network.Unavailable().empty()) GTEST_SKIP() << m_network.Unavailable();
+  }
+  void TearDown() override {
+    if (m_tool <= 0) return;
+    Signal(SIGTERM);  // so that it cleans up after itself
+    Finish(5);
+  }
+
+  // Starts the tool in the capture namespace, its output into files.
+  void Launch(std::vector<std::string> arguments, bool asNobody = false) {
+    arguments.insert(arguments.begin(), QUORVEL_REPLAY);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const int out = open((Folder() / "out.csv").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int errors = open((Folder() / "errors.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    m_network.InCaptureNamespace([&] {
+      m_tool = fork();
+      if (m_tool == 0) {
+        if (dup2(out, STDOUT_FILENO) < 0 || dup2(errors, STDERR_FILENO) < 0) _exit(120);
+        if (asNobody && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(121);
+        execv(argv[0], argv.data());
+        _exit(122);
+      }
+    });
+    close(out);
+    close(errors);
+    ASSERT_GT(m_tool, 0);
+  }
+
+  // Once its helper has opened the adapter and given up every right, the
+  // frames that arrive are captured.
+  bool WaitUntilCapturing() {
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (Clock::now() < deadline) {
+      for (const pid_t child : Children(m_tool))
+        if (ProcessStatus(child).Field("NoNewPrivs") == "1") return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  void Signal(int signal) {
+    if (m_tool > 0) kill(m_tool, signal);
+  }
+
+  // Its exit code once it has ended by itself within `seconds` (else it is
+  // killed: -1).
+  int Finish(int seconds = 15) {
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    while (waitpid(m_tool, &status, WNOHANG) == 0) {
+      if (Clock::now() >= deadline) {
+        Signal(SIGKILL);
+        waitpid(m_tool, &status, 0);
+        m_tool = -1;
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    m_tool = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string Output() const { return ReadText(Folder() / "out.csv"); }
+  std::string Errors() const { return ReadText(Folder() / "errors.txt"); }
+
+  std::vector<std::uint8_t> Udp(std::uint16_t sourcePort, std::uint16_t totalLength) {
+    return RawPacket(IPPROTO_UDP, m_network.SenderAddress(), m_network.CaptureAddress(), sourcePort, 53, totalLength);
+  }
+  const std::string& Device() const { return m_network.CaptureInterface(); }
+
+  TestNetwork m_network;
+  pid_t m_tool = -1;
+
+ private:
+  static std::vector<pid_t> Children(pid_t pid) {
+    std::vector<pid_t> children;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* folder = opendir(tasks.c_str());
+    if (folder == nullptr) return children;
+    while (const dirent* task = readdir(folder)) {
+      std::ifstream list(tasks + "/" + task->d_name + "/children");
+      for (pid_t child = 0; list >> child;) children.push_back(child);
+    }
+    closedir(folder);
+    return children;
+  }
+};
+
+// What was sent is what it counts, in the CSV, the summary, the library's
+// counts and the packet log; it ends by itself when its time is up.
+TEST_F(ReplayLiveTest, CountsWhatWasSentAndEndsWhenItsTimeIsUp) {
+  const std::string log = (Folder() / "packets.log").string();
+  Launch({"--live", Device(), "--seconds", "3", "--log", "7", log});
+  ASSERT_TRUE(WaitUntilCapturing()) << Errors();
+  ASSERT_TRUE(m_network.Send({Udp(1000, 100), Udp(1000, 200), Udp(2000, 60), Udp(1000, 300), Udp(2000, 1000)}));
+  EXPECT_EQ(Finish(), 0);
+
+  const std::string net = "10.231." + std::to_string(ntohl(m_network.CaptureAddress()) >> 8 & 0xFF) + ".";
+  EXPECT_EQ(Output(), "src,sport,dst,dport,proto,bytes,packets\n" + net + "2,1000," + net + "1,53,17,600,3\n" + net +
+                          "2,2000," + net + "1,53,17,1060,2\n");
+  const std::string summary = Errors();
+  EXPECT_EQ(SummaryField(summary, "packets"), 5) << summary;
+  EXPECT_EQ(SummaryField(summary, "total"), 1660);
+  EXPECT_EQ(SummaryField(summary, "connections"), 2);
+  EXPECT_GE(SummaryField(summary, "seconds"), 3);
+  EXPECT_EQ(SummaryField(summary, "received"), 5);
+  EXPECT_EQ(SummaryField(summary, "dropped"), 0);
+  const std::string logged = ReadText(log);
+  EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 5) << "one line per packet";
+}
+
+// A stop signal ends it at once, with everything it counted printed.
+TEST_F(ReplayLiveTest, StopSignalsEndItWithItsOutput) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal));
+    Launch({"--live", Device()});
+    ASSERT_TRUE(WaitUntilCapturing()) << Errors();
+    ASSERT_TRUE(m_network.Send({Udp(1000, 100)}));
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // the kernel hands frames over within 200 ms
+    const auto signalled = Clock::now();
+    Signal(signal);
+    EXPECT_EQ(Finish(), 0);
+    EXPECT_LT(Clock::now() - signalled, std::chrono::seconds(1));
+    const std::string output = Output();
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 2) << output;
+    EXPECT_EQ(SummaryField(Errors(), "packets"), 1) << Errors();
+    EXPECT_EQ(SummaryField(Errors(), "received"), 1);
+  }
+}
+
+// A flood into a kernel buffer far too small for it: the summary counts
+// what the kernel lost.
+TEST_F(ReplayLiveTest, DropsOfATinyKernelBufferAreInTheSummary) {
+  Launch({"--live", Device(), "--buffer", "1"});
+  ASSERT_TRUE(WaitUntilCapturing()) << Errors();
+  m_network.StartFlood(Udp(7, 512));
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  m_network.StopFlood();
+  Signal(SIGINT);
+  EXPECT_EQ(Finish(), 0);
+  const std::string summary = Errors();
+  EXPECT_GT(SummaryField(summary, "dropped"), 0) << summary;
+  EXPECT_GT(SummaryField(summary, "received"), SummaryField(summary, "dropped"));
+}
+
+// 1 with the monitor's own message when the adapter cannot be opened (with
+// how to grant the right when that is what is missing), 2 for a command
+// line it does not take.
+TEST_F(ReplayLiveTest, ExitCodes) {
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    bool asNobody;
+    int exitCode;
+    const char* message;
+  } cases[] = {
+      {"no such adapter", {"--live", "qvnosuch0", "--seconds", "1"}, false, 1,
+       "Error: 无法启动驱动程序\r\nError message : "},
+      {"no right to capture", {"--live", Device(), "--seconds", "1"}, true, 1, "setcap cap_net_raw=p"},
+      {"no device", {"--live"}, false, 2, "usage: "},
+      {"a device and a file", {"--live", Device(), "file.pcap"}, false, 2, "usage: "},
+      {"time for a file", {"--seconds", "1", "file.pcap"}, false, 2, "usage: "},
+      {"buffer for a file", {"--buffer", "1", "file.pcap"}, false, 2, "usage: "},
+      {"time not a number", {"--live", Device(), "--seconds", "-1"}, false, 2, "usage: "},
+      {"buffer not a number", {"--live", Device(), "--buffer", "2M"}, false, 2, "usage: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Launch(c.arguments, c.asNobody);
+    EXPECT_EQ(Finish(), c.exitCode);
+    EXPECT_NE(Errors().find(c.message), std::string::npos) << Errors();
+    EXPECT_EQ(Output(), "");
+  }
+}
+
+}  // namespace
