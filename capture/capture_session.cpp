@@ -322,13 +322,28 @@ std::uint64_t CaptureSession::InstallFilter(const std::string& expression) {
   std::lock_guard lock(m_commandMutex);
   if (m_readingFile || m_schedule.running == 0) return 0;
   // A helper that is opening the adapter reads it before its first frame.
+  // The request's number waits for its reply before the helper can send
+  // it: the capture thread may read the reply before Send returns.
   if (m_stage == HelperStage::kCapturing || m_stage == HelperStage::kOpening) {
-    if (!m_helper.Started() || !m_helper.Send(line)) return 0;
-    std::lock_guard healthLock(m_healthMutex);
-    m_filterAnswers.push_back(m_filterRequests + 1);
+    if (!m_helper.Started()) return 0;
+    ExpectFilterAnswer(m_filterRequests + 1);
+    if (!m_helper.Send(line)) {
+      ForgetLastFilterAnswer();
+      return 0;
+    }
   }
   m_filterLine = line;
   return ++m_filterRequests;
+}
+
+void CaptureSession::ExpectFilterAnswer(std::uint64_t request) {
+  std::lock_guard lock(m_healthMutex);
+  m_filterAnswers.push_back(request);
+}
+
+void CaptureSession::ForgetLastFilterAnswer() {
+  std::lock_guard lock(m_healthMutex);
+  if (!m_filterAnswers.empty()) m_filterAnswers.pop_back();
 }
 
 pid_t CaptureSession::HelperProcessId() const {

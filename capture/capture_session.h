@@ -156,6 +156,10 @@ class CaptureSession {
   void RunDuePasses(bool gotIpv4Frame);
   void ReadHelperReports();
   void ApplyReport(std::string_view line);
+  // The numbers of the filter requests whose replies are still to come, in
+  // order (under m_healthMutex).
+  void ExpectFilterAnswer(std::uint64_t request);
+  void ForgetLastFilterAnswer();
   void AdvanceHelperStage();
   void BeginRetiring();
   void FinishRetiring();

@@ -36,6 +36,11 @@ constexpr std::int64_t kReadErrorPauseMs = 100;
 // frame (it watches an adapter that went down).
 constexpr std::int64_t kWatchPeriodMs = 100;
 constexpr std::size_t kCommandReadBytes = 4096;
+// The most frames one read of the adapter hands over. Under a flood that
+// the reader cannot keep up with, the kernel's ring never runs dry, and a
+// read without a bound would never return: commands and counts would wait
+// for the flood to end.
+constexpr int kFramesPerRead = 8192;
 // Frames are held back until this many bytes wait or the first of them has
 // waited this long: a busy adapter then wakes the reader a few dozen times
 // a second instead of once per read of the adapter.
@@ -171,10 +176,11 @@ class HelperCapture {
       Report(hp::kFilterFailed, pcap_geterr(m_handle));
   }
 
-  // Everything the adapter holds now, then one flush: a few large writes,
-  // never one per frame.
+  // What the adapter holds now, up to kFramesPerRead, gathered for a few
+  // large writes, never one per frame.
   void ReadFrames() {
-    const int result = pcap_dispatch(m_handle, -1, StreamWriter::OnFrame, reinterpret_cast<u_char*>(&m_output));
+    const int result =
+        pcap_dispatch(m_handle, kFramesPerRead, StreamWriter::OnFrame, reinterpret_cast<u_char*>(&m_output));
     if (result < 0) {
       const std::string text = pcap_geterr(m_handle);
       if (!m_failing || text != m_failureText) Report(hp::kReadFailed, text);
