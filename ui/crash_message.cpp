@@ -10,16 +10,18 @@
 
 #include "platform/crash_handler.h"
 #include "platform/user_message.h"
+#include "ui/language.h"
 #include "ui/product.h"
 
 namespace {
 
 QString CrashMessageText(const QString& reportPath) {
-  return QCoreApplication::translate(
+  return TranslatedText(
              "CCrashHandler",
-             "Oh...程序出错啦?\r\n如果您看到这个消息,则说明程序出错了!'\r\n"
+             QT_TRANSLATE_NOOP("CCrashHandler",
+                               "Oh...程序出错啦?\r\n如果您看到这个消息,则说明程序出错了!'\r\n"
              "这个问题通常是由于程序自身的错误引起的,如果这个问题\r\n一直存在,请与我们联系 %1\r\n"
-             "请告诉我们这个问题是如何产生的,我们将尽快修复 file:\r\n'%2'")
+             "请告诉我们这个问题是如何产生的,我们将尽快修复 file:\r\n'%2'"))
       .arg(QString::fromUtf8(product::kMakerHost), reportPath)
       .replace(QLatin1String("\r\n"), QLatin1String("\n"));
 }

@@ -1,11 +1,13 @@
 #include <cstdio>
 #include <cstdlib>
+#include <QStringList>
 #include <optional>
 
 #include "platform/capture_capabilities.h"
 #include "platform/crash_handler.h"
 #include "ui/command_line.h"
 #include "ui/crash_message.h"
+#include "ui/language.h"
 #include "ui/process_objects.h"
 #include "ui/quorvel_app.h"
 
@@ -19,6 +21,11 @@ int main(int argc, char* argv[]) {
                stderr);
     return 1;
   }
+  // Every text from here on is in the user's language, the crash message
+  // and the command line's help included.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  LoadLanguage(ProcessLanguage(arguments));
   ShowCrashMessageIfAsked(argc, argv);
   CommandLine commandLine;
   // Help, version or a mistake: nothing of the program has run, and the
