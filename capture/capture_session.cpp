@@ -129,7 +129,8 @@ int CaptureSession::StartHelper(const char* device) {
   }
   if (error == 0) return 0;
   const bool refused = error == EACCES || error == EPERM;
-  ShowOpenFailure("cannot run " + path + ": " + std::strerror(error), refused ? OpenHint::kCannotRunHelper : OpenHint::kNone);
+  ShowOpenFailure("cannot run " + path + ": " + std::strerror(error),
+                  refused ? OpenHint::kCannotRunHelper : OpenHint::kNone);
   return 1;
 }
 
@@ -155,7 +156,8 @@ int CaptureSession::AwaitOpenReply() {
     FeedOpenReports(bytes, static_cast<std::size_t>(count));
   }
   if (m_openReply.kind == HelperOpenReply::Kind::kFailed) {
-    ShowOpenFailure(m_openReply.text, m_openReply.permissionDenied ? OpenHint::kMissingCapability : OpenHint::kNone);
+    ShowOpenFailure(m_openReply.text,
+                    m_openReply.permissionDenied ? OpenHint::kMissingCapability : OpenHint::kNone);
     return 1;
   }
   return 0;
@@ -255,7 +257,8 @@ int CaptureSession::Launch() {
   try {
     m_thread = std::thread(&CaptureSession::CaptureThread, this);
   } catch (const std::system_error&) {
-    platform::ShowUserMessage(platform::MessageKind::kError, {QUORVEL_TRANSLATE_NOOP("Core", "线程启动失败!"), {}});
+    platform::ShowUserMessage(platform::MessageKind::kError,
+                              {QUORVEL_TRANSLATE_NOOP("Core", "线程启动失败!"), {}});
     // Nothing is left half open: the next Start begins from scratch.
     m_schedule.running = 0;
     MarkThreadEnded();

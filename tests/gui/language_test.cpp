@@ -90,7 +90,8 @@ TEST(LanguageChoice, LangOptionIsFoundInItsFormsBeforeTheToolkitStarts) {
 // F1 and the filter dialog's Help open the page of the window's language,
 // and the Chinese one when the English page is missing.
 TEST(LanguageChoice, HelpPageFollowsTheLanguageAndFallsBackToChinese) {
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("quorvel-help-" + std::to_string(getpid()));
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("quorvel-help-" + std::to_string(getpid()));
   std::filesystem::create_directories(folder);
   for (const char* name : {"Quorvel.html", "Quorvel.en.html", "group__language.html"}) std::ofstream(folder / name);
   const QString help = QString::fromStdString(folder.string());
