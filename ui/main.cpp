@@ -1,6 +1,6 @@
+#include <QStringList>
 #include <cstdio>
 #include <cstdlib>
-#include <QStringList>
 #include <optional>
 
 #include "platform/capture_capabilities.h"
@@ -25,7 +25,11 @@ int main(int argc, char* argv[]) {
   // and the command line's help included.
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-  LoadLanguage(ProcessLanguage(arguments));
+  const Language language = ProcessLanguage(arguments);
+  LoadLanguage(language);
+  // A crash is told by a new run of this program, which learns the
+  // language from here rather than from a command line it does not get.
+  setenv("QUORVEL_LANG", language == Language::kEnglish ? "en" : "zh", 1);
   ShowCrashMessageIfAsked(argc, argv);
   CommandLine commandLine;
   // Help, version or a mistake: nothing of the program has run, and the
