@@ -574,7 +574,7 @@ Please choose another file name.</translation>
     </message>
     <message>
         <source>显示软件信息</source>
-        <translation>Show the version of Quorvel</translation>
+        <translation>Show information about Quorvel</translation>
     </message>
     <message>
         <source>关于我们</source>
