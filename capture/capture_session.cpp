@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "capture/link_layer.h"
+#include "capture/open_failure_message.h"
 #include "capture/packet_log.h"
 #include "capture_helper/helper_protocol.h"
 #include "config/settings.h"
 #include "filters/filter_manager.h"
 #include "platform/app_files.h"
-#include "platform/capture_capabilities.h"
 #include "platform/crash_handler.h"
 #include "platform/tick_count.h"
 #include "platform/user_message.h"
@@ -37,28 +37,8 @@ constexpr int kCaptureThreadNice = -10;
 constexpr std::uint8_t kIpv4With20ByteHeader = 0x45;
 constexpr std::size_t kReportReadBytes = 4096;
 
-// The helper ran but the system refused it the adapter: it lacks its
-// capability. File capabilities are applied when a program starts; the
-// helper starts afresh with every Start, so a grant counts from the next.
-std::string MissingCapabilityHint() {
-  return "\r\n没有抓包权限: 请以 root 身份运行, 或授予抓包程序 quorvel-capture 抓包能力: " +
-         platform::GrantCaptureCapabilityCommand() +
-         "\r\n能力在程序启动时才生效: 运行中的程序被授予能力后须重新启动。quorvel-capture 在每次开始监控时启动, "
-         "授予后重新开始监控即可。";
-}
-
-// The system would not run the helper. Installed, it runs only for the
-// members of its group, and a new member's programs get the group only
-// from their next login.
-std::string CannotRunHelperHint() {
-  if (!platform::IsInstalled()) return MissingCapabilityHint();
-  return std::string("\r\n没有抓包权限: 只有用户组 ") + platform::kCaptureGroup +
-         " 的成员才能抓包。请以 root 身份运行, 或把自己加入该组: " + platform::JoinCaptureGroupCommand() +
-         "\r\n组成员身份在登录时才生效: 加入后请注销并重新登录, 再启动 Quorvel。";
-}
-
-void ShowOpenFailure(const std::string& libraryText, const std::string& hint = {}) {
-  platform::ShowUserMessage(platform::MessageKind::kError, "无法启动驱动程序\r\nError message : " + libraryText + hint);
+void ShowOpenFailure(const std::string& libraryText, OpenHint hint = OpenHint::kNone) {
+  platform::ShowUserMessage(platform::MessageKind::kError, OpenFailureMessage(libraryText, hint));
 }
 
 // The capture thread should be served before the window when both want the
@@ -149,7 +129,8 @@ int CaptureSession::StartHelper(const char* device) {
   }
   if (error == 0) return 0;
   const bool refused = error == EACCES || error == EPERM;
-  ShowOpenFailure("cannot run " + path + ": " + std::strerror(error), refused ? CannotRunHelperHint() : "");
+  ShowOpenFailure("cannot run " + path + ": " + std::strerror(error),
+                  refused ? OpenHint::kCannotRunHelper : OpenHint::kNone);
   return 1;
 }
 
@@ -175,7 +156,8 @@ int CaptureSession::AwaitOpenReply() {
     FeedOpenReports(bytes, static_cast<std::size_t>(count));
   }
   if (m_openReply.kind == HelperOpenReply::Kind::kFailed) {
-    ShowOpenFailure(m_openReply.text, m_openReply.permissionDenied ? MissingCapabilityHint() : "");
+    ShowOpenFailure(m_openReply.text,
+                    m_openReply.permissionDenied ? OpenHint::kMissingCapability : OpenHint::kNone);
     return 1;
   }
   return 0;
@@ -275,7 +257,8 @@ int CaptureSession::Launch() {
   try {
     m_thread = std::thread(&CaptureSession::CaptureThread, this);
   } catch (const std::system_error&) {
-    platform::ShowUserMessage(platform::MessageKind::kError, "线程启动失败!");
+    platform::ShowUserMessage(platform::MessageKind::kError,
+                              {QUORVEL_TRANSLATE_NOOP("Core", "线程启动失败!"), {}});
     // Nothing is left half open: the next Start begins from scratch.
     m_schedule.running = 0;
     MarkThreadEnded();
@@ -639,7 +622,8 @@ void CaptureSession::CheckNextHelper() {
 
 // The user is told first: whoever sees the flag may rely on that.
 void CaptureSession::EndUnexpectedly(const std::string& reason) {
-  platform::ShowUserMessage(platform::MessageKind::kError, "抓包已意外停止\r\nError message : " + reason);
+  platform::ShowUserMessage(platform::MessageKind::kError,
+                            {QUORVEL_TRANSLATE_NOOP("Core", "抓包已意外停止\r\nError message : %1"), {reason}});
   {
     std::lock_guard lock(m_healthMutex);
     m_health.endedUnexpectedly = true;

@@ -135,10 +135,11 @@ void CPacketLog::CloseLog() {
 bool CPacketLog::IsOpen() const { return m_isOpen.load(std::memory_order_acquire); }
 
 void CPacketLog::ReportOpenFailure() const {
-  std::string text = "无法打开日志文件 \"";
-  text.append(m_settings.logfile, strnlen(m_settings.logfile, sizeof m_settings.logfile));
-  text += "\" !\r\n日志记录功能将会失败.\r\n您可以在设置窗口重新启用日志功能.";
-  platform::ShowUserMessage(platform::MessageKind::kWarning, text);
+  platform::ShowUserMessage(
+      platform::MessageKind::kWarning,
+      {QUORVEL_TRANSLATE_NOOP("Core",
+                              "无法打开日志文件 \"%1\" !\r\n日志记录功能将会失败.\r\n您可以在设置窗口重新启用日志功能."),
+       {std::string(m_settings.logfile, strnlen(m_settings.logfile, sizeof m_settings.logfile))}});
 }
 
 void CPacketLog::WriteLogRecord(const std::uint8_t* ip, unsigned headerLength, unsigned totalLength,

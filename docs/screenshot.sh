@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
-# Takes docs/main-window.png: the monitor on a virtual X display with a
-# window manager, monitoring a veth adapter while traffic flows on it, the
-# list sorted by traffic and one row selected.
+# Takes docs/main-window.png (docs/screenshot.sh zh, the default) or
+# docs/main-window.en.png (docs/screenshot.sh en): the monitor in that
+# language on a virtual X display with a window manager, monitoring a veth
+# adapter while traffic flows on it, the list sorted by traffic and one row
+# selected.
 #
 # The adapter and its traffic live in two network namespaces the script
 # makes and removes again, so nothing reaches any other network. Making
 # them needs root.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/lib/common.sh"
+
+language="${1:-zh}"
+case "$language" in
+  zh) shot="$QUORVEL_ROOT/docs/main-window.png" ;;
+  en) shot="$QUORVEL_ROOT/docs/main-window.en.png" ;;
+  *) echo "usage: $0 [zh|en]" >&2; exit 2 ;;
+esac
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "run as root: the demo traffic flows between two network namespaces the script makes" >&2
@@ -57,14 +66,15 @@ DISPLAY="$display" openbox >"$work/openbox.log" 2>&1 &
 wm_pid=$!
 sleep 1
 
-# A copy of the program in a folder of its own, so that the shot starts
-# from the default settings (but for a short idle time, so that rows are
-# seen to leave) and leaves the build's settings alone. The copy is killed
-# at the end, and a killed monitor writes no settings.
-cp "$QUORVEL_BUILD/bin/quorvel" "$work/"
+# A copy of the program (with the capture helper it runs from beside
+# itself) in a folder of its own, so that the shot starts from the default
+# settings (but for a short idle time, so that rows are seen to leave) and
+# leaves the build's settings alone. The copy is killed at the end, and a
+# killed monitor writes no settings.
+cp "$QUORVEL_BUILD/bin/quorvel" "$QUORVEL_BUILD/bin/quorvel-capture" "$work/"
 cp -r "$QUORVEL_BUILD/bin/help" "$QUORVEL_BUILD/bin/services" "$work/"
 printf '[main]\nidleseconds=5\n' >"$work/quorvel.dat"
-ip netns exec "$capture" env DISPLAY="$display" "$work/quorvel" >"$work/quorvel.log" 2>&1 &
+ip netns exec "$capture" env DISPLAY="$display" "$work/quorvel" --lang "$language" >"$work/quorvel.log" 2>&1 &
 monitor_pid=$!
 
 window=""
@@ -83,7 +93,7 @@ traffic_pid=$!
 # Long enough for the flow that stops early to have left the list.
 sleep 10
 
-# In the default layout the header of 流量 sits 500,69 from the window's
+# In the default layout the header of 流量 (Traffic) sits 500,69 from the window's
 # client origin and the first row 17 pixels below it: sort by traffic,
 # largest first, and select the first row, a flow that goes on.
 x mousemove --window "$window" 500 69 click 1
@@ -92,5 +102,5 @@ x click 1
 x mousemove --window "$window" 60 86 click 1
 x mousemove --window "$window" 700 480
 sleep 2.5
-DISPLAY="$display" import -silent -frame -window "$window" "$QUORVEL_ROOT/docs/main-window.png"
-echo "wrote $QUORVEL_ROOT/docs/main-window.png"
+DISPLAY="$display" import -silent -frame -window "$window" "$shot"
+echo "wrote $shot"

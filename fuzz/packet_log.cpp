@@ -47,7 +47,7 @@ void FormatPieces(const std::vector<std::uint8_t>& packet, const platform::Local
 // A log that is never shown to anyone: messages go nowhere.
 class QuietSink : public platform::UserMessageSink {
  public:
-  void ShowMessage(platform::MessageKind, const std::string&) override {}
+  void ShowMessage(platform::MessageKind, const platform::UserMessage&) override {}
 };
 
 struct Logging {

@@ -22,9 +22,9 @@ CommandActions::CommandActions(QWidget& window, const std::function<void(int)>& 
   for (const CommandEntry& command : CommandTable()) {
     if (command.handler == CommandHandler::kNone) continue;
     const char* text = command.menuText != nullptr ? command.menuText : command.tooltip;
-    auto* action = new QAction(QString::fromUtf8(text), &window);
-    action->setStatusTip(QString::fromUtf8(command.prompt));
-    action->setToolTip(QString::fromUtf8(command.tooltip));
+    auto* action = new QAction(CommandText(text), &window);
+    action->setStatusTip(CommandText(command.prompt));
+    action->setToolTip(CommandText(command.tooltip));
     // A toolbar that shows text beside its images (some desktops ask for
     // that) gets the item's name without the key.
     action->setIconText(action->text().section(u'\t', 0, 0));
@@ -43,7 +43,7 @@ void CommandActions::FillMenuBar(QMenuBar& bar, const std::function<void()>& bef
   auto* menuStyle = new CheckedImageMenuStyle;
   menuStyle->setParent(&bar);  // a widget's style is not its child
   for (const MenuEntry& layout : MenuBarLayout()) {
-    QMenu* menu = bar.addMenu(QString::fromUtf8(layout.title));
+    QMenu* menu = bar.addMenu(CommandText(layout.title));
     menu->setStyle(menuStyle);
     QObject::connect(menu, &QMenu::aboutToShow, menu, beforeShow);
     for (const CommandId id : layout.items) {

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <cstdio>
 
+#include "ui/language.h"
 #include "ui/product.h"
 
 namespace {
@@ -31,6 +32,10 @@ void AddToolkitOptions(QCommandLineParser& parser) {
   }
 }
 
+// The translations are loaded by now, but the application object that
+// would hand them out does not exist yet.
+QString Text(const char* source) { return TranslatedText("CommandLine", source); }
+
 void Print(std::FILE* stream, const QString& text) {
   std::fputs(text.toLocal8Bit().constData(), stream);
   std::fflush(stream);
@@ -53,27 +58,34 @@ std::optional<int> ParseCommandLine(int argc, char* argv[], CommandLine& command
   // The toolkit's options have one dash and long names (-platform).
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   parser.setApplicationDescription(
-      QCoreApplication::translate("CommandLine", "Quorvel: 局域网流量监视器, 逐个列出网络适配器上每个连接的流量。"));
+      Text(QT_TRANSLATE_NOOP("CommandLine", "Quorvel: 局域网流量监视器, 逐个列出网络适配器上每个连接的流量。")));
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                QCoreApplication::translate("CommandLine", "显示本帮助并退出。"));
+                                Text(QT_TRANSLATE_NOOP("CommandLine", "显示本帮助并退出。")));
   const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
-                                   QCoreApplication::translate("CommandLine", "显示版本并退出。"));
+                                   Text(QT_TRANSLATE_NOOP("CommandLine", "显示版本并退出。")));
   const QCommandLineOption adapter(
       {QStringLiteral("a"), QStringLiteral("adapter")},
-      QCoreApplication::translate("CommandLine", "选择设备名为 DEVICE 的网络适配器并立即开始监控。"),
+      Text(QT_TRANSLATE_NOOP("CommandLine", "选择设备名为 DEVICE 的网络适配器并立即开始监控。")),
       QStringLiteral("DEVICE"));
-  parser.addOptions({help, version, adapter});
+  // Read before the parser runs, to choose the language of these texts.
+  const QCommandLineOption language(
+      QStringLiteral("lang"),
+      Text(QT_TRANSLATE_NOOP("CommandLine", "界面语言: zh (中文) 或 en (英文); 优先于环境变量 QUORVEL_LANG。")),
+      QStringLiteral("LANG"));
+  parser.addOptions({help, version, adapter, language});
   AddToolkitOptions(parser);
   parser.addPositionalArgument(
       QStringLiteral("document"),
-      QCoreApplication::translate("CommandLine", "文档: 程序只检查它能否打开, 不能打开时报错并退出。"),
+      Text(QT_TRANSLATE_NOOP("CommandLine", "文档: 程序只检查它能否打开, 不能打开时报错并退出。")),
       QStringLiteral("[document...]"));
 
   QString error;
   if (!parser.parse(arguments)) {
     error = parser.errorText();
   } else if (parser.isSet(adapter) && parser.value(adapter).isEmpty()) {
-    error = QCoreApplication::translate("CommandLine", "--adapter 需要一个网络适配器的设备名。");
+    error = Text(QT_TRANSLATE_NOOP("CommandLine", "--adapter 需要一个网络适配器的设备名。"));
+  } else if (parser.isSet(language) && !IsLanguageName(parser.value(language))) {
+    error = Text(QT_TRANSLATE_NOOP("CommandLine", "--lang 只接受 zh 或 en。"));
   }
   if (!error.isEmpty()) {
     Print(stderr, program + QStringLiteral(": ") + error + QLatin1Char('\n') + HelpText(parser, program));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <span>
 
 #include "ui/command_ids.h"
@@ -23,6 +24,12 @@ struct CommandEntry {
 };
 
 std::span<const CommandEntry> CommandTable();
+
+// The table's texts are marked for translation in this context.
+inline constexpr char kCommandContext[] = "Commands";
+// A text of the table (menu text, prompt, tip, menu title) in the window's
+// language.
+QString CommandText(const char* text);
 // Null for an id that is not in the table.
 const CommandEntry* FindCommand(int id);
 

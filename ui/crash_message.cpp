@@ -10,16 +10,19 @@
 
 #include "platform/crash_handler.h"
 #include "platform/user_message.h"
+#include "ui/language.h"
 #include "ui/product.h"
 
 namespace {
 
 QString CrashMessageText(const QString& reportPath) {
-  return QCoreApplication::translate(
-             "CCrashHandler",
-             "Oh...程序出错啦?\r\n如果您看到这个消息,则说明程序出错了!'\r\n"
-             "这个问题通常是由于程序自身的错误引起的,如果这个问题\r\n一直存在,请与我们联系 %1\r\n"
-             "请告诉我们这个问题是如何产生的,我们将尽快修复 file:\r\n'%2'")
+  // Shown before the application object exists.
+  const char* const text =
+      QT_TRANSLATE_NOOP("CCrashHandler",
+                        "Oh...程序出错啦?\r\n如果您看到这个消息,则说明程序出错了!'\r\n"
+                        "这个问题通常是由于程序自身的错误引起的,如果这个问题\r\n一直存在,请与我们联系 %1\r\n"
+                        "请告诉我们这个问题是如何产生的,我们将尽快修复 file:\r\n'%2'");
+  return TranslatedText("CCrashHandler", text)
       .arg(QString::fromUtf8(product::kMakerHost), reportPath)
       .replace(QLatin1String("\r\n"), QLatin1String("\n"));
 }

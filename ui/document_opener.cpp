@@ -1,5 +1,6 @@
 #include "ui/document_opener.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -37,12 +38,13 @@ void OpenDocument(const std::string& path) {
   const QString file = QString::fromStdString(path);
   if (!QFileInfo(file).isFile()) {
     QMessageBox::warning(nullptr, QString::fromUtf8(product::kName),
-                         QStringLiteral("找不到文档:\n%1").arg(file));
+                         QCoreApplication::translate("DocumentOpener", "找不到文档:\n%1").arg(file));
     return;
   }
   const QUrl url = QUrl::fromLocalFile(file);
   if (QDesktopServices::openUrl(url) || OpenWithBrowserVariable(url.toString())) return;
   QMessageBox::warning(nullptr, QString::fromUtf8(product::kName),
-                       QStringLiteral("无法打开文档:\n%1\n\n请安装网页浏览器，或在环境变量 BROWSER 中指定浏览器。")
+                       QCoreApplication::translate("DocumentOpener",
+                                                   "无法打开文档:\n%1\n\n请安装网页浏览器，或在环境变量 BROWSER 中指定浏览器。")
                            .arg(file));
 }

@@ -15,7 +15,7 @@
 #include <set>
 
 #include "filters/filter_manager.h"
-#include "platform/app_files.h"
+#include "ui/language.h"
 
 namespace {
 
@@ -209,7 +209,7 @@ void CFiltersSetupDlg::accept() {
   QDialog::accept();
 }
 
-void CFiltersSetupDlg::OnHelp() { m_openDocument(platform::HelpFolderPath() + "/" + kHelpPage); }
+void CFiltersSetupDlg::OnHelp() { m_openDocument(HelpPagePath(kHelpPage)); }
 
 // A change of the check box or of the expression; the Status column is the
 // dialog's own writing.

@@ -1,3 +1,4 @@
+#include <QStringList>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -6,6 +7,7 @@
 #include "platform/crash_handler.h"
 #include "ui/command_line.h"
 #include "ui/crash_message.h"
+#include "ui/language.h"
 #include "ui/process_objects.h"
 #include "ui/quorvel_app.h"
 
@@ -19,6 +21,15 @@ int main(int argc, char* argv[]) {
                stderr);
     return 1;
   }
+  // Every text from here on is in the user's language, the crash message
+  // and the command line's help included.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const Language language = ProcessLanguage(arguments);
+  LoadLanguage(language);
+  // A crash is told by a new run of this program, which learns the
+  // language from here rather than from a command line it does not get.
+  setenv("QUORVEL_LANG", language == Language::kEnglish ? "en" : "zh", 1);
   ShowCrashMessageIfAsked(argc, argv);
   CommandLine commandLine;
   // Help, version or a mistake: nothing of the program has run, and the

@@ -22,12 +22,13 @@
 #include "ui/command_actions.h"
 #include "ui/command_table.h"
 #include "ui/filters_setup_dlg.h"
+#include "ui/language.h"
 #include "ui/product.h"
 #include "ui/view_commands.h"
 
 namespace {
 
-constexpr char kIdleText[] = "准备就绪";
+const char* const kIdleText = QT_TRANSLATE_NOOP("CMainFrame", "准备就绪");
 constexpr char kInitialRates[] = "b/s: 0   avr b/s: 0";
 constexpr char kHelpDocument[] = "Quorvel.html";
 // Wide enough for the nine columns at their first widths.
@@ -85,7 +86,7 @@ void CMainFrame::SetView(QWidget* widget, ViewCommands* commands) {
 }
 
 void CMainFrame::BuildStatusBar() {
-  m_messagePane = new QLabel(QString::fromUtf8(kIdleText));
+  m_messagePane = new QLabel(tr(kIdleText));
   m_ratesPane = new QLabel(QString::fromUtf8(kInitialRates));
   // 200 px wide, and wider when the rates need it: in bytes a busy link's
   // rates would otherwise lose their ends.
@@ -99,7 +100,7 @@ void CMainFrame::BuildStatusBar() {
   // Once a prompt has gone, the pane says the window is ready again unless
   // a capture runs, whose totals then stay in view.
   connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& message) {
-    if (message.isEmpty() && !(m_view != nullptr && m_view->Monitoring())) SetStatusText(QString::fromUtf8(kIdleText));
+    if (message.isEmpty() && !(m_view != nullptr && m_view->Monitoring())) SetStatusText(tr(kIdleText));
   });
 }
 
@@ -113,8 +114,8 @@ void CMainFrame::BuildToolBar() {
   m_adapterSelector->setObjectName(QStringLiteral("adapterSelector"));
   m_adapterSelector->setFixedWidth(kAdapterSelectorWidth);
   m_adapterSelector->setFont(statusBar()->font());
-  m_adapterSelector->setToolTip(QString::fromUtf8(selectorTexts.tooltip));
-  m_adapterSelector->setStatusTip(QString::fromUtf8(selectorTexts.prompt));
+  m_adapterSelector->setToolTip(CommandText(selectorTexts.tooltip));
+  m_adapterSelector->setStatusTip(CommandText(selectorTexts.prompt));
   m_actions->FillToolBar(*m_toolBar, *m_adapterSelector);
 }
 
@@ -296,5 +297,5 @@ void CMainFrame::OnFilterSetup() {
 }
 
 void CMainFrame::OnHelpDocument() {
-  m_context.openDocument(platform::HelpFolderPath() + "/" + kHelpDocument);
+  m_context.openDocument(HelpPagePath(kHelpDocument));
 }

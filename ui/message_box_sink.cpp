@@ -1,5 +1,6 @@
 #include "ui/message_box_sink.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
 
 namespace {
@@ -17,8 +18,13 @@ void ShowBox(platform::MessageKind kind, const QString& text) {
 
 }  // namespace
 
-void CMessageBoxSink::ShowMessage(platform::MessageKind kind, const std::string& text) {
-  QString message = QString::fromStdString(text).replace(QLatin1String("\r\n"), QLatin1String("\n"));
+QString CMessageBoxSink::TranslatedText(const platform::UserMessage& message) {
+  const QString source = QCoreApplication::translate(platform::kUserMessageContext, message.source);
+  const std::string text = platform::UserMessage::FillArguments(source.toStdString(), message.arguments);
+  return QString::fromStdString(text).replace(QLatin1String("\r\n"), QLatin1String("\n"));
+}
+
+void CMessageBoxSink::ShowMessage(platform::MessageKind kind, const platform::UserMessage& message) {
   QMetaObject::invokeMethod(
-      this, [kind, message = std::move(message)] { ShowBox(kind, message); }, Qt::QueuedConnection);
+      this, [kind, text = TranslatedText(message)] { ShowBox(kind, text); }, Qt::QueuedConnection);
 }

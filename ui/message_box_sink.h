@@ -14,5 +14,9 @@ class CMessageBoxSink : public QObject, public platform::UserMessageSink {
  public:
   using QObject::QObject;
 
-  void ShowMessage(platform::MessageKind kind, const std::string& text) override;
+  void ShowMessage(platform::MessageKind kind, const platform::UserMessage& message) override;
+
+  // The message in the window's language with its arguments filled in,
+  // and its lines as the toolkit breaks them.
+  static QString TranslatedText(const platform::UserMessage& message);
 };

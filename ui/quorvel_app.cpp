@@ -6,6 +6,7 @@
 
 #include "ui/about_dlg.h"
 #include "ui/command_ids.h"
+#include "ui/language.h"
 #include "ui/main_frame.h"
 #include "ui/product.h"
 #include "ui/quorvel_view.h"
@@ -19,6 +20,7 @@ CQuorvelApp::CQuorvelApp(int& argc, char** argv, AppContext context)
   setDesktopFileName(QString::fromUtf8(product::kDesktopId));
   // The process ends with the main window, even while a message box is open.
   setQuitOnLastWindowClosed(false);
+  installTranslator(&ProgramTranslator());
 }
 
 CQuorvelApp::~CQuorvelApp() {
@@ -46,7 +48,7 @@ bool CQuorvelApp::OpenDocuments(const QStringList& documents) {
     QFile document(name);
     if (document.open(QIODevice::ReadOnly)) continue;
     QMessageBox::critical(nullptr, QString::fromUtf8(product::kName),
-                          QStringLiteral("无法打开文档“%1”。").arg(name));
+                          tr("无法打开文档“%1”。").arg(name));
     return false;
   }
   return true;

@@ -25,10 +25,11 @@
 
 namespace {
 
-constexpr char kHintSelectAdapter[] = "请从上方列表里选择一个网络适配器,再点击开始按钮以启动流量监控";
-constexpr char kHintNoPackets[] = "未发现数据包! 继续搜索中 ...";
-constexpr char kAdapterInUse[] = "该网络适配器已被另一个Quorvel的进程占用\n";
-constexpr char kRatesFormat[] = "当前: %1, 平均: %2";
+const char* const kHintSelectAdapter =
+    QT_TRANSLATE_NOOP("CQuorvelView", "请从上方列表里选择一个网络适配器,再点击开始按钮以启动流量监控");
+const char* const kHintNoPackets = QT_TRANSLATE_NOOP("CQuorvelView", "未发现数据包! 继续搜索中 ...");
+const char* const kAdapterInUse = QT_TRANSLATE_NOOP("CQuorvelView", "该网络适配器已被另一个Quorvel的进程占用\n");
+const char* const kRatesFormat = QT_TRANSLATE_NOOP("CQuorvelView", "当前: %1, 平均: %2");
 constexpr int kHintTop = 10;
 constexpr int kMaxAdapterTextLength = 511;
 // A pass over a long list holds the table a few milliseconds; the rates
@@ -206,7 +207,7 @@ void CQuorvelView::StopMonitoring() {
 }
 
 void CQuorvelView::ShowAdapterInUse() {
-  auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error"), QString::fromUtf8(kAdapterInUse),
+  auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error"), tr(kAdapterInUse),
                               QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
@@ -229,7 +230,7 @@ void CQuorvelView::ShowRates() {
   const std::uint32_t current = totals.currentRate, average = totals.averageRate;
   lock.unlock();
   const int units = m_context.settings.units;
-  m_frame.SetRatesText(QString::fromUtf8(kRatesFormat)
+  m_frame.SetRatesText(tr(kRatesFormat)
                            .arg(QString::fromUtf8(FormatAmount(current, 1, 1, units)),
                                 QString::fromUtf8(FormatAmount(average, 1, 1, units))));
 }
@@ -289,7 +290,7 @@ void CQuorvelView::SortByColumn(int column, bool ascending) {
 QString CQuorvelView::HintText() const {
   if (m_monitoring && m_health.AdapterState() == CaptureHealthWatch::Adapter::kFailing)
     return tr("网络适配器出错: %1\n正在等待它恢复 ...").arg(QString::fromStdString(m_health.AdapterError()));
-  return QString::fromUtf8(m_monitoring ? kHintNoPackets : kHintSelectAdapter);
+  return tr(m_monitoring ? kHintNoPackets : kHintSelectAdapter);
 }
 
 void CQuorvelView::paintEvent(QPaintEvent* event) {
@@ -325,14 +326,14 @@ std::unique_ptr<QMenu> CQuorvelView::CreateContextMenu() {
   m_destinationPortText = PortText(key.destinationPort);
 
   auto menu = std::make_unique<QMenu>(this);
-  menu->addAction(QStringLiteral("复制源地址: ") + m_sourceAddressText, this,
+  menu->addAction(tr("复制源地址: ") + m_sourceAddressText, this,
                   [this] { CopyToClipboard(m_sourceAddressText); });
-  menu->addAction(QStringLiteral("复制源端口: ") + m_sourcePortText, this,
+  menu->addAction(tr("复制源端口: ") + m_sourcePortText, this,
                   [this] { CopyToClipboard(m_sourcePortText); });
   menu->addSeparator();
-  menu->addAction(QStringLiteral("复制目标地址: ") + m_destinationAddressText, this,
+  menu->addAction(tr("复制目标地址: ") + m_destinationAddressText, this,
                   [this] { CopyToClipboard(m_destinationAddressText); });
-  menu->addAction(QStringLiteral("复制目标端口: ") + m_destinationPortText, this,
+  menu->addAction(tr("复制目标端口: ") + m_destinationPortText, this,
                   [this] { CopyToClipboard(m_destinationPortText); });
   menu->addSeparator();
   menu->addAction(QStringLiteral("Copy selected lines"), this, &CQuorvelView::CopySelectedLines);

@@ -16,8 +16,12 @@ namespace {
 
 constexpr int kColumns = TrafficDisplay::kColumnCount;
 
-const char* const kHeaders[kColumns] = {"源地址", "源端口", "目标地址", "目标端口", "协议",
-                                        "流量",   "封包",   "速度",     "平均速度"};
+const char* const kHeaders[kColumns] = {
+    QT_TRANSLATE_NOOP("CTrafficModel", "源地址"), QT_TRANSLATE_NOOP("CTrafficModel", "源端口"),
+    QT_TRANSLATE_NOOP("CTrafficModel", "目标地址"), QT_TRANSLATE_NOOP("CTrafficModel", "目标端口"),
+    QT_TRANSLATE_NOOP("CTrafficModel", "协议"), QT_TRANSLATE_NOOP("CTrafficModel", "流量"),
+    QT_TRANSLATE_NOOP("CTrafficModel", "封包"), QT_TRANSLATE_NOOP("CTrafficModel", "速度"),
+    QT_TRANSLATE_NOOP("CTrafficModel", "平均速度")};
 
 template <typename Key>
 void StableSortRows(std::vector<std::pair<Key, TrafficRow*>>& keyed, bool ascending) {
@@ -63,7 +67,7 @@ QVariant CTrafficModel::headerData(int section, Qt::Orientation orientation, int
   return {};
 }
 
-QString CTrafficModel::ColumnHeader(int column) { return QString::fromUtf8(kHeaders[column]); }
+QString CTrafficModel::ColumnHeader(int column) { return tr(kHeaders[column]); }
 
 // The two address columns read from the left, every other column from the
 // right, headers included.

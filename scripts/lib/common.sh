@@ -9,6 +9,7 @@ QUORVEL_PACKAGES=(
   g++ cmake ninja-build pkg-config
   libpcap-dev libcap-dev libcap2-bin
   qt6-base-dev libqt6svg6
+  qt6-l10n-tools qt6-tools-dev  # lupdate and lrelease, for the translations
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2
   binutils  # addr2line, which the crash report tests use
@@ -21,8 +22,9 @@ QUORVEL_PACKAGES=(
 # shows where the installed program reads and writes.
 QUORVEL_PACKAGING_PACKAGES=(dpkg-dev librsvg2-bin desktop-file-utils appstream strace)
 
-# The window's texts are Simplified Chinese: bring a compact font for them
-# unless the machine has one already.
+# The window's texts are written in Simplified Chinese (and shown so on a
+# Chinese desktop): bring a compact font for them unless the machine has one
+# already.
 if ! fc-list :lang=zh-cn family 2>/dev/null | grep -q .; then
   QUORVEL_PACKAGES+=(fonts-wqy-microhei)
 fi

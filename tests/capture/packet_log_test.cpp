@@ -26,8 +26,8 @@ constexpr platform::LocalTime kClock{2021, 5, 6, 4, 13, 45, 7, 83};
 
 class RecordingSink : public platform::UserMessageSink {
  public:
-  void ShowMessage(platform::MessageKind kind, const std::string& text) override {
-    messages.emplace_back(kind, text);
+  void ShowMessage(platform::MessageKind kind, const platform::UserMessage& message) override {
+    messages.emplace_back(kind, message.Text());
   }
   std::vector<std::pair<platform::MessageKind, std::string>> messages;
 };

@@ -11,6 +11,10 @@
 // monitors go there and leave nothing behind.
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // The window's texts are checked in Chinese, the language they are
+  // written in, unless a test loads another; programs the tests start
+  // are told the same.
+  setenv("QUORVEL_LANG", "zh", 1);
   std::string runtime;
   if (getenv("XDG_RUNTIME_DIR") == nullptr) {
     std::string pattern = std::filesystem::temp_directory_path() / "quorvel-runtime-XXXXXX";

@@ -31,7 +31,7 @@ TEST(MessageBoxSink, CaptureThreadMessagesShowOnTheWindowThread) {
   CMessageBoxSink sink;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.caption);
-    std::thread capture([&] { sink.ShowMessage(c.kind, "无法打开适配器\r\n第二行"); });
+    std::thread capture([&] { sink.ShowMessage(c.kind, {"无法打开适配器 %1\r\n第二行", {"eth0"}}); });
     capture.join();
     EXPECT_EQ(ShownMessageBox(), nullptr);
 
@@ -40,7 +40,7 @@ TEST(MessageBoxSink, CaptureThreadMessagesShowOnTheWindowThread) {
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->windowTitle().toStdString(), c.caption);
     EXPECT_EQ(box->icon(), c.icon);
-    EXPECT_EQ(box->text().toStdString(), "无法打开适配器\n第二行");
+    EXPECT_EQ(box->text().toStdString(), "无法打开适配器 eth0\n第二行");
     EXPECT_EQ(box->parentWidget(), nullptr);
     EXPECT_FALSE(box->isModal());
     box->close();

@@ -23,7 +23,9 @@
 // Keeps what the capture side would have shown the user.
 class RecordedMessages : public platform::UserMessageSink {
  public:
-  void ShowMessage(platform::MessageKind, const std::string& text) override { texts.push_back(text); }
+  void ShowMessage(platform::MessageKind, const platform::UserMessage& message) override {
+    texts.push_back(message.Text());
+  }
   std::vector<std::string> texts;
 };
 

@@ -37,8 +37,8 @@ using Packets = std::vector<std::vector<std::uint8_t>>;
 // Records what the capture side tells the user.
 class RecordingSink : public platform::UserMessageSink {
  public:
-  void ShowMessage(platform::MessageKind kind, const std::string& text) override {
-    last = text;
+  void ShowMessage(platform::MessageKind kind, const platform::UserMessage& message) override {
+    last = message.Text();
     errors += kind == platform::MessageKind::kError;
   }
   std::atomic<int> errors{0};

@@ -35,7 +35,9 @@ using Packet = std::vector<std::uint8_t>;
 
 class RecordingSink : public platform::UserMessageSink {
  public:
-  void ShowMessage(platform::MessageKind, const std::string& text) override { messages.push_back(text); }
+  void ShowMessage(platform::MessageKind, const platform::UserMessage& message) override {
+    messages.push_back(message.Text());
+  }
   std::vector<std::string> messages;
 };
 

@@ -80,6 +80,7 @@ class InstallationTest : public ::testing::Test {
     return {{"HOME", m_home.string()},
             {"PATH", kSystemPath},
             {"LANG", "C.UTF-8"},
+            {"QUORVEL_LANG", "zh"},  // the texts checked are the Chinese ones unless a test says otherwise
             {"XDG_RUNTIME_DIR", (m_home / "runtime").string()}};
   }
 
@@ -267,19 +268,22 @@ TEST_F(InstallationTest, AdapterOptionStartsMonitoring) {
   const bool root = geteuid() == 0;
   struct Case {
     const char* device;
+    const char* language;
     std::string await;
     std::vector<std::string> shown;
   };
   const Case cases[] = {
-      {"lo", root ? " - [127.0.0.1" : "没有抓包权限",
+      {"lo", "zh", root ? " - [127.0.0.1" : "没有抓包权限",
        root ? std::vector<std::string>{"title: " + std::string(product::kTitle) + " - [127.0.0.1"}
             : std::vector<std::string>{"message: 无法启动驱动程序", "setcap cap_net_raw=p", "须重新启动"}},
-      {"no-such-adapter", "no-such-adapter", {"message: 没有设备名为“no-such-adapter”的网络适配器。"}},
+      {"no-such-adapter", "zh", "no-such-adapter", {"message: 没有设备名为“no-such-adapter”的网络适配器。"}},
+      {"no-such-adapter", "en", "no-such-adapter",
+       {"message: There is no adapter with the device name \"no-such-adapter\"."}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.device);
-    const ProgramRun run =
-        RunProgram(Installed("bin/quorvel").string(), {"--adapter", c.device}, WindowSession(c.await));
+    SCOPED_TRACE(std::string(c.device) + " " + c.language);
+    const ProgramRun run = RunProgram(Installed("bin/quorvel").string(), {"--adapter", c.device, "--lang", c.language},
+                                      WindowSession(c.await));
     EXPECT_EQ(run.exitCode, 0) << run.err;
     for (const std::string& part : c.shown) EXPECT_NE(Report().find(part), std::string::npos) << Report();
   }

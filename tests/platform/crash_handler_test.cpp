@@ -69,6 +69,7 @@ class CrashHandlerTest : public testing::Test {
         {"XDG_STATE_HOME", (folder_ / "state").string()},
         {platform::kCrashMessageProgramVariable, Token(recorder.string())},
         {"QUORVEL_TEST_RECORD", record_.string()},
+        {"QUORVEL_LANG", "zh"},
     };
   }
 
@@ -318,6 +319,17 @@ TEST_F(CrashHandlerTest, TheProgramTellsTheUserWhereTheReportIs) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_THAT(OurFunctionAt(program_, reports[0].module, reports[0].section, reports[0].offset),
               HasSubstr("NullWriteInner"));
+}
+
+// The message comes from a new run of the program, which speaks the
+// language the crashed run was asked for on its command line.
+TEST_F(CrashHandlerTest, TheProgramTellsTheUserInTheLanguageOfTheCrashedRun) {
+  UseProgram(QUORVEL_PROGRAM);
+  environment_.erase(platform::kCrashMessageProgramVariable);
+  const Outcome outcome = Crash("null-write@main", {"--lang", "en"});
+  ExpectCrashExit(outcome);
+  EXPECT_THAT(outcome.errorText, testing::StartsWith("Oops... Quorvel has crashed.\n"));
+  EXPECT_THAT(outcome.errorText, testing::EndsWith("Report file:\n'" + report_ + "'\n"));
 }
 
 }  // namespace
