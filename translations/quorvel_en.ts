@@ -344,7 +344,7 @@ Please choose another file name.</translation>
     </message>
     <message>
         <source>协议</source>
-        <translation>Protocol</translation>
+        <translation>Proto</translation>
     </message>
     <message>
         <source>流量</source>

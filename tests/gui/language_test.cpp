@@ -149,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "该网络适配器已被另一个Quorvel的进程占用\n"},
         WindowTexts{Language::kEnglish,
                     {"&Capture", "F&ilter", "&View", "&Help"},
-                    {"Source", "Src Port", "Destination", "Dst Port", "Protocol", "Traffic", "Packets", "Speed",
+                    {"Source", "Src Port", "Destination", "Dst Port", "Proto", "Traffic", "Packets", "Speed",
                      "Avg Speed"},
                     "This adapter is already in use by another Quorvel process.\n"}),
     [](const ::testing::TestParamInfo<WindowTexts>& info) {
