@@ -3,11 +3,15 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <future>
 #include <limits>
 #include <random>
@@ -443,4 +447,88 @@ TEST_F(ReplayTest, ReplayToolReportsADamagedFileAtOnce) {
     EXPECT_EQ(message.rfind("quorvel-replay: ", 0), 0u) << message;
     EXPECT_NE(message.find(c.message), std::string::npos) << message;
   }
+}
+
+// Our end of a FIFO that stands for a disk that stalls: the log's writes
+// block once the pipe is full, until the FIFO is read. Should anything
+// wait for the log after all, the FIFO is read from `kRescueAfter` on, so
+// that the test fails instead of hanging; at the end it is read until the
+// writer that was given up has finished.
+class StalledDisk {
+ public:
+  static constexpr auto kRescueAfter = std::chrono::seconds(8);
+
+  explicit StalledDisk(const std::string& path) {
+    if (mkfifo(path.c_str(), 0600) == 0) m_fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    m_reader = std::thread([this, done = m_done.get_future()] {
+      if (done.wait_for(kRescueAfter) == std::future_status::timeout) Drain();
+      done.wait();
+      Drain();
+    });
+  }
+  ~StalledDisk() {
+    m_done.set_value();
+    m_reader.join();
+    if (m_fd >= 0) close(m_fd);
+  }
+  bool Ready() const { return m_fd >= 0; }
+
+ private:
+  // Until nothing came for a while.
+  void Drain() const {
+    char bytes[65536];
+    pollfd readable = {m_fd, POLLIN, 0};
+    while (poll(&readable, 1, 500) > 0 && read(m_fd, bytes, sizeof bytes) > 0) {
+    }
+  }
+
+  int m_fd = -1;
+  std::promise<void> m_done;
+  std::thread m_reader;
+};
+
+// The log's writes block for good; the capture counts every packet as if
+// there were no log, drops the records that do not fit and counts them,
+// and the window's Clear and Stop come back at once.
+TEST_F(ReplayTest, ALogThatStallsHoldsUpNeitherTheCaptureNorClearNorStop) {
+  using Clock = std::chrono::steady_clock;
+  constexpr std::uint32_t kPackets = 20000;
+  const std::string path = File("many.pcap");
+  {
+    PcapWriter writer(path, DLT_RAW);
+    for (std::uint32_t n = 0; n < kPackets; ++n) writer.Write(Packet(17, 1400, static_cast<std::uint16_t>(n)));
+  }
+  const std::string logPath = File("stalled.log");
+  StalledDisk disk(logPath);
+  ASSERT_TRUE(disk.Ready());
+  CPacketLog log(Settings(), m_list);
+  m_list.SetPacketLog(&log);
+  m_session.SetPacketLog(&log);
+  Settings().uselogfile = 1;
+  Settings().logtype = 0;  // a dump of every byte: more than the FIFO and the buffer hold
+  std::strcpy(Settings().logfile, logPath.c_str());
+
+  std::string error;
+  ASSERT_EQ(m_session.StartReplay(path.c_str(), error), 0) << error;
+  const auto start = Clock::now();
+  for (;;) {
+    std::unique_lock lock(m_list.TableLock());
+    if (m_list.Totals().packets == kPackets || Clock::now() - start > StalledDisk::kRescueAfter) break;
+    lock.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << "the capture waited for the log";
+
+  auto timed = [](auto&& action) {
+    const auto before = Clock::now();
+    action();
+    return Clock::now() - before;
+  };
+  EXPECT_LT(timed([&] { m_list.RemoveAll(); }), std::chrono::milliseconds(500));
+  EXPECT_LT(timed([&] { m_session.StopCapture(); }), std::chrono::milliseconds(500));
+  EXPECT_GT(log.LostRecords(), 0u);
+  EXPECT_LT(log.LostRecords(), kPackets);
+  EXPECT_TRUE(Settings().uselogfile);  // logging stays on for the next capture
+  m_session.SetPacketLog(nullptr);
+  m_list.SetPacketLog(nullptr);
 }
