@@ -344,6 +344,8 @@ int main(int argc, char** argv) {
                  static_cast<unsigned long long>(health.AllDropped()));
   const CaptureSession::ReplayResult& read = session.FileReadResult();
   if (options->device == nullptr) std::fprintf(stderr, " records=%llu", static_cast<unsigned long long>(read.records));
+  if (options->logFile != nullptr)
+    std::fprintf(stderr, " log_lost=%llu", static_cast<unsigned long long>(log.LostRecords()));
   std::fprintf(stderr, "\n");
   // A file that could not be read to its end: what was read is out.
   if (options->device == nullptr && !read.error.empty()) {

@@ -29,6 +29,7 @@ constexpr std::size_t kLengthBytes = sizeof(std::uint32_t);
 constexpr auto kWriterNap = std::chrono::milliseconds(20);
 constexpr std::uint64_t kWakeBytes = 64 * 1024;
 constexpr auto kCloseCheck = std::chrono::milliseconds(10);
+constexpr std::size_t kCacheLine = 64;
 
 static_assert((PacketLogWriter::kBufferBytes & (PacketLogWriter::kBufferBytes - 1)) == 0,
               "positions wrap by masking");
@@ -43,7 +44,7 @@ void ReportWriteError(const PacketLogFile& file, int error) {
 
 struct PacketLogWriter::Shared {
   Shared(std::unique_ptr<PacketLogFile> first, std::uint64_t limit)
-      : file(std::move(first)), ring(std::make_unique<std::uint8_t[]>(kBufferBytes)), sizeLimit(limit) {}
+      : file(std::move(first)), ring(std::make_unique_for_overwrite<std::uint8_t[]>(kBufferBytes)), sizeLimit(limit) {}
 
   void Run();
   std::uint64_t WriteRecord(std::uint64_t at);
@@ -56,13 +57,14 @@ struct PacketLogWriter::Shared {
   bool errorReported = false;  // for `file`: one message per file
 
   std::unique_ptr<std::uint8_t[]> ring;
-  std::atomic<std::uint64_t> published{0};  // bytes ever put in, whole records only
-  std::atomic<std::uint64_t> written{0};    // bytes ever taken out
-  std::atomic<std::uint64_t> publishedRecords{0};
+  // Each side's counters on cache lines of their own, so that the two
+  // threads do not pass a line back and forth for every record.
+  alignas(kCacheLine) std::atomic<std::uint64_t> published{0};  // bytes ever put in, whole records only
+  alignas(kCacheLine) std::atomic<std::uint64_t> written{0};     // bytes ever taken out
   std::atomic<std::uint64_t> writtenRecords{0};
-  std::atomic<std::uint64_t> sizeLimit;
-  std::atomic<std::uint64_t> nextSwitchAt{kNever};
   std::atomic<bool> writerSleeping{false};
+  alignas(kCacheLine) std::atomic<std::uint64_t> sizeLimit;
+  std::atomic<std::uint64_t> nextSwitchAt{kNever};
   std::atomic<bool> abandoned{false};
 
   std::mutex mutex;
@@ -117,15 +119,15 @@ bool PacketLogWriter::EndRecord() {
   const auto length = static_cast<std::uint32_t>(m_cursor - m_published - kLengthBytes);
   CopyIn(m_published, &length, kLengthBytes);
   m_published = m_cursor;
-  m_shared->publishedRecords.fetch_add(1, std::memory_order_relaxed);
-  // Sequentially consistent with the writer's look at it before it sleeps.
-  m_shared->published.store(m_published);
+  ++m_publishedRecords;
+  m_shared->published.store(m_published, std::memory_order_release);
   WakeWriterWhenDue();
   return true;
 }
 
+// A wake-up missed (the writer was about to sleep) costs a nap at most.
 void PacketLogWriter::WakeWriterWhenDue() {
-  if (m_published - m_writtenSeen < kWakeBytes || !m_shared->writerSleeping.load()) return;
+  if (m_published - m_writtenSeen < kWakeBytes || !m_shared->writerSleeping.load(std::memory_order_relaxed)) return;
   m_writtenSeen = m_shared->written.load(std::memory_order_acquire);
   std::lock_guard lock(m_shared->mutex);
   m_shared->wake.notify_one();
@@ -162,7 +164,7 @@ std::uint64_t PacketLogWriter::Close() {
     if (now - lastProgress >= std::chrono::milliseconds(kCloseStallMs) ||
         now - start >= std::chrono::milliseconds(kCloseLongestMs)) {
       shared.abandoned = true;
-      return shared.publishedRecords.load() - shared.writtenRecords.load();
+      return m_publishedRecords - shared.writtenRecords.load(std::memory_order_relaxed);
     }
   }
   return 0;
@@ -170,21 +172,21 @@ std::uint64_t PacketLogWriter::Close() {
 
 void PacketLogWriter::Shared::Run() {
   platform::PrepareThreadForCrashReport(platform::ThreadRole::kLogWriter);
-  std::uint64_t at = 0;
+  std::uint64_t at = 0, records = 0;
   for (;;) {
     const std::uint64_t end = published.load(std::memory_order_acquire);
-    while (at < end && !abandoned) {
+    while (at < end && !abandoned.load(std::memory_order_relaxed)) {
       if (at >= nextSwitchAt.load(std::memory_order_acquire)) ApplySwitches(at);
       at = WriteRecord(at);
       written.store(at, std::memory_order_release);
-      writtenRecords.fetch_add(1, std::memory_order_relaxed);
+      writtenRecords.store(++records, std::memory_order_relaxed);
     }
     if (at >= nextSwitchAt.load(std::memory_order_acquire)) ApplySwitches(at);
     std::unique_lock lock(mutex);
     if (abandoned || (closing && published.load() == at)) break;
-    writerSleeping.store(true);
-    if (published.load() == at && !closing) wake.wait_for(lock, kWriterNap);
-    writerSleeping.store(false);
+    writerSleeping.store(true, std::memory_order_relaxed);
+    if (published.load(std::memory_order_acquire) == at && !closing) wake.wait_for(lock, kWriterNap);
+    writerSleeping.store(false, std::memory_order_relaxed);
   }
   Finish(std::move(file));
   std::lock_guard lock(mutex);

@@ -18,7 +18,7 @@
 // the same lock, so they fall in order between records.
 class PacketLogWriter {
  public:
-  static constexpr std::size_t kBufferBytes = std::size_t{8} << 20;
+  static constexpr std::size_t kBufferBytes = std::size_t{32} << 20;
   // Close waits while the writer gets on, but gives up on one that wrote
   // nothing for kCloseStallMs, and on any after kCloseLongestMs.
   static constexpr int kCloseStallMs = 200;
@@ -60,6 +60,7 @@ class PacketLogWriter {
   std::uint64_t m_published = 0;      // bytes handed to the writer
   std::uint64_t m_cursor = 0;         // the end of the record being put in
   std::uint64_t m_writtenSeen = 0;    // the writer's progress when last asked
+  std::uint64_t m_publishedRecords = 0;
   bool m_recordFits = true;
   bool m_closed = false;
 };
