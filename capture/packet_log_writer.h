@@ -22,7 +22,7 @@ class PacketLogWriter {
   // Close waits while the writer gets on, but gives up on one that wrote
   // nothing for kCloseStallMs, and on any after kCloseLongestMs.
   static constexpr int kCloseStallMs = 200;
-  static constexpr int kCloseLongestMs = 3000;
+  static constexpr int kCloseLongestMs = 1000;
 
   // Starts the thread; throws std::system_error when it cannot.
   explicit PacketLogWriter(std::unique_ptr<PacketLogFile> file, std::uint64_t sizeLimit);
