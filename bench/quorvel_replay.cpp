@@ -342,7 +342,16 @@ int main(int argc, char** argv) {
   if (options->device != nullptr)
     std::fprintf(stderr, " received=%llu dropped=%llu", static_cast<unsigned long long>(health.received),
                  static_cast<unsigned long long>(health.AllDropped()));
+  const CaptureSession::ReplayResult& read = session.FileReadResult();
+  if (options->device == nullptr) std::fprintf(stderr, " records=%llu", static_cast<unsigned long long>(read.records));
+  if (options->logFile != nullptr)
+    std::fprintf(stderr, " log_lost=%llu", static_cast<unsigned long long>(log.LostRecords()));
   std::fprintf(stderr, "\n");
+  // A file that could not be read to its end: what was read is out.
+  if (options->device == nullptr && !read.error.empty()) {
+    std::fprintf(stderr, "quorvel-replay: %s\n", read.error.c_str());
+    return 1;
+  }
   // A capture that ended by itself has said why; what it counted is out.
   return session.EndedUnexpectedly() ? 1 : 0;
 }

@@ -3,11 +3,13 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -32,7 +34,6 @@ namespace hp = helper_protocol;
 constexpr std::uint32_t kFullPassPeriodMs = 1000;
 constexpr std::uint32_t kPartialPassGapMs = 100;
 constexpr int kStopWaitMs = 10000;
-constexpr int kReadErrorPauseMs = 100;
 constexpr int kCaptureThreadNice = -10;
 constexpr std::uint8_t kIpv4With20ByteHeader = 0x45;
 constexpr std::size_t kReportReadBytes = 4096;
@@ -90,6 +91,17 @@ bool ReadUntilHeader(int fd, SavefileStreamReader& reader) {
     if (count < 0 && errno == EINTR) continue;
     return count < 0 && errno == EAGAIN;
   }
+}
+
+// The library's kind of message for a capture file whose bytes stop before
+// the reader reached its end; empty when it was read to the end (or is no
+// regular file, whose end cannot be known).
+std::string UnreadTail(std::FILE* file) {
+  struct stat status {};
+  if (file == nullptr || fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return {};
+  const long position = std::ftell(file);
+  if (position < 0 || position >= status.st_size) return {};
+  return "truncated dump file; " + std::to_string(status.st_size - position) + " bytes after the last whole record";
 }
 
 }  // namespace
@@ -223,6 +235,7 @@ int CaptureSession::StartReplay(const char* path, std::string& error, const std:
     return 1;
   }
   ResetHealth();
+  m_replayResult = ReplayResult();
   m_handle = handle;
   m_linkType = pcap_datalink(handle);
   m_readingFile = true;
@@ -246,22 +259,20 @@ int CaptureSession::Launch() {
   ResetTotals(true);
   m_table.RemoveAll();
   m_schedule.running = 1;
-  {
-    std::lock_guard lock(m_threadStateMutex);
-    m_threadEnded = false;
-  }
+  m_ticket = std::make_shared<ThreadTicket>();
+  m_ticket->handle = m_handle;
   // The log opens before the first frame is read, so that it holds every
   // counted packet. Logging trouble never stops a capture: the log tells
   // the user itself.
   if (m_log != nullptr) m_log->OpenLog("a+");
   try {
-    m_thread = std::thread(&CaptureSession::CaptureThread, this);
+    m_thread = std::thread(&CaptureSession::CaptureThread, this, m_ticket);
   } catch (const std::system_error&) {
     platform::ShowUserMessage(platform::MessageKind::kError,
                               {QUORVEL_TRANSLATE_NOOP("Core", "线程启动失败!"), {}});
     // Nothing is left half open: the next Start begins from scratch.
     m_schedule.running = 0;
-    MarkThreadEnded();
+    m_ticket->ended = true;
     CloseCapture();
     if (m_log != nullptr) m_log->CloseLog();
     return 1;
@@ -336,12 +347,12 @@ pid_t CaptureSession::HelperProcessId() const {
 
 CaptureTotals CaptureSession::StopCapture() {
   CaptureTotals reached;
+  bool abandoned = false;
   if (m_thread.joinable()) {
     m_schedule.running = 0;
     const std::uint64_t wake = 1;
     [[maybe_unused]] const ssize_t written = write(m_wakeFd, &wake, sizeof wake);
-    m_threadStateChanged.notify_all();
-    if (WaitForThreadEndFor(kStopWaitMs)) {
+    if (WaitForThreadEndFor(kStopWaitMs) || !AbandonThread()) {
       m_thread.join();
       {
         std::lock_guard lock(m_table.TableLock());
@@ -350,39 +361,59 @@ CaptureTotals CaptureSession::StopCapture() {
       CloseCapture();
       if (m_log != nullptr) m_log->CloseLog();
     } else {
-      // Never kill a thread that may hold the table lock. One that ignored
-      // the stop keeps its file handle and the helper's pipes (at their
-      // end once the helper is gone); the next capture opens new ones.
+      // Never kill a thread that may hold the table lock, and never wait
+      // for that lock again: the thread may hold it for good. One that
+      // ignored the stop closes its file itself when it gets on, and keeps
+      // the helper's pipes (at their end once the helper is gone); the
+      // next capture opens new ones, and the next start empties the table.
       m_thread.detach();
       m_handle = nullptr;
       m_helper.Abandon();
+      abandoned = true;
     }
     if (m_filters != nullptr) m_filters->Clear();
   }
   m_schedule.running = 0;
   m_handle = nullptr;
-  ResetTotals(false);
+  if (!abandoned) ResetTotals(false);
   m_settings.paused = 0;
   return reached;
 }
 
 void CaptureSession::WaitForThreadEnd() {
-  std::unique_lock lock(m_threadStateMutex);
-  m_threadStateChanged.wait(lock, [this] { return m_threadEnded; });
+  if (m_ticket == nullptr) return;
+  std::unique_lock lock(m_ticket->mutex);
+  m_ticket->changed.wait(lock, [this] { return m_ticket->ended; });
 }
 
 bool CaptureSession::WaitForThreadEndFor(int milliseconds) {
-  std::unique_lock lock(m_threadStateMutex);
-  return m_threadStateChanged.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                                       [this] { return m_threadEnded; });
+  if (m_ticket == nullptr) return true;
+  std::unique_lock lock(m_ticket->mutex);
+  return m_ticket->changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                                    [this] { return m_ticket->ended; });
 }
 
-void CaptureSession::MarkThreadEnded() {
+// False when the thread ended after all.
+bool CaptureSession::AbandonThread() {
+  std::lock_guard lock(m_ticket->mutex);
+  if (m_ticket->ended) return false;
+  m_ticket->abandoned = true;
+  return true;
+}
+
+// The last the thread does with the session; a thread that was given up
+// touches nothing of it and closes its file.
+void CaptureSession::EndThread(ThreadTicket& ticket, const ReplayResult& result) {
   {
-    std::lock_guard lock(m_threadStateMutex);
-    m_threadEnded = true;
+    std::lock_guard lock(ticket.mutex);
+    if (!ticket.abandoned) {
+      m_replayResult = result;
+      ticket.ended = true;
+      ticket.changed.notify_all();
+      return;
+    }
   }
-  m_threadStateChanged.notify_all();
+  if (ticket.handle != nullptr) pcap_close(ticket.handle);
 }
 
 // The end of the helper's input is its stop; its last counts are kept.
@@ -409,43 +440,59 @@ void CaptureSession::CloseCapture() {
 struct CaptureSession::FrameBatch {
   static constexpr std::size_t kCapacity = 256;
   CaptureSession* session = nullptr;
+  ThreadTicket* ticket = nullptr;
   bool gotIpv4Frame = false;
+  std::uint64_t records = 0;  // of a capture file, read so far
   std::size_t count = 0;
   CTrafficList::PacketHead heads[kCapacity];
 };
 
-void CaptureSession::CaptureThread() {
+void CaptureSession::CaptureThread(std::shared_ptr<ThreadTicket> ticket) {
   platform::PrepareThreadForCrashReport(platform::ThreadRole::kCapture);
   RaiseCaptureThreadPriority();
   auto batch = std::make_unique<FrameBatch>();
   batch->session = this;
+  batch->ticket = ticket.get();
   m_schedule.nextFullPassTick = platform::TickCount();
-  if (m_readingFile)
-    ReadCaptureFile(*batch);
+  ReplayResult result;
+  if (ticket->handle != nullptr)
+    result = ReadCaptureFile(*batch);
   else
     ReadHelperStream(*batch);
-  MarkThreadEnded();
+  EndThread(*ticket, result);
 }
 
-void CaptureSession::ReadCaptureFile(FrameBatch& batch) {
-  while (m_schedule.running == 1) {
+// A read error ends the replay at once: a damaged file answers every
+// further read with another error, or with garbage read as records. A file
+// that ends inside a record header may read as a plain end; its length
+// tells it from a whole file.
+CaptureSession::ReplayResult CaptureSession::ReadCaptureFile(FrameBatch& batch) {
+  pcap_t* const handle = batch.ticket->handle;
+  ReplayResult result;
+  while (!batch.ticket->abandoned && m_schedule.running == 1) {
     batch.gotIpv4Frame = false;
-    const int result =
-        pcap_dispatch(m_handle, FrameBatch::kCapacity, &CaptureSession::OnFrame, reinterpret_cast<u_char*>(&batch));
+    const int read =
+        pcap_dispatch(handle, FrameBatch::kCapacity, &CaptureSession::OnFrame, reinterpret_cast<u_char*>(&batch));
+    if (batch.ticket->abandoned) break;
     FlushBatch(batch);
-    if (m_schedule.running == 0) break;
+    if (read == PCAP_ERROR) result.error = pcap_geterr(handle);
+    if (m_schedule.running == 0 || read == PCAP_ERROR) break;
     // Nothing read from a file is its end.
-    if (result == 0 || result == PCAP_ERROR_BREAK) break;
-    if (result == PCAP_ERROR) WaitAfterReadError();
+    if (read == 0 || read == PCAP_ERROR_BREAK) {
+      result.error = UnreadTail(pcap_file(handle));
+      break;
+    }
     RunDuePasses(batch.gotIpv4Frame);
   }
+  result.records = batch.records;
+  return result;
 }
 
 // The helper's stream as the library's reader would hand it out: runs of
 // at most kCapacity frames, each followed by the passes that are due. The
 // thread waits only when the pipe is empty.
 void CaptureSession::ReadHelperStream(FrameBatch& batch) {
-  while (m_schedule.running == 1) {
+  while (!batch.ticket->abandoned && m_schedule.running == 1) {
     batch.gotIpv4Frame = false;
     const int result = ReadsFrames() ? DispatchStreamRecords(batch) : 0;
     FlushBatch(batch);
@@ -635,6 +682,8 @@ void CaptureSession::EndUnexpectedly(const std::string& reason) {
 
 void CaptureSession::OnFrame(u_char* batch, const pcap_pkthdr* header, const u_char* frame) {
   auto& frames = *reinterpret_cast<FrameBatch*>(batch);
+  ++frames.records;
+  if (frames.ticket->abandoned) return;
   frames.session->HandleFrame(frames, *header, frame);
 }
 
@@ -690,13 +739,4 @@ void CaptureSession::WaitForFrames() {
                        {m_reportsEnded ? -1 : m_helper.ReportFd(), POLLIN, 0},
                        {m_wakeFd, POLLIN, 0}};
   poll(waiting, 3, timeout);
-}
-
-// A capture file that cannot be read answers every read at once with an
-// error. The thread keeps trying, but not in a busy loop; a stop still ends
-// the wait at once.
-void CaptureSession::WaitAfterReadError() {
-  std::unique_lock lock(m_threadStateMutex);
-  m_threadStateChanged.wait_for(lock, std::chrono::milliseconds(kReadErrorPauseMs),
-                                [this] { return m_schedule.running == 0; });
 }

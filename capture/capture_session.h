@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -89,6 +90,14 @@ class CaptureSession {
   // Only the frames that `filter` accepts are read (empty: every frame).
   // 0 when the replay runs; 1 with the library's message in `error`.
   int StartReplay(const char* path, std::string& error, const std::string& filter = {});
+  // How a replay's reading of its file went: the records read, and the
+  // library's message when a read failed or the file was cut short (empty
+  // when it was read to its end). Valid once the thread has ended.
+  struct ReplayResult {
+    std::uint64_t records = 0;
+    std::string error;
+  };
+  const ReplayResult& FileReadResult() const { return m_replayResult; }
   // Ends the capture; returns the totals it reached (the table's own are
   // cleared). Safe to call when none runs. Once it returns, Health() holds
   // the helper's last counts.
@@ -146,8 +155,18 @@ class CaptureSession {
   int PullStreamHeader();
   void ResetHealth();
   struct FrameBatch;
-  void CaptureThread();
-  void ReadCaptureFile(FrameBatch& batch);
+  // What a capture thread shares with the session that started it: its
+  // end, and the file it reads. A thread that Stop gave up on owns its
+  // ticket, and that file, alone from then on.
+  struct ThreadTicket {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool ended = false;                  // under mutex
+    std::atomic<bool> abandoned{false};  // changed under mutex
+    pcap_t* handle = nullptr;            // a capture file being read
+  };
+  void CaptureThread(std::shared_ptr<ThreadTicket> ticket);
+  ReplayResult ReadCaptureFile(FrameBatch& batch);
   void ReadHelperStream(FrameBatch& batch);
   static void OnFrame(u_char* batch, const pcap_pkthdr* header, const u_char* frame);
   int DispatchStreamRecords(FrameBatch& batch);
@@ -169,8 +188,8 @@ class CaptureSession {
   bool ReadsFrames() const { return m_stage == HelperStage::kCapturing || m_stage == HelperStage::kRetiring; }
   void EndUnexpectedly(const std::string& reason);
   void WaitForFrames();
-  void WaitAfterReadError();
-  void MarkThreadEnded();
+  void EndThread(ThreadTicket& ticket, const ReplayResult& result);
+  bool AbandonThread();
   bool WaitForThreadEndFor(int milliseconds);
   void CloseCapture();
 
@@ -183,6 +202,7 @@ class CaptureSession {
   pcap_t* m_handle = nullptr;  // a capture file being read
   std::atomic<int> m_linkType{-1};
   std::atomic<bool> m_readingFile{false};
+  ReplayResult m_replayResult;  // written by the thread of a replay
   int m_kernelBufferBytes = kKernelBufferBytes;
   std::vector<std::string> m_helperArguments;  // the Start's, for every helper of the capture
   CaptureHelperProcess m_helper;        // a live capture; started and ended under m_commandMutex
@@ -205,7 +225,5 @@ class CaptureSession {
   std::atomic<bool> m_endedUnexpectedly{false};
   int m_wakeFd = -1;  // written by a stop to wake the capture thread
   std::thread m_thread;
-  std::mutex m_threadStateMutex;
-  std::condition_variable m_threadStateChanged;
-  bool m_threadEnded = true;
+  std::shared_ptr<ThreadTicket> m_ticket;  // of the thread that runs or ran last
 };

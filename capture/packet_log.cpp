@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <system_error>
 
 #include "capture/packet_log_format.h"
 #include "capture/traffic_list.h"
@@ -36,14 +37,14 @@ const Layout& SelectLayout(int logtype) {
   return kLayouts[logtype >= 1 && logtype < kLayoutCount ? logtype : 0];
 }
 
-// Records are formatted into a buffer of our own and handed to the stream
-// a buffer at a time: one stream call per record or per few hundred lines,
-// rather than one per line.
+// Records are formatted into a buffer of our own and handed to the writer
+// a buffer at a time: one copy per record or per few hundred lines, rather
+// than one per line.
 class RecordWriter {
  public:
   static constexpr std::size_t kCapacity = 16 * 1024;
 
-  RecordWriter(PacketLogFile& file, char* buffer) : m_file(file), m_buffer(buffer) {}
+  RecordWriter(PacketLogWriter& writer, char* buffer) : m_writer(writer), m_buffer(buffer) {}
   ~RecordWriter() { Flush(); }
   RecordWriter(const RecordWriter&) = delete;
   RecordWriter& operator=(const RecordWriter&) = delete;
@@ -55,19 +56,19 @@ class RecordWriter {
   }
   void Advance(const char* end) { m_used = static_cast<std::size_t>(end - m_buffer); }
 
-  // Raw bytes go straight from the packet to the stream.
+  // Raw bytes go straight from the packet to the writer.
   void WriteRaw(const std::uint8_t* bytes, std::size_t count) {
     Flush();
-    m_file.Write(bytes, count);
+    m_writer.Append(bytes, count);
   }
 
  private:
   void Flush() {
-    if (m_used != 0) m_file.Write(m_buffer, m_used);
+    if (m_used != 0) m_writer.Append(m_buffer, m_used);
     m_used = 0;
   }
 
-  PacketLogFile& m_file;
+  PacketLogWriter& m_writer;
   char* m_buffer;
   std::size_t m_used = 0;
 };
@@ -104,32 +105,55 @@ CPacketLog::CPacketLog(CSettings& settings, CTrafficList& list)
     : m_settings(settings), m_list(list), m_recordBuffer(std::make_unique<char[]>(RecordWriter::kCapacity)) {}
 
 CPacketLog::~CPacketLog() {
-  std::lock_guard lock(m_list.TableLock());
+  std::unique_lock lock(m_list.TableLock());
   if (m_list.PacketLog() == this) m_list.SetPacketLog(nullptr);
-  Exchange(nullptr);
+  std::unique_ptr<PacketLogWriter> writer = TakeWriter();
+  lock.unlock();
+  Finish(std::move(writer));
 }
 
-std::unique_ptr<PacketLogFile> CPacketLog::Exchange(std::unique_ptr<PacketLogFile> file) {
-  m_file.swap(file);
-  m_isOpen.store(m_file != nullptr, std::memory_order_release);
-  return file;
+bool CPacketLog::Begin(std::unique_ptr<PacketLogFile> file) {
+  try {
+    m_writer = std::make_unique<PacketLogWriter>(std::move(file), m_settings.logSizeLimit);
+  } catch (const std::system_error&) {
+    return false;
+  }
+  m_isOpen.store(true, std::memory_order_release);
+  return true;
 }
 
+std::unique_ptr<PacketLogWriter> CPacketLog::TakeWriter() {
+  m_isOpen.store(false, std::memory_order_release);
+  return std::move(m_writer);
+}
+
+// Outside the table lock: the close waits for the disk, if only a moment.
+void CPacketLog::Finish(std::unique_ptr<PacketLogWriter> writer) {
+  if (writer != nullptr) m_lost.fetch_add(writer->Close(), std::memory_order_relaxed);
+}
+
+// The file is opened outside the table lock: an open may wait for a disk
+// too.
 void CPacketLog::OpenLog(const char* mode) {
-  std::lock_guard lock(m_list.TableLock());
   if (m_settings.uselogfile == 0) return;
-  Exchange(nullptr);  // at most one log is open
-  Exchange(PacketLogFile::Open(m_settings.logfile, mode));
-  if (m_file != nullptr) return;
-  // Switched off first, so that nothing tries (and reports) again before
-  // the user turns logging back on.
-  m_settings.uselogfile = 0;
+  CloseLog();  // at most one log is open
+  m_lost.store(0, std::memory_order_relaxed);
+  std::unique_ptr<PacketLogFile> file = PacketLogFile::Open(m_settings.logfile, mode);
+  {
+    std::lock_guard lock(m_list.TableLock());
+    if (file != nullptr && Begin(std::move(file))) return;
+    // Switched off first, so that nothing tries (and reports) again before
+    // the user turns logging back on.
+    m_settings.uselogfile = 0;
+  }
   ReportOpenFailure();
 }
 
 void CPacketLog::CloseLog() {
-  std::lock_guard lock(m_list.TableLock());
-  Exchange(nullptr);
+  std::unique_lock lock(m_list.TableLock());
+  std::unique_ptr<PacketLogWriter> writer = TakeWriter();
+  lock.unlock();
+  Finish(std::move(writer));
 }
 
 bool CPacketLog::IsOpen() const { return m_isOpen.load(std::memory_order_acquire); }
@@ -145,11 +169,11 @@ void CPacketLog::ReportOpenFailure() const {
 void CPacketLog::WriteLogRecord(const std::uint8_t* ip, unsigned headerLength, unsigned totalLength,
                                 std::size_t capturedLength) {
   std::lock_guard lock(m_list.TableLock());
-  if (m_file == nullptr) return;
-  // The file restarts empty; never through its name, which may lead
-  // elsewhere by now.
-  if (m_file->Size() > m_settings.logSizeLimit) m_file->Restart();
+  if (m_writer == nullptr) return;
+  m_writer->SetSizeLimit(m_settings.logSizeLimit);
+  m_writer->BeginRecord();
   WriteRecord(ip, headerLength, totalLength, capturedLength);
+  if (!m_writer->EndRecord()) m_lost.fetch_add(1, std::memory_order_relaxed);
 }
 
 // The dumps stop at the captured bytes; the header and the CSV line still
@@ -164,7 +188,7 @@ void CPacketLog::WriteRecord(const std::uint8_t* ip, unsigned headerLength, unsi
   const std::size_t end = std::min<std::size_t>(capturedLength, totalLength);
   const std::size_t begin = layout.wholePacket ? 0 : std::min<std::size_t>(headerLength, end);
 
-  RecordWriter out(*m_file, m_recordBuffer.get());
+  RecordWriter out(*m_writer, m_recordBuffer.get());
   if (!layout.csv) {
     out.Advance(packet_log::AppendTextHeader(out.Room(), time, header));
     WriteBody(out, layout.body, ip + begin, end - begin);
@@ -182,15 +206,16 @@ int CPacketLog::ReplaceLog(const char* path, bool capturing) {
   std::unique_ptr<PacketLogFile> file = PacketLogFile::Open(path, "a+");
   if (file == nullptr) return 1;
   std::lock_guard lock(m_list.TableLock());
-  // The path changes with the file, so that a size restart reopens the
-  // file now being written and not the previous one.
   std::strcpy(m_settings.logfile, path);
-  if (capturing) {
-    m_settings.uselogfile = 1;
-    file = Exchange(std::move(file));
+  if (!capturing) return 0;  // only a test: the file closes once the lock is released
+  m_settings.uselogfile = 1;
+  // The records counted before this go to the previous file, the later
+  // ones here; the writer closes the previous one when it gets there.
+  if (m_writer != nullptr) {
+    m_writer->SwitchTo(std::move(file));
+    return 0;
   }
-  // `file` now holds the previous log, or the new file when it was only a
-  // test; it is closed after the lock is released, since flushing it need
-  // not hold up the capture thread, which no longer reaches it.
-  return 0;
+  if (Begin(std::move(file))) return 0;
+  m_settings.uselogfile = 0;
+  return 1;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "capture/packet_log_file.h"
+#include "capture/packet_log_writer.h"
 
 class CSettings;
 class CTrafficList;
@@ -25,11 +26,15 @@ class CTrafficList;
 // The file keeps growing across captures; the first record written after
 // it has grown past the size limit starts it afresh.
 //
+// Records are formatted on the capture thread and written by a thread of
+// the log's own (PacketLogWriter): no file is touched under the table
+// lock, and a stalled disk costs records, never the capture. Records that
+// find the writer's buffer full are dropped and counted (LostRecords).
 // Every change of the open log holds the connection table's lock, which
-// the capture thread holds while it writes a record, so that no record
-// goes to a file that is being closed or replaced. Nothing here waits for
-// the user: a file that cannot be opened is reported through the
-// user-message sink, which returns at once.
+// the capture thread holds while it puts a record in, so that records go
+// to the file that was open when they were counted. Nothing here waits for
+// the user: a file that cannot be opened or written is reported through
+// the user-message sink, which returns at once.
 class CPacketLog {
  public:
   CPacketLog(CSettings& settings, CTrafficList& list);
@@ -41,7 +46,10 @@ class CPacketLog {
   // `uselogfile` is on; does nothing when it is off. A file that cannot be
   // opened is reported once to the user and switches `uselogfile` off, so
   // the capture goes on without a log.
+  // Also starts the count of lost records afresh.
   void OpenLog(const char* mode);
+  // Writes what waits and closes the file; a disk that stalls is waited
+  // for a moment only (PacketLogWriter::Close), the rest counted as lost.
   void CloseLog();
   // Whether a log is open now. Answers without the table lock, so that the
   // capture thread can ask for every frame; a change made under the lock is
@@ -62,17 +70,25 @@ class CPacketLog {
   // only created and closed again. Returns 0 then.
   int ReplaceLog(const char* path, bool capturing);
 
+  // The records dropped since the log was last opened at a capture's start:
+  // the writer had fallen behind, or was given up at the close. Any thread.
+  std::uint64_t LostRecords() const { return m_lost.load(std::memory_order_relaxed); }
+
  private:
   void ReportOpenFailure() const;
-  // Makes `file` the open log (null: none) and returns the previous one.
-  // Caller holds the table lock.
-  std::unique_ptr<PacketLogFile> Exchange(std::unique_ptr<PacketLogFile> file);
+  // Makes `file` the open log; false when its writer cannot start. Caller
+  // holds the table lock and has no log open.
+  bool Begin(std::unique_ptr<PacketLogFile> file);
+  // Takes the open log's writer away (null: none). Caller holds the lock.
+  std::unique_ptr<PacketLogWriter> TakeWriter();
+  void Finish(std::unique_ptr<PacketLogWriter> writer);
   void WriteRecord(const std::uint8_t* ip, unsigned headerLength, unsigned totalLength,
                    std::size_t capturedLength);
 
   CSettings& m_settings;
   CTrafficList& m_list;
-  std::unique_ptr<PacketLogFile> m_file;   // null: no log open
-  std::atomic<bool> m_isOpen{false};       // m_file != null, for readers without the lock
+  std::unique_ptr<PacketLogWriter> m_writer;  // null: no log open
+  std::atomic<bool> m_isOpen{false};          // m_writer != null, for readers without the lock
+  std::atomic<std::uint64_t> m_lost{0};
   std::unique_ptr<char[]> m_recordBuffer;  // where records are formatted before the stream
 };

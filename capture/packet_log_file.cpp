@@ -34,17 +34,22 @@ std::unique_ptr<PacketLogFile> PacketLogFile::Open(const char* path, const char*
     const long end = std::ftell(file);
     if (end > 0) size = static_cast<std::uint64_t>(end);
   }
-  return std::unique_ptr<PacketLogFile>(new PacketLogFile(file, std::move(buffer), size));
+  return std::unique_ptr<PacketLogFile>(new PacketLogFile(file, std::move(buffer), size, path));
 }
 
-PacketLogFile::PacketLogFile(std::FILE* file, std::unique_ptr<char[]> buffer, std::uint64_t size)
-    : m_file(file), m_buffer(std::move(buffer)), m_size(size) {}
+PacketLogFile::PacketLogFile(std::FILE* file, std::unique_ptr<char[]> buffer, std::uint64_t size, std::string path)
+    : m_file(file), m_buffer(std::move(buffer)), m_size(size), m_path(std::move(path)) {}
 
 PacketLogFile::~PacketLogFile() { std::fclose(m_file); }
 
-void PacketLogFile::Write(const void* data, std::size_t length) {
-  m_size += std::fwrite(data, 1, length, m_file);
+bool PacketLogFile::Write(const void* data, std::size_t length) {
+  // One thread writes a log: the stream's own lock is not needed.
+  const std::size_t written = fwrite_unlocked(data, 1, length, m_file);
+  m_size += written;
+  return written == length && ferror_unlocked(m_file) == 0;
 }
+
+bool PacketLogFile::Flush() { return std::fflush(m_file) == 0; }
 
 bool PacketLogFile::Restart() {
   m_size = 0;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 // One open packet log file: a C-library stream with a large buffer of its
 // own, and the file's length kept alongside so that the size limit can be
@@ -23,8 +24,16 @@ class PacketLogFile {
   PacketLogFile(const PacketLogFile&) = delete;
   PacketLogFile& operator=(const PacketLogFile&) = delete;
 
-  // Write errors are ignored: a full disk costs records, not the capture.
-  void Write(const void* data, std::size_t length);
+  // False on a write error (a full disk), with errno saying which; the
+  // bytes are lost, and writing goes on.
+  bool Write(const void* data, std::size_t length);
+  // Hands what the stream holds to the system; false as Write.
+  bool Flush();
+  // Forgets an error, so that the next one is seen again.
+  void ClearError() { std::clearerr(m_file); }
+
+  // The name it was opened by.
+  const std::string& Path() const { return m_path; }
 
   // The file's length: what it held when opened plus what was written
   // since then or since the last restart.
@@ -37,9 +46,10 @@ class PacketLogFile {
   bool Restart();
 
  private:
-  PacketLogFile(std::FILE* file, std::unique_ptr<char[]> buffer, std::uint64_t size);
+  PacketLogFile(std::FILE* file, std::unique_ptr<char[]> buffer, std::uint64_t size, std::string path);
 
   std::FILE* m_file;
   std::unique_ptr<char[]> m_buffer;  // the stream's buffer; outlives the stream
   std::uint64_t m_size;
+  std::string m_path;
 };

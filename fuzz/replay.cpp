@@ -2,12 +2,10 @@
 // bytes, and the frames it hands out through the capture engine.
 //
 // Every file is first read record by record from memory, each frame going
-// through the link layer and the table. A file that reads without error is
-// then replayed by the engine itself, on its capture thread with its
-// passes, and must end with the same totals. A file with a read error is
-// not: until a read error ends a replay at once, the engine pauses after
-// each one as it would on a failing adapter, and a fuzzer's damaged files
-// would spend their time in that pause.
+// through the link layer and the table. A file that opens is then replayed
+// by the engine itself, on its capture thread with its passes, and must
+// end with the same records, totals and connections; where the library
+// found a read error, the engine must have stopped there and said so.
 #include <pcap/pcap.h>
 
 #include <cstdio>
@@ -36,28 +34,37 @@ Engine& TheEngine() {
   return engine;
 }
 
-// Reads the file from memory the way the engine does, one frame at a time;
-// false when the library reported a read error.
-bool ReadEveryRecord(const std::uint8_t* data, std::size_t size, CTrafficList& table) {
+struct Reading {
+  bool opened = false;
+  bool readError = false;
+  std::uint64_t records = 0;
+};
+
+// Reads the file from memory the way the engine does, one frame at a time.
+Reading ReadEveryRecord(const std::uint8_t* data, std::size_t size, CTrafficList& table) {
+  Reading reading;
   std::FILE* memory = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
-  if (memory == nullptr) return false;
+  if (memory == nullptr) return reading;
   char error[PCAP_ERRBUF_SIZE] = {};
   pcap_t* file = pcap_fopen_offline(memory, error);  // owns the stream from here on
   if (file == nullptr) {
     std::fclose(memory);
-    return false;
+    return reading;
   }
+  reading.opened = true;
   const int linkType = pcap_datalink(file);
   pcap_pkthdr* header = nullptr;
   const u_char* frame = nullptr;
   int result;
   while ((result = pcap_next_ex(file, &header, &frame)) == 1) {
+    ++reading.records;
     const int offset = NetworkLayerOffset(linkType, frame, header->caplen);
     if (offset < 0 || header->caplen <= static_cast<bpf_u_int32>(offset)) continue;
     if (frame[offset] == kIpv4With20ByteHeader) table.AccountPacket(frame + offset, header->caplen - offset);
   }
   pcap_close(file);
-  return result == PCAP_ERROR_BREAK;  // the end of the file
+  reading.readError = result != PCAP_ERROR_BREAK;  // else the end of the file
+  return reading;
 }
 
 }  // namespace
@@ -67,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Engine& engine = TheEngine();
   engine.settings.idlemsec = 0xFFFFFFFF;
   CTrafficList read(engine.settings);
-  if (!ReadEveryRecord(data, size, read)) return 0;
+  const Reading reading = ReadEveryRecord(data, size, read);
+  if (!reading.opened) return 0;
 
   file.Write(data, size);
   CTrafficList replayed(engine.settings);
@@ -75,6 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string error;
   fuzz::Check(session.StartReplay(file.Path().c_str(), error) == 0, "a file read from memory did not open");
   session.WaitForThreadEnd();
+  const CaptureSession::ReplayResult result = session.FileReadResult();
   CaptureTotals totals;
   {
     std::lock_guard lock(replayed.TableLock());
@@ -84,5 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::Check(totals.packets == read.Totals().packets && totals.totalBytes == read.Totals().totalBytes,
               "the engine counted other packets than the reader");
   fuzz::Check(replayed.EntryCount() == read.EntryCount(), "the engine found other connections");
+  fuzz::Check(result.records == reading.records, "the engine read other records than the reader");
+  fuzz::Check(!reading.readError || !result.error.empty(), "the engine said nothing of a read error");
   return 0;
 }

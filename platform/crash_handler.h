@@ -31,7 +31,7 @@ inline constexpr bool kFaultsLeftToSanitizer = false;
 inline constexpr bool kFaultsLeftToSanitizer = false;
 #endif
 
-enum class ThreadRole { kMain, kCapture, kResolver };
+enum class ThreadRole { kMain, kCapture, kResolver, kLogWriter };
 
 // Call first thing on every thread the program starts, and in main() once
 // every process-wide object exists.

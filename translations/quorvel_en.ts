@@ -97,6 +97,10 @@ and tell us what you were doing, so that we can fix it. Report file:<byte value=
         <source>丢包: %1</source>
         <translation>Dropped: %1</translation>
     </message>
+    <message>
+        <source>日志丢失 %1 条</source>
+        <translation>Log: %1 records lost</translation>
+    </message>
 </context>
 <context>
     <name>CMyHyperLink</name>
@@ -658,6 +662,14 @@ Error message: %1</translation>
         <translation>Cannot open the log file &quot;%1&quot;.<byte value="xd"/>
 Packets will not be logged.<byte value="xd"/>
 You can turn the packet log back on in the settings.</translation>
+    </message>
+    <message>
+        <source>无法写入日志文件 &quot;%1&quot; !<byte value="xd"/>
+Error message : %2<byte value="xd"/>
+监控继续进行, 但日志记录会丢失.</source>
+        <translation>Cannot write to the log file &quot;%1&quot;.<byte value="xd"/>
+Error message: %2<byte value="xd"/>
+Monitoring goes on, but log records will be lost.</translation>
     </message>
 </context>
 <context>

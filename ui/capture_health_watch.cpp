@@ -10,6 +10,7 @@ void CaptureHealthWatch::Start() {
 void CaptureHealthWatch::End() {
   m_running = false;
   m_rising = false;
+  m_logLossRising = false;
   m_failing = false;
   m_adapter = Adapter::kFine;
   m_error.clear();
@@ -36,4 +37,15 @@ bool CaptureHealthWatch::Update(const CaptureHealth& health, Clock::time_point n
   }
   m_adapter = m_failing ? Adapter::kFailing : now < m_backUntil ? Adapter::kBack : Adapter::kFine;
   return shown != std::make_tuple(m_drops, m_rising, m_adapter, m_error);
+}
+
+bool CaptureHealthWatch::UpdateLogLoss(std::uint64_t lost, Clock::time_point now) {
+  if (!m_running) return false;
+  const auto shown = std::make_tuple(m_logLoss, m_logLossRising);
+  if (lost != m_logLoss) {
+    m_logLoss = lost;
+    m_logLossRoseUntil = now + kLogLossShown;
+  }
+  m_logLossRising = now < m_logLossRoseUntil;
+  return shown != std::make_tuple(m_logLoss, m_logLossRising);
 }

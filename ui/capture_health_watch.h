@@ -14,6 +14,8 @@ class CaptureHealthWatch {
   using Clock = std::chrono::steady_clock;
   // How long "the adapter is back" stays up.
   static constexpr std::chrono::milliseconds kBackShown{5000};
+  // How long a rise of the packet log's lost records stays highlighted.
+  static constexpr std::chrono::milliseconds kLogLossShown{1000};
 
   enum class Adapter { kFine, kFailing, kBack };
 
@@ -24,10 +26,16 @@ class CaptureHealthWatch {
   void End();
   // Takes the session's latest health; true when what is shown changed.
   bool Update(const CaptureHealth& health, Clock::time_point now);
+  // Takes the packet log's count of records lost since Start (its writer
+  // fell behind the capture); true when what is shown changed.
+  bool UpdateLogLoss(std::uint64_t lost, Clock::time_point now);
 
   std::uint64_t Drops() const { return m_drops; }
   // The last count the helper reported was higher than the one before.
   bool DropsRising() const { return m_rising; }
+  std::uint64_t LogLoss() const { return m_logLoss; }
+  // The count rose less than kLogLossShown ago.
+  bool LogLossRising() const { return m_logLossRising; }
   Adapter AdapterState() const { return m_adapter; }
   // The library's text while the adapter is failing.
   const std::string& AdapterError() const { return m_error; }
@@ -43,4 +51,7 @@ class CaptureHealthWatch {
   bool m_failing = false;
   Adapter m_adapter = Adapter::kFine;
   std::string m_error;
+  std::uint64_t m_logLoss = 0;
+  Clock::time_point m_logLossRoseUntil;
+  bool m_logLossRising = false;
 };

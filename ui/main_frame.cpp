@@ -93,9 +93,11 @@ void CMainFrame::BuildStatusBar() {
   m_ratesPane->setMinimumWidth(kRatesPaneWidth);
   m_adapterPane = NewHealthPane();
   m_dropsPane = NewHealthPane();
+  m_logLossPane = NewHealthPane();
   statusBar()->addWidget(m_messagePane, 1);
   statusBar()->addPermanentWidget(m_adapterPane);
   statusBar()->addPermanentWidget(m_dropsPane);
+  statusBar()->addPermanentWidget(m_logLossPane);
   statusBar()->addPermanentWidget(m_ratesPane);
   // Once a prompt has gone, the pane says the window is ready again unless
   // a capture runs, whose totals then stay in view.
@@ -160,6 +162,11 @@ void CMainFrame::ShowDrops(std::uint64_t count, bool rising) {
 }
 QString CMainFrame::DropsText() const { return m_dropsPane->isHidden() ? QString() : m_dropsPane->text(); }
 bool CMainFrame::DropsHighlighted() const { return !m_dropsPane->isHidden() && m_dropsPane->autoFillBackground(); }
+
+void CMainFrame::ShowLogLoss(std::uint64_t count, bool rising) {
+  ShowOnPane(*m_logLossPane, count == 0 ? QString() : tr("日志丢失 %1 条").arg(count), rising);
+}
+QString CMainFrame::LogLossText() const { return m_logLossPane->isHidden() ? QString() : m_logLossPane->text(); }
 
 QAction* CMainFrame::Action(int id) const { return m_actions->Action(id); }
 

@@ -71,6 +71,9 @@ class CMainFrame : public QMainWindow {
   void ShowDrops(std::uint64_t count, bool rising);
   QString DropsText() const;  // empty while hidden
   bool DropsHighlighted() const;
+  // The packet log's records lost since Start; hidden at 0.
+  void ShowLogLoss(std::uint64_t count, bool rising);
+  QString LogLossText() const;  // empty while hidden
 
  signals:
   // A command the application carries out (the About box).
@@ -104,6 +107,7 @@ class CMainFrame : public QMainWindow {
   QLabel* m_ratesPane = nullptr;
   QLabel* m_adapterPane = nullptr;
   QLabel* m_dropsPane = nullptr;
+  QLabel* m_logLossPane = nullptr;
   ViewCommands* m_view = nullptr;
   QTimer m_idleUpdate;
   bool m_exiting = false;

@@ -254,14 +254,18 @@ void CQuorvelView::Drain() {
   if (m_batch.redraw) viewport()->update();
 }
 
-// The drops pane counts what was lost since Start; the adapter pane and
-// the empty list's hint say what ails the adapter, and when it is back.
+// The drops pane counts what was lost since Start, and the log's pane the
+// records its writer could not keep; the adapter pane and the empty list's
+// hint say what ails the adapter, and when it is back.
 void CQuorvelView::ShowCaptureHealth() {
-  if (m_health.Update(m_session.Health(), CaptureHealthWatch::Clock::now())) ShowHealthPanes();
+  const auto now = CaptureHealthWatch::Clock::now();
+  const bool changed = m_health.Update(m_session.Health(), now);
+  if (m_health.UpdateLogLoss(m_packetLog.LostRecords(), now) || changed) ShowHealthPanes();
 }
 
 void CQuorvelView::ShowHealthPanes() {
   m_frame.ShowDrops(m_health.Drops(), m_health.DropsRising());
+  m_frame.ShowLogLoss(m_health.LogLoss(), m_health.LogLossRising());
   switch (m_health.AdapterState()) {
     case CaptureHealthWatch::Adapter::kFailing:
       m_frame.SetAdapterText(tr("网络适配器出错: %1").arg(QString::fromStdString(m_health.AdapterError())), true);

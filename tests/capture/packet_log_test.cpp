@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -396,6 +397,25 @@ TEST_F(PacketLogTest, ReplacementDuringACaptureTakesOverTheLog) {
   EXPECT_EQ(ReadFile(LogPath()), firstLine);
   EXPECT_EQ(ReadFile(next), secondLine);
   EXPECT_TRUE(m_sink.messages.empty());  // the dialog speaks for a failed replacement
+}
+
+// A full disk: the user hears of it once for the file, and the capture,
+// and the writing of what may still fit, go on.
+TEST_F(PacketLogTest, AWriteErrorIsToldOnceAndTheCaptureGoesOn) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  SetLogPath(Settings(), "/dev/full");
+  Settings().logtype = 0;
+  constexpr std::uint32_t kPackets = 5000;  // several times the stream's buffer
+  m_log.OpenLog("a+");
+  ASSERT_TRUE(m_log.IsOpen());
+  for (std::uint32_t n = 0; n < kPackets; ++n) Account(SamplePacket());
+  m_log.CloseLog();
+  EXPECT_EQ(m_list.Totals().packets, kPackets);
+  EXPECT_EQ(Settings().uselogfile, 1);
+  ASSERT_EQ(m_sink.messages.size(), 1u);
+  EXPECT_EQ(m_sink.messages[0].first, platform::MessageKind::kWarning);
+  EXPECT_NE(m_sink.messages[0].second.find("\"/dev/full\""), std::string::npos) << m_sink.messages[0].second;
+  EXPECT_NE(m_sink.messages[0].second.find(std::strerror(ENOSPC)), std::string::npos) << m_sink.messages[0].second;
 }
 
 TEST_F(PacketLogTest, ReplacementWithoutACaptureOnlyCreatesTheFile) {

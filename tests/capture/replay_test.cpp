@@ -3,11 +3,15 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <future>
 #include <limits>
 #include <random>
@@ -337,3 +341,194 @@ TEST_F(ReplayTest, ReplayToolAppliesAFileOfFilters) {
 }
 
 }  // namespace
+
+// Bytes of a capture file, built by hand where the library would refuse to
+// write them.
+class FileBytes {
+ public:
+  FileBytes& U16(std::uint16_t value) { return Add(&value, sizeof value); }
+  FileBytes& U32(std::uint32_t value) { return Add(&value, sizeof value); }
+  FileBytes& Add(const void* bytes, std::size_t count) {
+    const auto* begin = static_cast<const std::uint8_t*>(bytes);
+    m_bytes.insert(m_bytes.end(), begin, begin + count);
+    return *this;
+  }
+  FileBytes& Add(const std::vector<std::uint8_t>& bytes) { return Add(bytes.data(), bytes.size()); }
+  FileBytes& Cut(std::size_t count) {
+    m_bytes.resize(m_bytes.size() - count);
+    return *this;
+  }
+  void Save(const std::string& path) const {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::fwrite(m_bytes.data(), 1, m_bytes.size(), file);
+    std::fclose(file);
+  }
+
+ private:
+  std::vector<std::uint8_t> m_bytes;
+};
+
+constexpr std::size_t kRecordHeaderBytes = 16;
+
+FileBytes PcapFile() { return FileBytes().U32(0xa1b2c3d4).U16(2).U16(4).U32(0).U32(0).U32(262144).U32(DLT_RAW); }
+
+FileBytes& PcapRecord(FileBytes& file, const std::vector<std::uint8_t>& frame, std::uint32_t capturedLength) {
+  return file.U32(1).U32(0).U32(capturedLength).U32(static_cast<std::uint32_t>(frame.size())).Add(frame);
+}
+
+// The next-generation format: a section, one interface, enhanced packets.
+FileBytes PcapngFile(int packets) {
+  FileBytes file;
+  file.U32(0x0a0d0d0a).U32(28).U32(0x1a2b3c4d).U16(1).U16(0).U32(0xffffffff).U32(0xffffffff).U32(28);
+  file.U32(1).U32(20).U16(DLT_RAW).U16(0).U32(262144).U32(20);
+  const std::vector<std::uint8_t> frame = Packet(17, 100, 53);  // a multiple of 4 bytes
+  const auto blockLength = static_cast<std::uint32_t>(32 + frame.size());
+  for (int n = 0; n < packets; ++n) {
+    file.U32(6).U32(blockLength).U32(0).U32(0).U32(static_cast<std::uint32_t>(n));
+    file.U32(static_cast<std::uint32_t>(frame.size())).U32(static_cast<std::uint32_t>(frame.size()));
+    file.Add(frame).U32(blockLength);
+  }
+  return file;
+}
+
+// A damaged file ends the replay at once, with the library's message after
+// the summary of what was read, and exit code 1; nothing read is lost and
+// nothing damaged passes for a whole file.
+TEST_F(ReplayTest, ReplayToolReportsADamagedFileAtOnce) {
+  const std::vector<std::uint8_t> frame = Packet(17, 100, 53);
+  auto records = [&](int count) {
+    FileBytes file = PcapFile();
+    for (int n = 0; n < count; ++n) PcapRecord(file, frame, static_cast<std::uint32_t>(frame.size()));
+    return file;
+  };
+  FileBytes hugeLengths = records(2);
+  for (int n = 0; n < 600; ++n) hugeLengths.U32(1).U32(0).U32(0x7fffffff).U32(0x7fffffff);
+  struct Case {
+    const char* name;
+    FileBytes bytes;
+    int exitCode;
+    const char* summary;  // null: none, the file does not open
+    const char* message;  // in the line after the summary
+  } cases[] = {
+      {"whole", records(3), 0, "packets=3 ", nullptr},
+      {"bad magic", FileBytes().U32(0x12345678).Add(std::vector<std::uint8_t>(20)), 1, nullptr, "format"},
+      {"huge captured lengths", hugeLengths, 1, "packets=2 ", "2147483647"},
+      {"cut in a record header", records(3).U32(1).U32(0), 1, "packets=3 ", "truncated dump file"},
+      {"cut in a record", records(3).Cut(10), 1, "packets=2 ", "truncated dump file"},
+      {"pcapng", PcapngFile(3), 0, "packets=3 ", nullptr},
+      {"pcapng cut in a block", PcapngFile(3).Cut(6), 1, "packets=2 ", "truncated"},
+  };
+  const std::string path = File("damaged.pcap"), errors = File("errors.txt");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.bytes.Save(path);
+    int exitCode = -1;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string connections = RunReplay("'" + path + "'", exitCode, errors);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(exitCode, c.exitCode);
+    std::istringstream lines(ReadFile(errors));
+    std::string summary, message, more;
+    if (c.summary != nullptr) std::getline(lines, summary);
+    std::getline(lines, message);
+    EXPECT_FALSE(std::getline(lines, more)) << more;
+    if (c.summary != nullptr) {
+      EXPECT_EQ(summary.rfind(c.summary, 0), 0u) << summary;
+      const std::string packets = summary.substr(8, summary.find(' ') - 8);
+      EXPECT_NE(summary.find(" records=" + packets), std::string::npos) << summary;
+      EXPECT_NE(connections.find("10.0.0.1,1024,10.0.0.2,53,17," + std::to_string(100 * std::stoi(packets))),
+                std::string::npos)
+          << connections;
+    }
+    if (c.message == nullptr) {
+      EXPECT_EQ(message, "");
+      continue;
+    }
+    EXPECT_EQ(message.rfind("quorvel-replay: ", 0), 0u) << message;
+    EXPECT_NE(message.find(c.message), std::string::npos) << message;
+  }
+}
+
+// Our end of a FIFO that stands for a disk that stalls: the log's writes
+// block once the pipe is full, until the FIFO is read. Should anything
+// wait for the log after all, the FIFO is read from `kRescueAfter` on, so
+// that the test fails instead of hanging; at the end it is read until the
+// writer that was given up has finished.
+class StalledDisk {
+ public:
+  static constexpr auto kRescueAfter = std::chrono::seconds(8);
+
+  explicit StalledDisk(const std::string& path) {
+    if (mkfifo(path.c_str(), 0600) == 0) m_fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    m_reader = std::thread([this, done = m_done.get_future()] {
+      if (done.wait_for(kRescueAfter) == std::future_status::timeout) Drain();
+      done.wait();
+      Drain();
+    });
+  }
+  ~StalledDisk() {
+    m_done.set_value();
+    m_reader.join();
+    if (m_fd >= 0) close(m_fd);
+  }
+  bool Ready() const { return m_fd >= 0; }
+
+ private:
+  // Until nothing came for a while.
+  void Drain() const {
+    char bytes[65536];
+    pollfd readable = {m_fd, POLLIN, 0};
+    while (poll(&readable, 1, 500) > 0 && read(m_fd, bytes, sizeof bytes) > 0) {
+    }
+  }
+
+  int m_fd = -1;
+  std::promise<void> m_done;
+  std::thread m_reader;
+};
+
+// The log's writes block for good; the capture counts every packet as if
+// there were no log, drops the records that do not fit and counts them,
+// and the window's Clear and Stop come back at once.
+TEST_F(ReplayTest, ALogThatStallsHoldsUpNeitherTheCaptureNorClearNorStop) {
+  using Clock = std::chrono::steady_clock;
+  constexpr std::uint32_t kPackets = 20000;
+  const std::string path = File("many.pcap");
+  {
+    PcapWriter writer(path, DLT_RAW);
+    for (std::uint32_t n = 0; n < kPackets; ++n) writer.Write(Packet(17, 1400, static_cast<std::uint16_t>(n)));
+  }
+  const std::string logPath = File("stalled.log");
+  StalledDisk disk(logPath);
+  ASSERT_TRUE(disk.Ready());
+  CPacketLog log(Settings(), m_list);
+  m_list.SetPacketLog(&log);
+  m_session.SetPacketLog(&log);
+  Settings().uselogfile = 1;
+  Settings().logtype = 0;  // a dump of every byte: more than the FIFO and the buffer hold
+  std::strcpy(Settings().logfile, logPath.c_str());
+
+  std::string error;
+  ASSERT_EQ(m_session.StartReplay(path.c_str(), error), 0) << error;
+  const auto start = Clock::now();
+  for (;;) {
+    std::unique_lock lock(m_list.TableLock());
+    if (m_list.Totals().packets == kPackets || Clock::now() - start > StalledDisk::kRescueAfter) break;
+    lock.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << "the capture waited for the log";
+
+  auto timed = [](auto&& action) {
+    const auto before = Clock::now();
+    action();
+    return Clock::now() - before;
+  };
+  EXPECT_LT(timed([&] { m_list.RemoveAll(); }), std::chrono::milliseconds(500));
+  EXPECT_LT(timed([&] { m_session.StopCapture(); }), std::chrono::milliseconds(500));
+  EXPECT_GT(log.LostRecords(), 0u);
+  EXPECT_LT(log.LostRecords(), kPackets);
+  EXPECT_TRUE(Settings().uselogfile);  // logging stays on for the next capture
+  m_session.SetPacketLog(nullptr);
+  m_list.SetPacketLog(nullptr);
+}

@@ -73,4 +73,36 @@ TEST(CaptureHealthWatchTest, FollowsTheReportsOfACapture) {
   EXPECT_FALSE(watch.Update(health, start + 15s));
 }
 
+// The log's lost records stand out for a second after each rise; the
+// count of a capture stays once it ended, and a new one starts from none.
+TEST(CaptureHealthWatchTest, LostLogRecordsStandOutForAWhileAfterEachRise) {
+  const struct {
+    const char* step;
+    std::uint64_t lost;
+    std::chrono::milliseconds at;
+    bool changed, rising;
+  } steps[] = {
+      {"none", 0, 0ms, false, false},      {"first", 5, 100ms, true, true},
+      {"same", 5, 1099ms, false, true},    {"quiet", 5, 1100ms, true, false},
+      {"more", 9, 2000ms, true, true},     {"more again", 12, 2500ms, true, true},
+      {"quiet again", 12, 3500ms, true, false},
+  };
+  CaptureHealthWatch watch;
+  watch.Start();
+  const auto start = CaptureHealthWatch::Clock::now();
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.step);
+    EXPECT_EQ(watch.UpdateLogLoss(s.lost, start + s.at), s.changed);
+    EXPECT_EQ(watch.LogLoss(), s.lost);
+    EXPECT_EQ(watch.LogLossRising(), s.rising);
+  }
+  EXPECT_TRUE(watch.UpdateLogLoss(13, start + 4s));
+  watch.End();
+  EXPECT_EQ(watch.LogLoss(), 13u);
+  EXPECT_FALSE(watch.LogLossRising());
+  EXPECT_FALSE(watch.UpdateLogLoss(20, start + 5s)) << "an ended capture is not watched";
+  watch.Start();
+  EXPECT_EQ(watch.LogLoss(), 0u);
+}
+
 }  // namespace

@@ -258,7 +258,7 @@ TEST_F(FrameCommandTest, StatusBarShowsIdleTextRatesAndPrompts) {
   EXPECT_GE(panes[1]->width(), panes[1]->sizeHint().width()) << "the whole rates text shows";
 }
 
-// Lost packets and a failing adapter each have a pane left of the rates,
+// Lost packets, lost log records and a failing adapter each have a pane left of the rates,
 // there only while it has something to say; an urgent one stands out.
 TEST_F(FrameCommandTest, HealthPanesAppearWhenThereIsSomethingToSay) {
   CMainFrame& frame = ShowFrame();
@@ -269,6 +269,9 @@ TEST_F(FrameCommandTest, HealthPanesAppearWhenThereIsSomethingToSay) {
   frame.ShowDrops(4294967296u, false);
   EXPECT_EQ(frame.DropsText().toStdString(), "丢包: 4294967296");
   EXPECT_FALSE(frame.DropsHighlighted());
+  EXPECT_EQ(frame.LogLossText(), QString());
+  frame.ShowLogLoss(7, true);
+  EXPECT_EQ(frame.LogLossText().toStdString(), "日志丢失 7 条");
 
   frame.SetAdapterText(QStringLiteral("adapter"), true);
   EXPECT_EQ(frame.AdapterText().toStdString(), "adapter");
@@ -276,13 +279,16 @@ TEST_F(FrameCommandTest, HealthPanesAppearWhenThereIsSomethingToSay) {
   QList<QLabel*> panes;
   for (QLabel* pane : frame.statusBar()->findChildren<QLabel*>())
     if (!pane->isHidden()) panes.push_back(pane);
-  ASSERT_EQ(panes.size(), 4);
+  ASSERT_EQ(panes.size(), 5);
   std::sort(panes.begin(), panes.end(), [](QLabel* a, QLabel* b) { return a->x() < b->x(); });
   EXPECT_EQ(panes[1]->text().toStdString(), "adapter");
   EXPECT_EQ(panes[2]->text().toStdString(), "丢包: 4294967296");
-  EXPECT_EQ(panes[3]->text(), frame.RatesText());
+  EXPECT_EQ(panes[3]->text().toStdString(), "日志丢失 7 条");
+  EXPECT_EQ(panes[4]->text(), frame.RatesText());
 
   frame.ShowDrops(0, false);
+  frame.ShowLogLoss(0, false);
+  EXPECT_EQ(frame.LogLossText(), QString());
   frame.SetAdapterText(QString(), false);
   EXPECT_EQ(frame.DropsText(), QString());
   EXPECT_EQ(frame.AdapterText(), QString());
