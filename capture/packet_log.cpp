@@ -105,11 +105,11 @@ CPacketLog::CPacketLog(CSettings& settings, CTrafficList& list)
     : m_settings(settings), m_list(list), m_recordBuffer(std::make_unique<char[]>(RecordWriter::kCapacity)) {}
 
 CPacketLog::~CPacketLog() {
-  std::unique_lock lock(m_list.TableLock());
-  if (m_list.PacketLog() == this) m_list.SetPacketLog(nullptr);
-  std::unique_ptr<PacketLogWriter> writer = TakeWriter();
-  lock.unlock();
-  Finish(std::move(writer));
+  {
+    std::lock_guard lock(m_list.TableLock());
+    if (m_list.PacketLog() == this) m_list.SetPacketLog(nullptr);
+  }
+  CloseLog();
 }
 
 bool CPacketLog::Begin(std::unique_ptr<PacketLogFile> file) {

@@ -36,6 +36,22 @@ constexpr std::size_t kPrefetchTo = 6 * kCacheLine;
 static_assert((PacketLogWriter::kBufferBytes & (PacketLogWriter::kBufferBytes - 1)) == 0,
               "positions wrap by masking");
 
+// The buffer is a ring: a piece that runs past its end goes on at its
+// start.
+void ToRing(std::uint8_t* ring, std::uint64_t at, const void* bytes, std::size_t count) {
+  const std::size_t offset = at & (PacketLogWriter::kBufferBytes - 1);
+  const std::size_t first = std::min(count, PacketLogWriter::kBufferBytes - offset);
+  std::memcpy(ring + offset, bytes, first);
+  std::memcpy(ring, static_cast<const std::uint8_t*>(bytes) + first, count - first);
+}
+
+void FromRing(const std::uint8_t* ring, std::uint64_t at, void* bytes, std::size_t count) {
+  const std::size_t offset = at & (PacketLogWriter::kBufferBytes - 1);
+  const std::size_t first = std::min(count, PacketLogWriter::kBufferBytes - offset);
+  std::memcpy(bytes, ring + offset, first);
+  std::memcpy(static_cast<std::uint8_t*>(bytes) + first, ring, count - first);
+}
+
 void ReportWriteError(const PacketLogFile& file, int error) {
   platform::ShowUserMessage(
       platform::MessageKind::kWarning,
@@ -87,13 +103,6 @@ PacketLogWriter::PacketLogWriter(std::unique_ptr<PacketLogFile> file, std::uint6
 
 PacketLogWriter::~PacketLogWriter() { Close(); }
 
-void PacketLogWriter::CopyIn(std::uint64_t at, const void* bytes, std::size_t count) {
-  const std::size_t offset = at & (kBufferBytes - 1);
-  const std::size_t first = std::min(count, kBufferBytes - offset);
-  std::memcpy(m_shared->ring.get() + offset, bytes, first);
-  std::memcpy(m_shared->ring.get(), static_cast<const std::uint8_t*>(bytes) + first, count - first);
-}
-
 // Room for `count` more bytes of the record; asks the writer's progress
 // only when what was seen last leaves too little.
 bool PacketLogWriter::Reserve(std::size_t count) {
@@ -117,14 +126,14 @@ void PacketLogWriter::BeginRecord() {
 
 void PacketLogWriter::Append(const void* bytes, std::size_t count) {
   if (!Reserve(count)) return;
-  CopyIn(m_cursor, bytes, count);
+  ToRing(m_shared->ring.get(), m_cursor, bytes, count);
   m_cursor += count;
 }
 
 bool PacketLogWriter::EndRecord() {
   if (!m_recordFits || m_closed) return false;
   const auto length = static_cast<std::uint32_t>(m_cursor - m_published - kLengthBytes);
-  CopyIn(m_published, &length, kLengthBytes);
+  ToRing(m_shared->ring.get(), m_published, &length, kLengthBytes);
   m_published = m_cursor;
   ++m_publishedRecords;
   m_shared->published.store(m_published, std::memory_order_release);
@@ -147,6 +156,8 @@ void PacketLogWriter::SwitchTo(std::unique_ptr<PacketLogFile> file) {
   m_shared->wake.notify_one();
 }
 
+// Called for every record: only a change is stored, so that the line the
+// writer reads is not dirtied each time.
 void PacketLogWriter::SetSizeLimit(std::uint64_t bytes) {
   if (m_shared->sizeLimit.load(std::memory_order_relaxed) != bytes)
     m_shared->sizeLimit.store(bytes, std::memory_order_relaxed);
@@ -203,10 +214,7 @@ void PacketLogWriter::Shared::Run() {
 
 std::uint64_t PacketLogWriter::Shared::WriteRecord(std::uint64_t at) {
   std::uint32_t length = 0;
-  const std::size_t offset = at & (kBufferBytes - 1);
-  const std::size_t first = std::min(kLengthBytes, kBufferBytes - offset);
-  std::memcpy(&length, ring.get() + offset, first);
-  std::memcpy(reinterpret_cast<std::uint8_t*>(&length) + first, ring.get(), kLengthBytes - first);
+  FromRing(ring.get(), at, &length, kLengthBytes);
   at += kLengthBytes;
   // The file restarts empty; never through its name, which may lead
   // elsewhere by now.

@@ -51,7 +51,6 @@ class PacketLogWriter {
 
  private:
   struct Shared;
-  void CopyIn(std::uint64_t at, const void* bytes, std::size_t count);
   bool Reserve(std::size_t count);
   void WakeWriterWhenDue();
 

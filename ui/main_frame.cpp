@@ -50,6 +50,9 @@ void ShowOnPane(QLabel& pane, const QString& text, bool highlighted) {
   pane.setVisible(!text.isEmpty());
 }
 
+// What a health pane says; empty while it is hidden.
+QString ShownText(const QLabel& pane) { return pane.isHidden() ? QString() : pane.text(); }
+
 }  // namespace
 
 CMainFrame::CMainFrame(AppContext context, QWidget* parent)
@@ -155,18 +158,18 @@ void CMainFrame::SetRatesText(const QString& text) { m_ratesPane->setText(text);
 QString CMainFrame::RatesText() const { return m_ratesPane->text(); }
 
 void CMainFrame::SetAdapterText(const QString& text, bool alert) { ShowOnPane(*m_adapterPane, text, alert); }
-QString CMainFrame::AdapterText() const { return m_adapterPane->isHidden() ? QString() : m_adapterPane->text(); }
+QString CMainFrame::AdapterText() const { return ShownText(*m_adapterPane); }
 
 void CMainFrame::ShowDrops(std::uint64_t count, bool rising) {
   ShowOnPane(*m_dropsPane, count == 0 ? QString() : tr("丢包: %1").arg(count), rising);
 }
-QString CMainFrame::DropsText() const { return m_dropsPane->isHidden() ? QString() : m_dropsPane->text(); }
+QString CMainFrame::DropsText() const { return ShownText(*m_dropsPane); }
 bool CMainFrame::DropsHighlighted() const { return !m_dropsPane->isHidden() && m_dropsPane->autoFillBackground(); }
 
 void CMainFrame::ShowLogLoss(std::uint64_t count, bool rising) {
   ShowOnPane(*m_logLossPane, count == 0 ? QString() : tr("日志丢失 %1 条").arg(count), rising);
 }
-QString CMainFrame::LogLossText() const { return m_logLossPane->isHidden() ? QString() : m_logLossPane->text(); }
+QString CMainFrame::LogLossText() const { return ShownText(*m_logLossPane); }
 
 QAction* CMainFrame::Action(int id) const { return m_actions->Action(id); }
 

@@ -340,8 +340,6 @@ TEST_F(ReplayTest, ReplayToolAppliesAFileOfFilters) {
   EXPECT_NE(ReadFile(errors).find("cannot read " + File("none.dat")), std::string::npos) << ReadFile(errors);
 }
 
-}  // namespace
-
 // Bytes of a capture file, built by hand where the library would refuse to
 // write them.
 class FileBytes {
@@ -532,3 +530,5 @@ TEST_F(ReplayTest, ALogThatStallsHoldsUpNeitherTheCaptureNorClearNorStop) {
   m_session.SetPacketLog(nullptr);
   m_list.SetPacketLog(nullptr);
 }
+
+}  // namespace
