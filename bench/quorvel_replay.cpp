@@ -38,17 +38,17 @@
 #include <vector>
 
 #include "capture/capture_session.h"
-#include "capture/decimal_text.h"
-#include "capture/packet_log.h"
-#include "capture/counting_traffic_display.h"
-#include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "filters/filter_capture.h"
 #include "filters/filter_manager.h"
+#include "log/packet_log.h"
 #include "platform/whole_file.h"
 #include "resolve/dotted_address.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "table/counting_traffic_display.h"
+#include "table/traffic_list.h"
+#include "text/decimal_text.h"
 #include "ui/product.h"
 
 namespace {
@@ -291,7 +291,7 @@ int main(int argc, char** argv) {
   table.SetDisplay(&display);
   CNSCashe hostNames;
   CServicesParser services;
-  CPacketLog log(settings.Get(), table);
+  CPacketLog log(settings.Get(), table.TableLock());
   CaptureSession session(table, settings.Get(), hostNames, services);
   if (options->logFile != nullptr) {
     if (std::strlen(options->logFile) >= sizeof settings.Get().logfile) return Usage();

@@ -15,7 +15,6 @@
 #include <algorithm>
 
 #include "config/settings.h"
-#include "config/settings_dlg.h"
 #include "platform/app_files.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
@@ -24,6 +23,7 @@
 #include "ui/filters_setup_dlg.h"
 #include "ui/language.h"
 #include "ui/product.h"
+#include "ui/settings_dlg.h"
 #include "ui/view_commands.h"
 
 namespace {
@@ -143,6 +143,8 @@ int CMainFrame::FillAdapterList() {
 }
 
 QString CMainFrame::SelectedAdapterDevice() const { return m_adapterSelector->currentData().toString(); }
+
+QString CMainFrame::SelectedAdapterText() const { return m_adapterSelector->currentText(); }
 
 bool CMainFrame::SelectAdapter(const QString& device) {
   const int index = m_adapterSelector->findData(device);

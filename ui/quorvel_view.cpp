@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 
 #include <QClipboard>
-#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QMenu>
@@ -12,13 +11,12 @@
 #include <algorithm>
 #include <mutex>
 
-#include "capture/format_amount.h"
-#include "capture/totals_line.h"
-#include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "filters/filter_manager.h"
 #include "resolve/dotted_address.h"
-#include "ui/main_frame.h"
+#include "table/traffic_list.h"
+#include "text/format_amount.h"
+#include "text/totals_line.h"
 #include "ui/product.h"
 #include "ui/sort_header_ctrl.h"
 #include "ui/view_state_keeper.h"
@@ -48,15 +46,15 @@ QString PortText(std::uint16_t portNetworkOrder) { return QString::number(ntohs(
 
 }  // namespace
 
-CQuorvelView::CQuorvelView(AppContext context, CMainFrame& frame, QWidget* parent)
+CQuorvelView::CQuorvelView(AppContext context, ViewHost& host, QWidget* parent)
     : QTableView(parent),
       m_context(std::move(context)),
-      m_frame(frame),
-      m_packetLog(m_context.settings, m_context.trafficList),
+      m_host(host),
+      m_packetLog(m_context.settings, m_context.trafficList.TableLock()),
       m_session(m_context.trafficList, m_context.settings, m_context.nameCache, m_context.services),
       m_filterCapture(
           m_session, [this] { return m_monitoring; },
-          [this] { return m_frame.SelectedAdapterDevice().toStdString(); }),
+          [this] { return m_host.SelectedAdapterDevice().toStdString(); }),
       m_header(new CSortHeaderCtrl(this)) {
   setHorizontalHeader(m_header);
   // A click on a header item sorts; it never selects the column's cells.
@@ -159,9 +157,7 @@ void CQuorvelView::ToggleHidden(std::atomic<std::int32_t>& hideSwitch, std::uint
 }
 
 void CQuorvelView::StartMonitoring() {
-  const QComboBox& selector = *m_frame.AdapterSelector();
-  if (selector.currentIndex() < 0) return;
-  const QString device = selector.currentData().toString();
+  const QString device = m_host.SelectedAdapterDevice();
   if (device.isEmpty()) return;
   const std::string deviceName = device.toStdString();
 
@@ -187,8 +183,8 @@ void CQuorvelView::StartMonitoring() {
   Drain();  // the rows of the previous capture go at once
   viewport()->update();
   m_ratesTimer.start(kRatesPeriodMs);
-  m_frame.setWindowTitle(QString::fromUtf8(product::kTitle) + " - [" +
-                         selector.currentText().left(kMaxAdapterTextLength) + "]");
+  m_host.SetTitle(QString::fromUtf8(product::kTitle) + " - [" +
+                  m_host.SelectedAdapterText().left(kMaxAdapterTextLength) + "]");
 }
 
 // The rows stay until the next Start or Clear; the rates pane keeps its
@@ -201,7 +197,7 @@ void CQuorvelView::StopMonitoring() {
   m_monitoring = false;
   m_ratesTimer.stop();
   m_adapterLock.Release();
-  m_frame.setWindowTitle(QString::fromUtf8(product::kTitle));
+  m_host.SetTitle(QString::fromUtf8(product::kTitle));
   Drain();
   viewport()->update();
 }
@@ -214,7 +210,7 @@ void CQuorvelView::ShowAdapterInUse() {
 }
 
 void CQuorvelView::ShowAdapterUnguarded(const std::string& device) {
-  m_frame.ShowStatusNotice(tr("无法建立网络适配器锁 %1: 本次监控不能发现另一个Quorvel的进程是否也在监控该适配器")
+  m_host.ShowStatusNotice(tr("无法建立网络适配器锁 %1: 本次监控不能发现另一个Quorvel的进程是否也在监控该适配器")
                                .arg(QString::fromStdString(platform::AdapterLockPath(device))));
 }
 
@@ -230,7 +226,7 @@ void CQuorvelView::ShowRates() {
   const std::uint32_t current = totals.currentRate, average = totals.averageRate;
   lock.unlock();
   const int units = m_context.settings.units;
-  m_frame.SetRatesText(tr(kRatesFormat)
+  m_host.SetRatesText(tr(kRatesFormat)
                            .arg(QString::fromUtf8(FormatAmount(current, 1, 1, units)),
                                 QString::fromUtf8(FormatAmount(average, 1, 1, units))));
 }
@@ -238,7 +234,7 @@ void CQuorvelView::ShowRates() {
 void CQuorvelView::ShowTotals(const JournalBatch::Totals& totals) {
   char line[kTotalsLineSize];
   FormatTotalsLine(line, totals.packets, totals.dataBytes, totals.totalBytes, totals.units);
-  m_frame.SetStatusText(QString::fromUtf8(line));
+  m_host.SetStatusText(QString::fromUtf8(line));
 }
 
 void CQuorvelView::Drain() {
@@ -264,14 +260,14 @@ void CQuorvelView::ShowCaptureHealth() {
 }
 
 void CQuorvelView::ShowHealthPanes() {
-  m_frame.ShowDrops(m_health.Drops(), m_health.DropsRising());
-  m_frame.ShowLogLoss(m_health.LogLoss(), m_health.LogLossRising());
+  m_host.ShowDrops(m_health.Drops(), m_health.DropsRising());
+  m_host.ShowLogLoss(m_health.LogLoss(), m_health.LogLossRising());
   switch (m_health.AdapterState()) {
     case CaptureHealthWatch::Adapter::kFailing:
-      m_frame.SetAdapterText(tr("网络适配器出错: %1").arg(QString::fromStdString(m_health.AdapterError())), true);
+      m_host.SetAdapterText(tr("网络适配器出错: %1").arg(QString::fromStdString(m_health.AdapterError())), true);
       break;
-    case CaptureHealthWatch::Adapter::kBack: m_frame.SetAdapterText(tr("网络适配器已恢复"), false); break;
-    case CaptureHealthWatch::Adapter::kFine: m_frame.SetAdapterText(QString(), false); break;
+    case CaptureHealthWatch::Adapter::kBack: m_host.SetAdapterText(tr("网络适配器已恢复"), false); break;
+    case CaptureHealthWatch::Adapter::kFine: m_host.SetAdapterText(QString(), false); break;
   }
   if (m_model.rowCount() == 0) viewport()->update();
 }

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture/savefile_stream_reader.h"
+#include "source/savefile_stream_reader.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "capture/open_failure_message.h"
 #include "gui/view_fixture.h"
 #include "platform/app_files.h"
 #include "platform/capture_capabilities.h"
+#include "source/open_failure_message.h"
 #include "ui/command_ids.h"
 #include "ui/message_box_sink.h"
 

@@ -16,9 +16,9 @@
 #include <string>
 
 #include "gui/frame_fixture.h"
-#include "config/settings_dlg.h"
 #include "platform/app_files.h"
 #include "ui/command_ids.h"
+#include "ui/settings_dlg.h"
 
 namespace {
 

@@ -19,7 +19,6 @@
 #include <string>
 
 #include "capture/capture_session.h"
-#include "config/settings_dlg.h"
 #include "filters/filter_manager.h"
 #include "filters/filters_file.h"
 #include "gui/view_fixture.h"
@@ -27,6 +26,7 @@
 #include "ui/command_ids.h"
 #include "ui/filters_setup_dlg.h"
 #include "ui/product.h"
+#include "ui/settings_dlg.h"
 #include "ui/sort_header_ctrl.h"
 
 namespace {

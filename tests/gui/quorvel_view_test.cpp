@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "capture/refresh_pass.h"
 #include "gui/view_fixture.h"
 #include "platform/adapter_lock.h"
+#include "table/refresh_pass.h"
 #include "ui/command_ids.h"
 #include "ui/product.h"
 #include "ui/sort_header_ctrl.h"

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "capture/settings_fixture.h"
 #include "platform/app_files.h"
 #include "support/process_status.h"
+#include "support/settings_fixture.h"
 #include "test_network.h"
 
 namespace {

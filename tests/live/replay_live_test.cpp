@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "capture/settings_fixture.h"
 #include "support/process_status.h"
+#include "support/settings_fixture.h"
 #include "test_network.h"
 
 namespace {
