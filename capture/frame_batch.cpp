@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "source/link_layer.h"
+#include "packet/link_layer.h"
 
 namespace {
 

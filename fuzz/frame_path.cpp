@@ -14,7 +14,7 @@
 
 #include "config/settings.h"
 #include "fuzz_input.h"
-#include "source/link_layer.h"
+#include "packet/link_layer.h"
 #include "table/traffic_list.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "fuzz_input.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
-#include "source/link_layer.h"
+#include "packet/link_layer.h"
 #include "table/traffic_list.h"
 
 namespace {
