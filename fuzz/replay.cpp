@@ -17,11 +17,10 @@
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
 #include "packet/link_layer.h"
+#include "packet/packet_parser.h"
 #include "table/traffic_list.h"
 
 namespace {
-
-constexpr std::uint8_t kIpv4With20ByteHeader = 0x45;
 
 struct Engine {
   CSettings settings{"/nonexistent/quorvel-fuzz/settings.dat"};
@@ -55,12 +54,15 @@ Reading ReadEveryRecord(const std::uint8_t* data, std::size_t size, CTrafficList
   const int linkType = pcap_datalink(file);
   pcap_pkthdr* header = nullptr;
   const u_char* frame = nullptr;
+  PacketParser parser;
+  ParsedPacket packet;
   int result;
   while ((result = pcap_next_ex(file, &header, &frame)) == 1) {
     ++reading.records;
     const int offset = NetworkLayerOffset(linkType, frame, header->caplen);
     if (offset < 0 || header->caplen <= static_cast<bpf_u_int32>(offset)) continue;
-    if (frame[offset] == kIpv4With20ByteHeader) table.AccountPacket(frame + offset, header->caplen - offset);
+    const auto seconds = static_cast<std::uint32_t>(header->ts.tv_sec);
+    if (parser.Parse(frame + offset, header->caplen - offset, seconds, packet)) table.AccountPacket(packet);
   }
   pcap_close(file);
   reading.readError = result != PCAP_ERROR_BREAK;  // else the end of the file

@@ -18,7 +18,8 @@ class TeeDisplay : public TrafficDisplay {
   TeeDisplay(TrafficDisplay& first, MemoryTrafficDisplay& second) : m_first(first), m_second(second) {}
 
   int ItemCount() const override { return m_first.ItemCount(); }
-  int InsertRow(int position, const char* text, const TrafficEntry& entry) override {
+  int InsertRow(int position, const char* text, const TrafficEntry& entry,
+                const ConnectionEndpoints& endpoints) override {
     m_second.InsertRow(position, text, entry);
     return m_first.InsertRow(position, text, entry);
   }
@@ -36,7 +37,7 @@ class TeeDisplay : public TrafficDisplay {
   }
   bool WindowExists() const override { return m_first.WindowExists(); }
   void RedrawAll() override { m_first.RedrawAll(); }
-  void SetStatusTotals(std::uint32_t packets, std::uint32_t data, std::uint32_t total, int units) override {
+  void SetStatusTotals(std::uint64_t packets, std::uint64_t data, std::uint64_t total, int units) override {
     m_first.SetStatusTotals(packets, data, total, units);
     m_second.SetStatusTotals(packets, data, total, units);
   }

@@ -85,7 +85,7 @@ TEST_F(RefreshPassTest, NewRowGetsItsFirstColumnsInOrderAndTheOthersPassByPass) 
   EXPECT_EQ(Pass(false), (Operations{"insert 0", "set 0 2 10.0.0.2", "set 0 4 TCP", "set 0 5 1500",
                                      "set 0 1 1024", "set 0 3 80", "redraw"}));
   EXPECT_EQ(m_display.Rows()[0].cells[0], "10.0.0.1");
-  EXPECT_EQ(m_display.Rows()[0].key.sourceAddress, m_list.Entry(0).key.sourceAddress);
+  EXPECT_EQ(m_display.Rows()[0].endpoints, m_list.EndpointsOf(m_list.Entry(0).key));
 
   Clock(1200);
   EXPECT_EQ(Pass(false), Operations{}) << "no traffic since the last pass";
@@ -146,7 +146,7 @@ TEST_F(RefreshPassTest, RowsAreRenumberedAfterSeveralRemovalsInOnePass) {
   EXPECT_EQ(deletions, (Operations{"delete 0", "delete 1", "delete 3"}));
   ExpectRowsMatchEntries();
   for (std::size_t i = 0; i < m_list.EntryCount(); ++i)
-    EXPECT_EQ(m_display.Rows()[i].key.sourceAddress, m_list.Entry(i).key.sourceAddress);
+    EXPECT_EQ(m_display.Rows()[i].endpoints, m_list.EndpointsOf(m_list.Entry(i).key));
 }
 
 // Paused for 3 s with a pass every 100 ms, as a busy link makes them: the

@@ -11,6 +11,7 @@
 #include "platform/tick_count.h"
 #include "support/ip_packet.h"
 #include "support/settings_fixture.h"
+#include "packet/packet_parser.h"
 #include "table/memory_traffic_display.h"
 
 namespace {
@@ -32,7 +33,7 @@ class TrafficListTest : public SettingsFixture {
   void ShowEntries() {
     for (std::size_t i = 0; i < m_list.EntryCount(); ++i) {
       TrafficEntry& entry = m_list.Entry(i);
-      if (entry.row < 0) entry.row = m_display.InsertRow(m_display.ItemCount(), "", entry);
+      if (entry.row < 0) entry.row = m_display.InsertRow(m_display.ItemCount(), "", entry, m_list.EndpointsOf(entry.key));
     }
   }
 
@@ -177,14 +178,19 @@ TEST_F(TrafficListTest, StatusLineFollowsEveryCountedPacketInTheChosenUnit) {
   EXPECT_STREQ(m_list.StatusText(), m_display.StatusText().c_str());
 }
 
-TEST_F(TrafficListTest, CountersWrapModulo2To32) {
+// A connection that moves more than 4 GiB keeps counting; so do the totals.
+TEST_F(TrafficListTest, CountersGoPast4GiB) {
   IpPacket packet;
   Account(packet);
   m_list.Entry(0).bytes = 0xFFFFFFF0u;
+  m_list.Entry(0).packets = 0xFFFFFFFFu;
   m_list.Totals().totalBytes = 0xFFFFFFF0u;
+  m_list.Totals().packets = 0xFFFFFFFFu;
   Account(packet);
-  EXPECT_EQ(m_list.Entry(0).bytes, 84u);
-  EXPECT_EQ(m_list.Totals().totalBytes, 84u);
+  EXPECT_EQ(m_list.Entry(0).bytes, 0x100000054u);
+  EXPECT_EQ(m_list.Entry(0).packets, 0x100000000u);
+  EXPECT_EQ(m_list.Totals().totalBytes, 0x100000054u);
+  EXPECT_EQ(m_list.Totals().packets, 0x100000000u);
 }
 
 TEST_F(TrafficListTest, NeverReadsPastTheCapturedBytes) {
@@ -216,18 +222,19 @@ TEST_F(TrafficListTest, RunsOfPacketsAccountAsOneAtATime) {
   for (int round = 0; round < 300; ++round) {
     Settings().filterudp = round % 7 == 3;
     Settings().paused = round % 11 == 5;
-    run.resize(random() % 100 == 0 ? 1 + random() % 600 : random() % 70);
-    for (CTrafficList::PacketHead& head : run) {
+    run.clear();
+    const std::size_t length = random() % 100 == 0 ? 1 + random() % 600 : random() % 70;
+    for (std::size_t i = 0; i < length; ++i) {
       IpPacket packet;
       packet.source = 0x0A000000u + random() % 400;
       packet.protocol = random() % 2 ? 6 : 17;
       packet.totalLength = static_cast<std::uint16_t>(random() % 1500);
       const auto bytes = packet.Bytes();
-      head.capturedLength = random() % 10 == 0 ? random() % 30 : 64;
-      const std::size_t kept = std::min<std::size_t>(head.capturedLength, sizeof head.bytes);
-      std::memset(head.bytes, 0, sizeof head.bytes);
-      std::memcpy(head.bytes, bytes.data(), kept);
-      oneByOne.AccountPacket(head.bytes, kept);
+      const std::size_t captured = std::min<std::size_t>(bytes.size(), random() % 10 == 0 ? random() % 30 : 64);
+      ParsedPacket parsed;
+      if (!ParseIpPacket(bytes.data(), captured, parsed)) continue;
+      run.push_back(CTrafficList::HeadOf(parsed));
+      oneByOne.AccountPacket(parsed);
     }
     m_list.AccountPackets(run.data(), run.size());
   }
