@@ -136,6 +136,10 @@ bool CRefreshPass::VisitEntry(TrafficEntry& entry, PassState& pass) {
   }
   if (pass.paused) {
     HoldIdleClock(entry, pass);
+    // A speed is the bytes of one second: the base moves on while the row
+    // is frozen, so that the first speed after the pause is not the whole
+    // pause's bytes.
+    if (pass.full) entry.bytesAtLastFullPass = entry.bytes;
     return false;
   }
   if (pass.mayExpire && pass.ticks.now - entry.lastSeen > pass.idleLimit) {

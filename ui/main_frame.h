@@ -45,6 +45,9 @@ class CMainFrame : public QMainWindow, public ViewHost {
   void PostCommand(int id);
   // Sets every action's enabled and checked state from its rule.
   void UpdateCommandStates();
+  // Shows the panes that say what holds the figures: a pause, the capture
+  // filters in force.
+  void UpdateStatePanes();
   CommandState CommandStateOf(int id) const;
 
   QAction* Action(int id) const;
@@ -85,7 +88,7 @@ class CMainFrame : public QMainWindow, public ViewHost {
  private:
   void ApplyStoredPlacement();
   void StorePlacement();
-  ScreenMetrics PrimaryScreenMetrics() const;
+  ScreenMetrics CurrentScreenMetrics() const;
   void BuildToolBar();
   void BuildStatusBar();
   int FillAdapterList();
@@ -99,6 +102,8 @@ class CMainFrame : public QMainWindow, public ViewHost {
   std::unique_ptr<CommandActions> m_actions;
   QToolBar* m_toolBar = nullptr;
   QComboBox* m_adapterSelector = nullptr;
+  QLabel* m_pausePane = nullptr;
+  QLabel* m_filtersPane = nullptr;
   QLabel* m_messagePane = nullptr;
   QLabel* m_ratesPane = nullptr;
   QLabel* m_adapterPane = nullptr;

@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -16,7 +17,6 @@
 #include "resolve/dotted_address.h"
 #include "table/traffic_list.h"
 #include "text/format_amount.h"
-#include "text/totals_line.h"
 #include "ui/product.h"
 #include "ui/sort_header_ctrl.h"
 #include "ui/view_state_keeper.h"
@@ -28,6 +28,7 @@ const char* const kHintSelectAdapter =
 const char* const kHintNoPackets = QT_TRANSLATE_NOOP("CQuorvelView", "未发现数据包! 继续搜索中 ...");
 const char* const kAdapterInUse = QT_TRANSLATE_NOOP("CQuorvelView", "该网络适配器已被另一个Quorvel的进程占用\n");
 const char* const kRatesFormat = QT_TRANSLATE_NOOP("CQuorvelView", "当前: %1, 平均: %2");
+const char* const kTotalsFormat = QT_TRANSLATE_NOOP("CQuorvelView", "全部数据包: %1, 数据: %2, 总流量: %3");
 constexpr int kHintTop = 10;
 constexpr int kMaxAdapterTextLength = 511;
 // A pass over a long list holds the table a few milliseconds; the rates
@@ -146,6 +147,7 @@ void CQuorvelView::OnCommand(CommandId id) {
       break;
     default: break;
   }
+  if (m_model.rowCount() == 0) viewport()->update();  // the hint follows the switches
 }
 
 // Switching a protocol off again removes nothing and brings nothing back.
@@ -203,7 +205,7 @@ void CQuorvelView::StopMonitoring() {
 }
 
 void CQuorvelView::ShowAdapterInUse() {
-  auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error"), tr(kAdapterInUse),
+  auto* box = new QMessageBox(QMessageBox::Critical, tr("错误"), tr(kAdapterInUse),
                               QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
@@ -232,9 +234,13 @@ void CQuorvelView::ShowRates() {
 }
 
 void CQuorvelView::ShowTotals(const JournalBatch::Totals& totals) {
-  char line[kTotalsLineSize];
-  FormatTotalsLine(line, totals.packets, totals.dataBytes, totals.totalBytes, totals.units);
-  m_host.SetStatusText(QString::fromUtf8(line));
+  m_host.SetStatusText(tr(kTotalsFormat)
+                          .arg(QString::number(totals.packets),
+                               QString::fromUtf8(FormatAmount(totals.dataBytes, 1, 0, totals.units)),
+                               QString::fromUtf8(FormatAmount(totals.totalBytes, 1, 0, totals.units))));
+  // The empty list's hint tells whether packets were counted.
+  if (m_countedPackets != totals.packets && m_model.rowCount() == 0) viewport()->update();
+  m_countedPackets = totals.packets;
 }
 
 void CQuorvelView::Drain() {
@@ -287,10 +293,27 @@ void CQuorvelView::SortByColumn(int column, bool ascending) {
   m_model.Sort(column, ascending, m_context.settings.units);
 }
 
+// The empty list says why it is empty: no packet yet, or packets whose
+// connections went idle or were cleared, or a pause that keeps new ones
+// out; and which protocols are hidden, whose packets are not counted.
 QString CQuorvelView::HintText() const {
-  if (m_monitoring && m_health.AdapterState() == CaptureHealthWatch::Adapter::kFailing)
+  if (!m_monitoring) return tr(kHintSelectAdapter);
+  if (m_health.AdapterState() == CaptureHealthWatch::Adapter::kFailing)
     return tr("网络适配器出错: %1\n正在等待它恢复 ...").arg(QString::fromStdString(m_health.AdapterError()));
-  return tr(m_monitoring ? kHintNoPackets : kHintSelectAdapter);
+  const CSettings& s = m_context.settings;
+  QString hint;
+  if (s.paused != 0)
+    hint = tr("监控已暂停: 继续后才会显示新的连接 (已统计数据包: %1)。").arg(m_countedPackets);
+  else if (m_countedPackets == 0)
+    hint = tr(kHintNoPackets);
+  else
+    hint = tr("已统计数据包: %1。它们的连接已空闲超时或已被清空。继续搜索中 ...").arg(m_countedPackets);
+  QStringList hidden;
+  if (s.filtertcp != 0) hidden << QStringLiteral("TCP");
+  if (s.filterudp != 0) hidden << QStringLiteral("UDP");
+  if (s.filtericmp != 0) hidden << QStringLiteral("ICMP");
+  if (!hidden.isEmpty()) hint += '\n' + tr("隐藏的协议既不显示也不计数: %1").arg(hidden.join(QLatin1String(", ")));
+  return hint;
 }
 
 void CQuorvelView::paintEvent(QPaintEvent* event) {
@@ -305,6 +328,17 @@ void CQuorvelView::paintEvent(QPaintEvent* event) {
   painter.setFont(font());
   painter.setPen(palette().color(QPalette::Text));
   painter.drawText(area, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap | Qt::TextDontClip, HintText());
+}
+
+// Ctrl+C copies the selected rows as the menu's "copy selected lines"
+// does, not the one cell the table would copy.
+void CQuorvelView::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Copy)) {
+    CopySelectedLines();
+    event->accept();
+    return;
+  }
+  QTableView::keyPressEvent(event);
 }
 
 void CQuorvelView::contextMenuEvent(QContextMenuEvent* event) {
@@ -336,7 +370,7 @@ std::unique_ptr<QMenu> CQuorvelView::CreateContextMenu() {
   menu->addAction(tr("复制目标端口: ") + m_destinationPortText, this,
                   [this] { CopyToClipboard(m_destinationPortText); });
   menu->addSeparator();
-  menu->addAction(QStringLiteral("Copy selected lines"), this, &CQuorvelView::CopySelectedLines);
+  menu->addAction(tr("复制选中的行"), this, &CQuorvelView::CopySelectedLines);
   return menu;
 }
 

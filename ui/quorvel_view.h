@@ -68,6 +68,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void CreateColumns();
@@ -95,6 +96,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   QTimer m_drainTimer;
   QTimer m_ratesTimer;
   bool m_monitoring = false;
+  std::uint32_t m_countedPackets = 0;  // as the status bar's totals show them
   int m_sortColumn = -1;
   bool m_sortAscending = false;
   // The connection of the last context menu, as its copy commands copy it.

@@ -131,7 +131,7 @@ QGroupBox* CSettingsDlg::BuildLogGroup() {
   m_ui.useLogFile->setCheckable(true);
   m_ui.logTypeLabel = new QLabel(tr("日志类型:"));
   m_ui.logType = FixedList(kLogTypes, std::size(kLogTypes));
-  m_ui.logFileLabel = new QLabel(tr("Log to &file:"));
+  m_ui.logFileLabel = new QLabel(tr("日志文件(&F):"));
   m_ui.logFile = new QLineEdit;
   m_ui.logFile->setMinimumWidth(m_ui.logFile->fontMetrics().averageCharWidth() * kFileEditCharacters);
   m_ui.logFileLabel->setBuddy(m_ui.logFile);
@@ -229,11 +229,11 @@ bool CSettingsDlg::ReadNumber(QLineEdit* edit, bool isUnsigned, std::int64_t& va
   const QString text = edit->text().trimmed();
   value = text.toLongLong(&isNumber);
   if (!isNumber || (isUnsigned && text.startsWith(u'-'))) {
-    RefuseEdit(edit, isUnsigned ? tr("Enter a positive integer.") : tr("Enter an integer."));
+    RefuseEdit(edit, isUnsigned ? tr("请输入一个正整数。") : tr("请输入一个整数。"));
     return false;
   }
   if (value < kMinValue || value > kMaxValue) {
-    RefuseEdit(edit, tr("Enter an integer between %1 and %2.").arg(kMinValue).arg(kMaxValue));
+    RefuseEdit(edit, tr("请输入 %1 到 %2 之间的整数。").arg(kMinValue).arg(kMaxValue));
     return false;
   }
   return true;
@@ -293,7 +293,7 @@ void CSettingsDlg::accept() {
     if (log != nullptr) log->CloseLog();  // at once, also while monitoring
   } else if (m_logFile != m_settings.logfile) {
     if (!OpenNewLogFile()) {
-      QMessageBox failure(QMessageBox::Information, tr("Warning"),
+      QMessageBox failure(QMessageBox::Information, tr("警告"),
                           tr("文件写入失败 \"%1\"!\n请重新指定一个正确的名称").arg(QString::fromStdString(m_logFile)),
                           QMessageBox::Ok, this);
       failure.exec();

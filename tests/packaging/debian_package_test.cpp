@@ -107,7 +107,7 @@ TEST_F(DebianPackageTest, ControlFieldsNameWhatItNeeds) {
   // maintainer scripts run.
   const std::set<std::string> depends = PackageNames(Field("Depends"));
   for (const char* name : {"libc6", "libstdc++6", "libpcap0.8", "libcap2", "libqt6core6", "libqt6gui6", "libqt6widgets6",
-                           "qt6-qpa-plugins", "libqt6svg6", "adduser", "libcap2-bin"})
+                           "qt6-qpa-plugins", "libqt6svg6", "qt6-translations-l10n", "adduser", "libcap2-bin"})
     EXPECT_EQ(depends.count(name), 1u) << name << " in " << Field("Depends");
   EXPECT_EQ(Field("Recommends"), "fonts-wqy-microhei");
 

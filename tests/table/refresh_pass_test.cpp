@@ -190,6 +190,32 @@ TEST_F(RefreshPassTest, PausedTimeNeverCountsAsIdleTime) {
   }
 }
 
+// A flow of 1000 bytes a second, paused for 10 s: the first speed after
+// the pause is its last second's bytes, not the whole pause's, whether the
+// pause ends at a full pass or between two.
+TEST_F(RefreshPassTest, SpeedAfterAPauseCoversOneSecond) {
+  for (const std::uint32_t resumeAt : {14000u, 13500u}) {
+    SCOPED_TRACE(resumeAt);
+    m_list.RemoveAll();
+    IpPacket packet;
+    packet.totalLength = 1000;
+    Clock(1000);
+    Account(packet);
+    Pass(false);
+    Clock(2000);
+    Pass(true);
+    Settings().paused = 1;
+    for (std::uint32_t tick = 2500; tick <= 14000; tick += 500) {
+      Clock(tick);
+      if (tick == resumeAt) Settings().paused = 0;
+      if (tick % 1000 == 500) Account(packet);
+      Pass(tick % 1000 == 0);
+    }
+    EXPECT_EQ(m_display.Rows()[0].cells[7], "1000");
+    EXPECT_EQ(m_display.Rows()[0].cells[5], "13000") << "the pause's bytes count in the traffic";
+  }
+}
+
 TEST_F(RefreshPassTest, CaptureWideRates) {
   IpPacket packet;
   packet.totalLength = 1000;
