@@ -38,6 +38,18 @@ struct ConnectionEndpoints {
   friend bool operator==(const ConnectionEndpoints&, const ConnectionEndpoints&) = default;
 };
 
+// The endpoints of an IPv4 key, which holds its addresses itself (an IPv6
+// key's are in the table's address book: CTrafficList::EndpointsOf).
+inline ConnectionEndpoints Ipv4EndpointsOf(const ConnectionKey& key) {
+  ConnectionEndpoints endpoints;
+  endpoints.source = IpAddress::Ipv4(key.sourceAddress);
+  endpoints.destination = IpAddress::Ipv4(key.destinationAddress);
+  endpoints.sourcePort = key.sourcePort;
+  endpoints.destinationPort = key.destinationPort;
+  endpoints.protocol = key.protocol;
+  return endpoints;
+}
+
 // One connection of the table, owned by the table's pool; ticks are
 // millisecond tick counts. One cache line each: a packet that updates its
 // entry then costs one trip to memory, never two.

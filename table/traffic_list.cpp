@@ -125,17 +125,11 @@ void CTrafficList::ReleaseAddresses(const ConnectionKey& key) {
 }
 
 ConnectionEndpoints CTrafficList::EndpointsOf(const ConnectionKey& key) const {
-  ConnectionEndpoints endpoints;
+  ConnectionEndpoints endpoints = Ipv4EndpointsOf(key);
   if (key.ipv6 != 0) {
     endpoints.source = IpAddress::Ipv6(m_ipv6Addresses.Get(key.sourceAddress).data());
     endpoints.destination = IpAddress::Ipv6(m_ipv6Addresses.Get(key.destinationAddress).data());
-  } else {
-    endpoints.source = IpAddress::Ipv4(key.sourceAddress);
-    endpoints.destination = IpAddress::Ipv4(key.destinationAddress);
   }
-  endpoints.sourcePort = key.sourcePort;
-  endpoints.destinationPort = key.destinationPort;
-  endpoints.protocol = key.protocol;
   return endpoints;
 }
 

@@ -5,7 +5,7 @@
 
 void JournalBatch::Clear() {
   operations.clear();
-  insertedKeys.clear();
+  insertedEndpoints.clear();
   text.clear();
   redraw = false;
   hasTotals = false;
@@ -51,7 +51,7 @@ void CTrafficJournal::DeleteRow(int row) {
 void CTrafficJournal::DeleteAllRows() {
   std::lock_guard lock(m_mutex);
   m_batch.operations.clear();
-  m_batch.insertedKeys.clear();
+  m_batch.insertedEndpoints.clear();
   m_batch.text.clear();
   Append(JournalBatch::Kind::kDeleteAll, 0, 0, nullptr);
   m_rowCount = 0;

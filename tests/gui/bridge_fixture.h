@@ -20,8 +20,8 @@ class TeeDisplay : public TrafficDisplay {
   int ItemCount() const override { return m_first.ItemCount(); }
   int InsertRow(int position, const char* text, const TrafficEntry& entry,
                 const ConnectionEndpoints& endpoints) override {
-    m_second.InsertRow(position, text, entry);
-    return m_first.InsertRow(position, text, entry);
+    m_second.InsertRow(position, text, entry, endpoints);
+    return m_first.InsertRow(position, text, entry, endpoints);
   }
   void SetCellText(int row, int column, const char* text) override {
     m_first.SetCellText(row, column, text);
@@ -66,6 +66,12 @@ class MadeUpEntries {
   std::uint32_t m_count = 0;
 };
 
+// Inserts a row for a made-up entry, as the refresh pass does for an IPv4
+// connection.
+inline int Insert(TrafficDisplay& display, int position, const char* text, const TrafficEntry& entry) {
+  return display.InsertRow(position, text, entry, Ipv4EndpointsOf(entry.key));
+}
+
 // Applies everything the journal holds to the model.
 inline void DrainInto(CTrafficJournal& journal, CTrafficModel& model) {
   JournalBatch batch;
@@ -73,14 +79,14 @@ inline void DrainInto(CTrafficJournal& journal, CTrafficModel& model) {
   model.Apply(batch);
 }
 
-// A model row's cells and key, for comparing with the in-memory list.
+// A model row's cells and endpoints, for comparing with the in-memory list.
 inline MemoryTrafficDisplay::Row ModelRow(const CTrafficModel& model, int row) {
   MemoryTrafficDisplay::Row copy;
   for (int column = 0; column < TrafficDisplay::kColumnCount; ++column) copy.cells[column] = model.CellText(row, column);
-  copy.key = model.KeyAt(row);
+  copy.endpoints = model.EndpointsAt(row);
   return copy;
 }
 
 inline bool SameRow(const MemoryTrafficDisplay::Row& a, const MemoryTrafficDisplay::Row& b) {
-  return a.cells == b.cells && a.key == b.key;
+  return a.cells == b.cells && a.endpoints == b.endpoints;
 }

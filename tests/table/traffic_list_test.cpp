@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "packet/packet_parser.h"
 #include "platform/tick_count.h"
+#include "support/ip6_packet.h"
 #include "support/ip_packet.h"
 #include "support/settings_fixture.h"
-#include "packet/packet_parser.h"
 #include "table/memory_traffic_display.h"
 
 namespace {
@@ -353,3 +354,93 @@ TEST_F(TrafficListTest, FindEntryAnswersAsALinearSearchWould) {
 }
 
 }  // namespace
+
+// IPv6 beside IPv4: the same 5-tuple rule, the addresses in full in the
+// endpoints, an IPv6 packet's header counted 20 bytes longer, and ICMPv6
+// under the ICMP switch.
+class Ipv6TableTest : public TrafficListTest {
+ protected:
+  void Account6(const Ip6Packet& packet) {
+    const auto bytes = packet.Bytes();
+    m_list.AccountPacket(bytes.data(), bytes.size());
+  }
+  std::string Source(std::size_t position) {
+    char text[IpAddress::kTextSize];
+    return FormatIpAddress(m_list.EndpointsOf(m_list.Entry(position).key).source, text);
+  }
+};
+
+TEST_F(Ipv6TableTest, ConnectionsOfBothFamiliesKeepTheirAddresses) {
+  Ip6Packet a;
+  a.source = "2001:db8::10";
+  Ip6Packet reply = a;
+  std::swap(reply.source, reply.destination);
+  std::swap(reply.sourcePort, reply.destinationPort);
+  Account6(a);
+  Account(IpPacket{});
+  Account6(reply);
+  Account6(a);
+  ASSERT_EQ(m_list.EntryCount(), 3u);
+  EXPECT_EQ(Source(0), "2001:db8::10");
+  EXPECT_EQ(m_list.Entry(0).packets, 2u);
+  EXPECT_EQ(m_list.Entry(0).bytes, 200u);
+  EXPECT_EQ(Source(1), "10.0.0.1");
+  EXPECT_EQ(Source(2), "2001:db8::2");
+  EXPECT_EQ(m_list.EndpointsOf(m_list.Entry(2).key).destinationPort, htons(1024));
+  EXPECT_EQ(m_list.EndpointsOf(m_list.Entry(2).key).destination, m_list.EndpointsOf(m_list.Entry(0).key).source);
+}
+
+TEST_F(Ipv6TableTest, AssumedHeadersAre20BytesLongerThanIpv4s) {
+  Ip6Packet bareAck;
+  bareAck.payloadLength = 20;  // 60 bytes: a TCP header and no data
+  Account6(bareAck);
+  EXPECT_EQ(m_list.Totals().packets, 0u);
+  bareAck.payloadLength = 21;
+  Account6(bareAck);
+  EXPECT_EQ(m_list.Totals().dataBytes, 1u);
+  Ip6Packet ping;
+  ping.protocol = 58;
+  ping.payloadLength = 64;
+  Account6(ping);
+  EXPECT_EQ(m_list.Totals().dataBytes, 1u + 104u) << "ICMPv6 has no assumed header, as ICMP";
+}
+
+TEST_F(Ipv6TableTest, TheIcmpSwitchHidesIcmpv6Too) {
+  Ip6Packet ping;
+  ping.protocol = 58;
+  Account6(ping);
+  Account6(Ip6Packet{});
+  Settings().filtericmp = 1;
+  m_list.RemoveProtocol(1);
+  ASSERT_EQ(m_list.EntryCount(), 1u);
+  EXPECT_EQ(m_list.Entry(0).key.protocol, 6);
+  Account6(ping);
+  EXPECT_EQ(m_list.Totals().packets, 2u);
+  Settings().filtericmp = 0;
+}
+
+// Addresses are numbered only while an entry holds them: entries that go
+// and come back get their addresses right, however they were renumbered.
+TEST_F(Ipv6TableTest, AddressesStayRightWhileEntriesComeAndGo) {
+  std::mt19937 random(3);
+  for (int step = 0; step < 3000; ++step) {
+    Ip6Packet packet;
+    packet.source = "2001:db8::" + std::to_string(random() % 50);
+    packet.destination = "fd00::" + std::to_string(random() % 5);
+    Account6(packet);
+    if (step % 97 == 0) {
+      m_list.RemoveEntriesIf([&](const TrafficEntry&) { return random() % 3 == 0; });
+    }
+    if (step % 1000 == 999) m_list.RemoveAll();
+  }
+  char text[IpAddress::kTextSize];
+  for (std::size_t i = 0; i < m_list.EntryCount(); ++i) {
+    const ConnectionEndpoints endpoints = m_list.EndpointsOf(m_list.Entry(i).key);
+    const std::string source = FormatIpAddress(endpoints.source, text);
+    const std::string destination = FormatIpAddress(endpoints.destination, text);
+    EXPECT_EQ(source.rfind("2001:db8::", 0), 0u) << source;
+    EXPECT_EQ(destination.rfind("fd00::", 0), 0u) << destination;
+    m_list.KeyScratch() = m_list.Entry(i).key;
+    EXPECT_EQ(m_list.FindEntry(), static_cast<int>(i));
+  }
+}
