@@ -115,9 +115,10 @@ class FilterProgram {
 #endif
   }
 
+  // For every thread of the process, a library's included.
   bool Install() {
     sock_fprog program = {static_cast<unsigned short>(m_code.size()), m_code.data()};
-    return prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program, 0, 0) == 0;
+    return syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) == 0;
   }
 
  private:
@@ -139,8 +140,8 @@ bool ConfineToCapture(int packetFd) {
   const auto packet = static_cast<std::uint32_t>(packetFd);
   FilterProgram filter;
   filter.RequireOwnArchitecture();
-  filter.RefuseCalls({SYS_execve, SYS_execveat, SYS_dup, SYS_dup3, SYS_pidfd_getfd, SYS_socketpair,
-                      SYS_io_uring_setup, SYS_io_uring_enter, SYS_io_uring_register});
+  filter.RefuseCalls({SYS_execve, SYS_execveat, SYS_dup, SYS_dup3, SYS_pidfd_getfd, SYS_socketpair, SYS_io_setup,
+                      SYS_io_submit, SYS_io_uring_setup, SYS_io_uring_enter, SYS_io_uring_register});
 #ifdef SYS_dup2
   filter.RefuseCalls({SYS_dup2});
 #endif

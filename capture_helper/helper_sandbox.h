@@ -17,9 +17,11 @@ bool MakeUndumpable();
 //     pwritev, pwritev2, send(to), sendmsg, sendmmsg, sendfile and splice
 //     to it, vmsplice, and binding or connecting it elsewhere; of its
 //     options, only attaching and detaching a capture filter are allowed;
+//     asynchronous I/O (io_uring and io_submit), whose requests no filter
+//     sees, on any descriptor;
 //   - every way of giving it another number, where the rules above would
-//     not know it: dup, dup2, dup3, fcntl F_DUPFD and F_DUPFD_CLOEXEC,
-//     pidfd_getfd, and io_uring, whose requests no filter sees;
+//     not know it: dup, dup2, dup3, fcntl F_DUPFD and F_DUPFD_CLOEXEC, and
+//     pidfd_getfd;
 //   - every way of handing it to another process: socketpair, sockets of
 //     any family but IPv4, IPv6 and netlink (a name lookup needs those),
 //     and sendmsg and sendmmsg on the standard descriptors, where the

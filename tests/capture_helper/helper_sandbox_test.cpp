@@ -89,6 +89,11 @@ std::vector<Attempt> Attempts() {
       {"taking a descriptor of a process", kRefused,
        [](int p, int) { return syscall(SYS_pidfd_getfd, syscall(SYS_pidfd_open, getpid(), 0), p, 0); }},
       {"io_uring", kRefused, [](int, int) { return syscall(SYS_io_uring_setup, 1, nullptr); }},
+      {"asynchronous I/O", kRefused,
+       [](int, int) {
+         unsigned long context = 0;
+         return syscall(SYS_io_setup, 1, &context);
+       }},
       {"a socket pair", kRefused,
        [](int, int) {
          int ends[2];
