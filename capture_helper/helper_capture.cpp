@@ -45,6 +45,8 @@ constexpr std::int64_t kHoldMs = 40;
 // gets to take what is left.
 constexpr std::int64_t kMostDrainMs = 100;
 constexpr int kFinalWriteMs = 1000;
+// The longest the open's report waits for a filter sent with the start.
+constexpr std::int64_t kEarlyFilterWaitMs = 1000;
 
 constexpr char kSuperseded[] = "superseded by a later filter";
 constexpr char kStoppedFirst[] = "the capture stopped first";
@@ -71,6 +73,11 @@ HelperCapture::HelperCapture(pcap_t* handle, StreamWriter& output, int stopSigna
       m_compiler(handle, timing.filterTimeoutMs) {}
 
 int HelperCapture::Run() {
+  InstallEarlyFilter();
+  Report(hp::kOpened);
+  m_holdingReplies = false;
+  for (const auto& [keyword, text] : m_heldReplies) Report(keyword, text);
+  m_heldReplies.clear();
   m_nextStatsMs = NowMs() + kStatsPeriodMs;
   while (!m_stopping) {
     pollfd waiting[kWaitedCount] = {
@@ -120,6 +127,31 @@ int HelperCapture::Finish() {
   if (!m_output.FlushAll(kFinalWriteMs)) m_outputFailed = true;
   ReportStats();
   return m_outputFailed ? hp::kExitFailed : hp::kExitStopped;
+}
+
+// A session that takes a capture over sends the filter in force with the
+// start: it is in force before the first frame, unless it takes longer to
+// compile than a moment (then the capture goes on without it meanwhile, as
+// for any other). Its reply waits until the open is reported.
+void HelperCapture::InstallEarlyFilter() {
+  pollfd input = {STDIN_FILENO, POLLIN, 0};
+  if (poll(&input, 1, 0) <= 0) return;
+  ReadCommands();
+  const std::int64_t until = NowMs() + kEarlyFilterWaitMs;
+  while (m_compiler.Busy() && !m_stopping && NowMs() < until) {
+    pollfd waiting[] = {{m_compiler.AnswerFd(), POLLIN, 0}, {m_compiler.ChildFd(), POLLIN, 0},
+                        {m_stopSignals, POLLIN, 0}};
+    poll(waiting, 3, static_cast<int>(std::max<std::int64_t>(until - NowMs(), 0)));
+    if (waiting[2].revents != 0) TakeStopSignal();
+    AdvanceCompile();
+  }
+}
+
+void HelperCapture::Reply(std::string_view keyword, std::string_view text) {
+  if (m_holdingReplies)
+    m_heldReplies.emplace_back(keyword, text);
+  else
+    Report(keyword, text);
 }
 
 int HelperCapture::WaitMs() const {
@@ -179,11 +211,11 @@ void HelperCapture::StartNextFilter() {
   while (!m_compiler.Busy()) {
     switch (m_filters.Take(request)) {
       case FilterQueue::Next::kNothing: return;
-      case FilterQueue::Next::kSuperseded: Report(hp::kFilterFailed, kSuperseded); break;
+      case FilterQueue::Next::kSuperseded: Reply(hp::kFilterFailed, kSuperseded); break;
       case FilterQueue::Next::kRequest: {
         std::string error = request.refusal;
         if (error.empty() && m_compiler.Start(request.expression, error)) return;
-        Report(hp::kFilterFailed, error);
+        Reply(hp::kFilterFailed, error);
         break;
       }
     }
@@ -196,7 +228,7 @@ void HelperCapture::AdvanceCompile() {
   if (result.compiled)
     InstallProgram(result.program);
   else
-    Report(hp::kFilterFailed, result.error);
+    Reply(hp::kFilterFailed, result.error);
   StartNextFilter();
 }
 
@@ -205,19 +237,19 @@ void HelperCapture::AdvanceCompile() {
 void HelperCapture::InstallProgram(std::vector<bpf_insn>& program) {
   bpf_program code = {static_cast<u_int>(program.size()), program.data()};
   if (pcap_setfilter(m_handle, &code) == 0)
-    Report(hp::kFilterInstalled);
+    Reply(hp::kFilterInstalled);
   else
-    Report(hp::kFilterFailed, pcap_geterr(m_handle));
+    Reply(hp::kFilterFailed, pcap_geterr(m_handle));
 }
 
 void HelperCapture::AnswerOutstandingFilters() {
   if (m_compiler.Busy()) {
     m_compiler.Cancel();
-    Report(hp::kFilterFailed, kStoppedFirst);
+    Reply(hp::kFilterFailed, kStoppedFirst);
   }
   FilterQueue::Request request;
   for (FilterQueue::Next next; (next = m_filters.Take(request)) != FilterQueue::Next::kNothing;)
-    Report(hp::kFilterFailed, next == FilterQueue::Next::kSuperseded ? kSuperseded : kStoppedFirst);
+    Reply(hp::kFilterFailed, next == FilterQueue::Next::kSuperseded ? kSuperseded : kStoppedFirst);
 }
 
 // What the adapter holds now, up to kFramesPerRead, gathered for a few

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "capture_helper/filter_compiler.h"
@@ -31,11 +32,13 @@ class HelperCapture {
 
   HelperCapture(pcap_t* handle, StreamWriter& output, int stopSignals, Timing timing);
 
-  // Until a stop, the end of the input, a stop signal or the reader's
-  // going away; the exit code.
+  // Reports the open, then captures until a stop, the end of the input, a
+  // stop signal or the reader's going away; the exit code.
   int Run();
 
  private:
+  void InstallEarlyFilter();
+  void Reply(std::string_view keyword, std::string_view text = {});
   int WaitMs() const;
   void Serve(const struct pollfd* waited);
   int Finish();
@@ -71,4 +74,7 @@ class HelperCapture {
   bool m_holding = false;  // frames wait in the output since m_heldSinceMs
   std::int64_t m_heldSinceMs = 0;
   std::uint64_t m_framesRead = 0;
+  // Filter replies wait until the open is reported.
+  bool m_holdingReplies = true;
+  std::vector<std::pair<std::string, std::string>> m_heldReplies;
 };

@@ -25,6 +25,9 @@
 // it meanwhile; one that takes longer than the filter time-out (host names
 // are looked up while it compiles) is refused, and so is one that a later
 // command superseded before its compile began, or that a stop overtook.
+// A filter sent before the open is reported (with the start) is in force
+// from the first frame, unless it takes more than a second to compile; its
+// reply follows the open's.
 //
 // Stats come once a second and once more when the capture ends: the
 // library's counts of the frames received and of those the kernel and the

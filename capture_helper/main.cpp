@@ -114,7 +114,6 @@ int Capture(pcap_t* handle, const HelperOptions& options, int stopSignals, bool 
     ReportOpenFailure(false, "cannot write the capture to standard output");
     return hp::kExitFailed;
   }
-  Report(hp::kOpened);
   return HelperCapture(handle, output, stopSignals, {options.timeoutMs, options.filterTimeoutMs}).Run();
 }
 

@@ -108,6 +108,24 @@ TEST_F(CaptureHelperTest, FiltersStopAndTheFileItWrites) {
   EXPECT_EQ(FramesInOutput(), (std::vector<unsigned>{114, 314, 414}));
 }
 
+// A session that takes a capture over sends the filter in force with the
+// start: it is in the kernel before the open is reported, so the first
+// frames are filtered and counted as such; its reply follows the open's.
+TEST_F(CaptureHelperTest, AFilterSentWithTheStartIsInForceFromTheFirstFrame) {
+  auto helper = Run(OnTestLink());
+  helper->Send("filter udp port 9\n");
+  ASSERT_EQ(helper->NextReport(), "opened");
+  ASSERT_TRUE(SendUdp(7, 200));
+  ASSERT_TRUE(SendUdp(9, 300));
+  EXPECT_EQ(helper->NextReportBut("stats"), "filter-installed");
+  helper->CloseInput();
+  EXPECT_EQ(helper->WaitForExit(), 0);
+  const std::vector<std::string> reports = helper->RemainingReports();
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.back().rfind("stats 1 0 0 0", 0), 0u) << reports.back() << ": what the kernel let through";
+  EXPECT_EQ(FramesInOutput(), (std::vector<unsigned>{14 + 300}));
+}
+
 TEST_F(CaptureHelperTest, EndOfInputIsAStop) {
   auto helper = Run(OnTestLink());
   ASSERT_EQ(helper->NextReport(), "opened");
