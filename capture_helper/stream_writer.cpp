@@ -164,7 +164,7 @@ bool StreamWriter::Flush() {
     m_failed = true;  // the reader has gone
     break;
   }
-  CountWrittenRecords();
+  CountWrittenRecords(false);
   return !m_failed;
 }
 
@@ -198,33 +198,47 @@ bool StreamWriter::FlushAll(int waitMs) {
     if (left <= 0 || poll(&output, 1, static_cast<int>(left)) == 0) break;
     if ((output.revents & POLLERR) != 0) m_failed = true;
   }
+  CountWrittenRecords(true);
   m_droppedFrames += m_recordsGathered - m_recordsWritten;
   m_recordsWritten = m_recordsGathered;
   m_written = m_unwrittenRecord = m_gathered;
   return !m_failed;
 }
 
-// Walks the records the last write completed: their sizes are in the ring
-// still, since nothing was gathered over them since.
-void StreamWriter::CountWrittenRecords() {
+// Once everything is written, every record is. Otherwise the records
+// written are walked, their sizes read in the ring, but only once they
+// fill half of it: by then a later write that empties the buffer has
+// mostly made the walk needless, and the ring still holds them all (no
+// more than a quarter of it waits to be written).
+void StreamWriter::CountWrittenRecords(bool now) {
   if (Pending() == 0) {
     m_unwrittenRecord = m_written;
     m_recordsWritten = m_recordsGathered;
     return;
   }
+  if (!now && m_written - m_unwrittenRecord <= m_ringBytes / 2) return;
+  std::size_t at = static_cast<std::size_t>(m_unwrittenRecord % m_ringBytes);
   for (;;) {
     const bool header = m_unwrittenRecord < m_headerBytes;
-    const std::uint64_t end = header ? m_headerBytes : m_unwrittenRecord + RecordSizeAt(m_unwrittenRecord);
-    if (end > m_written) return;
+    const std::size_t size = header ? static_cast<std::size_t>(m_headerBytes - m_unwrittenRecord) : RecordSizeAt(at);
+    if (m_unwrittenRecord + size > m_written) return;
     if (!header) ++m_recordsWritten;
-    m_unwrittenRecord = end;
+    m_unwrittenRecord += size;
+    at += size;
+    if (at >= m_ringBytes) at -= m_ringBytes;
   }
 }
 
-std::uint64_t StreamWriter::RecordSizeAt(std::uint64_t offset) const {
+// The size of the record whose header starts at `at` in the ring.
+std::size_t StreamWriter::RecordSizeAt(std::size_t at) const {
+  std::size_t field = at + offsetof(RecordHeader, capturedLength);
+  if (field >= m_ringBytes) field -= m_ringBytes;
   std::uint32_t capturedLength = 0;
   auto* bytes = reinterpret_cast<unsigned char*>(&capturedLength);
-  for (std::size_t i = 0; i < sizeof capturedLength; ++i)
-    bytes[i] = m_ring[(offset + offsetof(RecordHeader, capturedLength) + i) % m_ringBytes];
+  if (field + sizeof capturedLength <= m_ringBytes) {
+    std::memcpy(bytes, m_ring + field, sizeof capturedLength);
+  } else {
+    for (std::size_t i = 0; i < sizeof capturedLength; ++i) bytes[i] = m_ring[(field + i) % m_ringBytes];
+  }
   return sizeof(RecordHeader) + capturedLength;
 }

@@ -63,8 +63,8 @@ class StreamWriter {
   std::uint64_t Taken() const;
   int Pieces(iovec (&pieces)[2]) const;
   ssize_t WritePieces(iovec (&pieces)[2], int count);
-  void CountWrittenRecords();
-  std::uint64_t RecordSizeAt(std::uint64_t offset) const;
+  void CountWrittenRecords(bool now);
+  std::size_t RecordSizeAt(std::size_t at) const;
 
   int m_fd;
   Way m_way;
