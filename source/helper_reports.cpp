@@ -24,14 +24,16 @@ bool NextNumber(std::string_view& text, std::uint64_t& value) {
   return true;
 }
 
+// The fourth count, the frames the helper dropped because its reader fell
+// behind, is the kernel's kind of loss; helpers before it sent three.
 bool ApplyStats(std::string_view counts, CaptureHealth& health) {
-  std::uint64_t received = 0, dropped = 0, interfaceDropped = 0;
+  std::uint64_t received = 0, dropped = 0, interfaceDropped = 0, outputDropped = 0;
   if (!NextNumber(counts, received) || !NextNumber(counts, dropped) || !NextNumber(counts, interfaceDropped) ||
-      !counts.empty())
+      (!counts.empty() && !NextNumber(counts, outputDropped)) || !counts.empty())
     return false;
   const CaptureCounts& before = health.countedBefore;
   health.received = before.received + received;
-  health.dropped = before.dropped + dropped;
+  health.dropped = before.dropped + dropped + outputDropped;
   health.interfaceDropped = before.interfaceDropped + interfaceDropped;
   ++health.statsReports;
   return true;

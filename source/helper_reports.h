@@ -23,7 +23,7 @@ struct CaptureHealth {
   // on from where the earlier helpers left off (countedBefore).
   std::uint64_t statsReports = 0;
   std::uint64_t received = 0;
-  std::uint64_t dropped = 0;           // by the kernel: the capture fell behind
+  std::uint64_t dropped = 0;           // by the kernel or the helper: the capture fell behind
   std::uint64_t interfaceDropped = 0;  // by the adapter or its driver
   CaptureCounts countedBefore;         // by the earlier helpers of this capture
 

@@ -158,7 +158,7 @@ TEST_F(ReplayLiveTest, CountsWhatWasSentAndEndsWhenItsTimeIsUp) {
 
 // A stop signal ends it at once, with everything it counted printed.
 TEST_F(ReplayLiveTest, StopSignalsEndItWithItsOutput) {
-  for (const int signal : {SIGINT, SIGTERM}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
     Launch({"--live", Device()});
     ASSERT_TRUE(WaitUntilCapturing()) << Errors();

@@ -24,19 +24,22 @@ TEST(HelperReportsTest, ReportsChangeTheHealthTheyName) {
       {"stats 4294967295 0 0", R::kStats, 2, 4294967295u, 0, 0, 0, false, "", false, false, "", 0},
       {"stats 5 x 1", R::kUnknown, 2, 4294967295u, 0, 0, 0, false, "", false, false, "", 0},
       {"stats 5 1", R::kUnknown, 2, 4294967295u, 0, 0, 0, false, "", false, false, "", 0},
-      {"stats 5 1 1 9", R::kUnknown, 2, 4294967295u, 0, 0, 0, false, "", false, false, "", 0},
-      {"filter-failed can't parse filter expression: syntax error", R::kFilterReply, 2, 4294967295u, 0, 0, 1,
+      {"stats 5 1 1 9 2", R::kUnknown, 2, 4294967295u, 0, 0, 0, false, "", false, false, "", 0},
+      // The frames the helper dropped because its reader fell behind count
+      // with the kernel's.
+      {"stats 5 1 1 9", R::kStats, 3, 5, 10, 1, 0, false, "", false, false, "", 0},
+      {"filter-failed can't parse filter expression: syntax error", R::kFilterReply, 3, 5, 10, 1, 1,
        false, "can't parse filter expression: syntax error", false, false, "", 0},
-      {"filter-installed", R::kFilterReply, 2, 4294967295u, 0, 0, 2, true, "", false, false, "", 0},
-      {"read-resumed", R::kReadResumed, 2, 4294967295u, 0, 0, 2, true, "", false, false, "", 0},
-      {"adapter-down Network is down", R::kAdapterDown, 2, 4294967295u, 0, 0, 2, true, "", true, true,
+      {"filter-installed", R::kFilterReply, 3, 5, 10, 1, 2, true, "", false, false, "", 0},
+      {"read-resumed", R::kReadResumed, 3, 5, 10, 1, 2, true, "", false, false, "", 0},
+      {"adapter-down Network is down", R::kAdapterDown, 3, 5, 10, 1, 2, true, "", true, true,
        "Network is down", 0},
-      {"read-failed The interface disappeared", R::kReadFailed, 2, 4294967295u, 0, 0, 2, true, "", true, false,
+      {"read-failed The interface disappeared", R::kReadFailed, 3, 5, 10, 1, 2, true, "", true, false,
        "The interface disappeared", 0},
-      {"usage: quorvel-capture ...", R::kUnknown, 2, 4294967295u, 0, 0, 2, true, "", true, false,
+      {"usage: quorvel-capture ...", R::kUnknown, 3, 5, 10, 1, 2, true, "", true, false,
        "The interface disappeared", 0},
-      {"read-resumed", R::kReadResumed, 2, 4294967295u, 0, 0, 2, true, "", false, false, "", 1},
-      {"", R::kUnknown, 2, 4294967295u, 0, 0, 2, true, "", false, false, "", 1},
+      {"read-resumed", R::kReadResumed, 3, 5, 10, 1, 2, true, "", false, false, "", 1},
+      {"", R::kUnknown, 3, 5, 10, 1, 2, true, "", false, false, "", 1},
   };
   CaptureHealth health;
   for (const auto& step : steps) {
