@@ -23,8 +23,12 @@ std::uint32_t Read32(const std::uint8_t* bytes) {
 
 // The four bytes at `offset`, as far as they were captured; the rest 0.
 void ReadPorts(ParsedPacket& packet, std::size_t offset) {
+  if (offset + 4 <= packet.capturedLength) {
+    std::memcpy(packet.ports, packet.ip + offset, 4);
+    return;
+  }
   if (offset >= packet.capturedLength) return;
-  std::memcpy(packet.ports, packet.ip + offset, std::min<std::size_t>(4, packet.capturedLength - offset));
+  std::memcpy(packet.ports, packet.ip + offset, packet.capturedLength - offset);
 }
 
 bool ParseIpv4(ParsedPacket& packet) {
@@ -94,7 +98,11 @@ bool ParseIpv6(ParsedPacket& packet) {
 }  // namespace
 
 bool ParseIpPacket(const std::uint8_t* ip, std::size_t capturedLength, ParsedPacket& packet) {
-  packet = ParsedPacket();
+  // Field by field: a whole new packet would be written twice on the way
+  // of every frame.
+  std::memset(packet.ports, 0, sizeof packet.ports);
+  packet.fragment = packet.firstFragment = false;
+  packet.fragmentId = 0;
   packet.ip = ip;
   packet.capturedLength = capturedLength;
   if (capturedLength < ParsedPacket::kIpv4HeaderLength) return false;
@@ -105,12 +113,9 @@ bool ParseIpPacket(const std::uint8_t* ip, std::size_t capturedLength, ParsedPac
   }
 }
 
-bool PacketParser::Parse(const std::uint8_t* ip, std::size_t capturedLength, std::uint32_t seconds,
-                         ParsedPacket& packet) {
-  if (!ParseIpPacket(ip, capturedLength, packet)) return false;
+void PacketParser::FollowFragment(ParsedPacket& packet, std::uint32_t seconds) {
   if (packet.firstFragment)
     m_fragments.Remember(packet, seconds);
-  else if (packet.fragment)
+  else
     m_fragments.Recall(packet, seconds);
-  return true;
 }

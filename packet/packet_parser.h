@@ -31,10 +31,14 @@ constexpr int kMaxExtensionHeaders = 8;
 class PacketParser {
  public:
   // `seconds`: the frame's capture time, which ages the fragment memory.
-  bool Parse(const std::uint8_t* ip, std::size_t capturedLength, std::uint32_t seconds, ParsedPacket& packet);
-
-  const FragmentMemory& Fragments() const { return m_fragments; }
+  bool Parse(const std::uint8_t* ip, std::size_t capturedLength, std::uint32_t seconds, ParsedPacket& packet) {
+    if (!ParseIpPacket(ip, capturedLength, packet)) return false;
+    if (packet.fragment) FollowFragment(packet, seconds);
+    return true;
+  }
 
  private:
+  void FollowFragment(ParsedPacket& packet, std::uint32_t seconds);
+
   FragmentMemory m_fragments;
 };

@@ -19,11 +19,6 @@ constexpr std::uint8_t kUdp = 17;
 constexpr std::uint8_t kIcmpv6 = 58;
 constexpr unsigned kIpv6HeaderGrowth = ParsedPacket::kIpv6HeaderLength - ParsedPacket::kIpv4HeaderLength;
 
-void PutPorts(ConnectionKey& key, const ParsedPacket& packet) {
-  std::memcpy(&key.sourcePort, packet.ports, 2);
-  std::memcpy(&key.destinationPort, packet.ports + 2, 2);
-  key.protocol = packet.protocol;
-}
 
 }  // namespace
 
@@ -57,7 +52,7 @@ unsigned CTrafficList::HeaderLength(std::uint8_t protocol, bool ipv6) {
 }
 
 // ICMPv6 is the ICMP of IPv6: the ICMP switch hides both.
-bool CTrafficList::IsHidden(std::uint8_t protocol, bool ipv6) const {
+inline bool CTrafficList::IsHidden(std::uint8_t protocol, bool ipv6) const {
   switch (protocol) {
     case kTcp: return m_settings.filtertcp != 0;
     case kUdp: return m_settings.filterudp != 0;
@@ -65,15 +60,6 @@ bool CTrafficList::IsHidden(std::uint8_t protocol, bool ipv6) const {
     case kIcmpv6: return ipv6 && m_settings.filtericmp != 0;
     default: return false;
   }
-}
-
-CTrafficList::PacketHead CTrafficList::HeadOf(const ParsedPacket& packet) {
-  PacketHead head{};
-  std::memcpy(&head.key.sourceAddress, packet.Source(), 4);
-  std::memcpy(&head.key.destinationAddress, packet.Destination(), 4);
-  PutPorts(head.key, packet);
-  head.totalLength = packet.totalLength;
-  return head;
 }
 
 void CTrafficList::AccountPacket(const std::uint8_t* ip, std::size_t capturedLength) {

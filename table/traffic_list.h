@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -58,7 +59,20 @@ class CTrafficList {
     ConnectionKey key;
     std::uint32_t totalLength;
   };
-  static PacketHead HeadOf(const ParsedPacket& ipv4Packet);
+  static PacketHead HeadOf(const ParsedPacket& ipv4Packet) {
+    PacketHead head{};
+    std::memcpy(&head.key.sourceAddress, ipv4Packet.Source(), 4);
+    std::memcpy(&head.key.destinationAddress, ipv4Packet.Destination(), 4);
+    PutPorts(head.key, ipv4Packet);
+    head.totalLength = ipv4Packet.totalLength;
+    return head;
+  }
+  // The protocol and the first four bytes of its header into the key.
+  static void PutPorts(ConnectionKey& key, const ParsedPacket& packet) {
+    std::memcpy(&key.sourcePort, packet.ports, 2);
+    std::memcpy(&key.destinationPort, packet.ports + 2, 2);
+    key.protocol = packet.protocol;
+  }
   // Accounts a run of IPv4 packets exactly as AccountPacket would one by
   // one, under one hold of the lock and with their memory accesses
   // overlapped. Not for packets that must be logged: the log needs the
