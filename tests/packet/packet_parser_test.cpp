@@ -126,7 +126,9 @@ TEST(PacketParserTest, FramesCutAtEveryOffsetAreReadWithinTheirBytes) {
       EXPECT_LE(cut.headerLength, whole.headerLength) << captured;
       for (int i = 0; i < 4; ++i)
         EXPECT_TRUE(cut.ports[i] == whole.ports[i] || cut.ports[i] == 0) << captured;
-      if (captured >= whole.headerLength + 4) EXPECT_EQ(Bytes(cut.ports, cut.ports + 4), Bytes(whole.ports, whole.ports + 4));
+      if (captured >= whole.headerLength + 4) {
+        EXPECT_EQ(Bytes(cut.ports, cut.ports + 4), Bytes(whole.ports, whole.ports + 4)) << captured;
+      }
     }
   }
 }
