@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,6 +24,7 @@ namespace {
 
 using namespace std::string_literals;
 
+constexpr uid_t kNobody = 65534;
 constexpr platform::LocalTime kClock{2021, 5, 6, 4, 13, 45, 7, 83};
 
 class RecordingSink : public platform::UserMessageSink {
@@ -328,7 +330,6 @@ TEST_F(PacketLogTest, RestartEmptiesTheOpenFileNeverOneFoundByName) {
 // protected_symlinks rule would let it.
 TEST_F(PacketLogTest, LinksInASharedFolderAreFollowedOnlyWhenTrusted) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root, to own links as another user";
-  constexpr uid_t kNobody = 65534;
   const std::filesystem::path secret = Folder() / "secret";
   const std::filesystem::path shared = Folder() / "shared", plain = Folder() / "plain";
   const struct {
@@ -416,6 +417,41 @@ TEST_F(PacketLogTest, AWriteErrorIsToldOnceAndTheCaptureGoesOn) {
   EXPECT_EQ(m_sink.messages[0].first, platform::MessageKind::kWarning);
   EXPECT_NE(m_sink.messages[0].second.find("\"/dev/full\""), std::string::npos) << m_sink.messages[0].second;
   EXPECT_NE(m_sink.messages[0].second.find(std::strerror(ENOSPC)), std::string::npos) << m_sink.messages[0].second;
+}
+
+// A FIFO or a device in a shared folder is planted as easily as a link,
+// and is judged as a link is: another user's is not opened (a FIFO they
+// never read would stall the log), our own or the folder owner's is.
+TEST_F(PacketLogTest, FifosAndDevicesInASharedFolderAreUsedOnlyWhenTrusted) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to make devices and own files as another user";
+  const std::filesystem::path shared = Folder() / "shared", planted = shared / "packets.log";
+  std::filesystem::create_directory(shared);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  const struct {
+    const char* name;
+    mode_t type;
+    uid_t owner;
+    bool used;
+  } cases[] = {
+      {"another user's FIFO", S_IFIFO, kNobody, false},
+      {"our own FIFO", S_IFIFO, 0, true},
+      {"another user's device", S_IFCHR, kNobody, false},
+      {"our own device", S_IFCHR, 0, true},
+  };
+  SetLogPath(Settings(), planted);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The device is another /dev/null.
+    ASSERT_EQ(mknod(planted.c_str(), c.type | 0666, c.type == S_IFCHR ? makedev(1, 3) : 0), 0);
+    ASSERT_EQ(lchown(planted.c_str(), c.owner, c.owner), 0);
+    Settings().uselogfile = 1;
+    m_sink.messages.clear();
+    m_log.OpenLog("a+");
+    EXPECT_EQ(m_log.IsOpen(), c.used);
+    EXPECT_EQ(m_sink.messages.size(), c.used ? 0u : 1u);
+    m_log.CloseLog();
+    std::filesystem::remove(planted);
+  }
 }
 
 TEST_F(PacketLogTest, ReplacementWithoutACaptureOnlyCreatesTheFile) {
