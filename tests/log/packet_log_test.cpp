@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -23,6 +25,8 @@
 namespace {
 
 using namespace std::string_literals;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 constexpr uid_t kNobody = 65534;
 constexpr platform::LocalTime kClock{2021, 5, 6, 4, 13, 45, 7, 83};
@@ -417,6 +421,55 @@ TEST_F(PacketLogTest, AWriteErrorIsToldOnceAndTheCaptureGoesOn) {
   EXPECT_EQ(m_sink.messages[0].first, platform::MessageKind::kWarning);
   EXPECT_NE(m_sink.messages[0].second.find("\"/dev/full\""), std::string::npos) << m_sink.messages[0].second;
   EXPECT_NE(m_sink.messages[0].second.find(std::strerror(ENOSPC)), std::string::npos) << m_sink.messages[0].second;
+  EXPECT_EQ(m_log.LostRecords(), kPackets) << "every record the disk refused is counted";
+}
+
+// While the log stays open, a record is in the file within a second of
+// its packet, one alone (`tail -f` on a quiet link shows it) or one of many.
+TEST_F(PacketLogTest, RecordsReachTheFileWithinASecondWhileTheLogStaysOpen) {
+  Settings().logtype = 7;
+  const std::string line = "2021.05.06;13:45:07.083;TCP;60;10.0.0.1;1024;10.0.0.2;80\r\n";
+  m_log.OpenLog("a+");
+  std::size_t records = 0;
+  for (const std::size_t count : {1, 3000}) {
+    SCOPED_TRACE(count);
+    for (std::size_t n = 0; n < count; ++n) Account(IpPacket{}.Bytes());
+    records += count;
+    const Clock::time_point deadline = Clock::now() + 1s;
+    while (std::filesystem::file_size(LogPath()) < records * line.size() && Clock::now() < deadline)
+      std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(std::filesystem::file_size(LogPath()), records * line.size());
+  }
+  EXPECT_TRUE(m_log.IsOpen());
+  m_log.CloseLog();
+}
+
+std::size_t ThreadCount() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+// A log on a FIFO that no one reads, opened and closed capture after
+// capture: each close gives its writer up in time, and the writer ends
+// then, with its buffer, rather than waiting for a reader for good.
+TEST_F(PacketLogTest, WritersGivenUpOnAStuckFifoEndWithTheirBuffers) {
+  const std::filesystem::path fifo = Folder() / "stuck.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  SetLogPath(Settings(), fifo);
+  const std::size_t threadsBefore = ThreadCount();
+  for (int capture = 0; capture < 6; ++capture) {
+    SCOPED_TRACE(capture);
+    m_log.OpenLog("a+");
+    ASSERT_TRUE(m_log.IsOpen());
+    for (int n = 0; n < 1000; ++n) Account(SamplePacket());  // several times what a FIFO holds
+    const Clock::time_point closing = Clock::now();
+    m_log.CloseLog();
+    EXPECT_LT(Clock::now() - closing, 1500ms);
+    EXPECT_GT(m_log.LostRecords(), 0u);
+  }
+  const Clock::time_point deadline = Clock::now() + 2s;
+  while (ThreadCount() > threadsBefore && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
 // A FIFO or a device in a shared folder is planted as easily as a link,
