@@ -444,34 +444,6 @@ TEST_F(PacketLogTest, RecordsReachTheFileWithinASecondWhileTheLogStaysOpen) {
   m_log.CloseLog();
 }
 
-std::size_t ThreadCount() {
-  const std::filesystem::directory_iterator tasks("/proc/self/task");
-  return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
-}
-
-// A log on a FIFO that no one reads, opened and closed capture after
-// capture: each close gives its writer up in time, and the writer ends
-// then, with its buffer, rather than waiting for a reader for good.
-TEST_F(PacketLogTest, WritersGivenUpOnAStuckFifoEndWithTheirBuffers) {
-  const std::filesystem::path fifo = Folder() / "stuck.fifo";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  SetLogPath(Settings(), fifo);
-  const std::size_t threadsBefore = ThreadCount();
-  for (int capture = 0; capture < 6; ++capture) {
-    SCOPED_TRACE(capture);
-    m_log.OpenLog("a+");
-    ASSERT_TRUE(m_log.IsOpen());
-    for (int n = 0; n < 1000; ++n) Account(SamplePacket());  // several times what a FIFO holds
-    const Clock::time_point closing = Clock::now();
-    m_log.CloseLog();
-    EXPECT_LT(Clock::now() - closing, 1500ms);
-    EXPECT_GT(m_log.LostRecords(), 0u);
-  }
-  const Clock::time_point deadline = Clock::now() + 2s;
-  while (ThreadCount() > threadsBefore && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
-  EXPECT_EQ(ThreadCount(), threadsBefore);
-}
-
 // A FIFO or a device in a shared folder is planted as easily as a link,
 // and is judged as a link is: another user's is not opened (a FIFO they
 // never read would stall the log), our own or the folder owner's is.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -30,6 +31,38 @@ void Put(PacketLogWriter& writer, const std::string& record) {
 std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::size_t ThreadCount() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+// A log on a FIFO that no one reads, opened and closed capture after
+// capture: each close gives its writer up in time, and the writer ends
+// then, with its buffer and its descriptor, rather than waiting for a
+// reader for good.
+TEST(PacketLogWriterTest, WritersGivenUpOnAStuckFifoEndWithTheirBuffers) {
+  TestFolder folder;
+  const std::filesystem::path fifo = folder.Path() / "stuck.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const auto lost = std::make_shared<PacketLogWriter::Counter>(0);
+  std::shared_ptr<PacketLogWriter::ThreadEnd> previous;
+  const std::size_t threadsBefore = ThreadCount();
+  for (int capture = 0; capture < 6; ++capture) {
+    SCOPED_TRACE(capture);
+    PacketLogWriter writer(PacketLogFile::Open(fifo.c_str(), "a+"), kNoLimit, lost, previous);
+    for (int n = 0; n < 1000; ++n) Put(writer, std::string(399, 'x') + "\n");  // several times what a FIFO holds
+    previous = writer.End();
+    const std::uint64_t lostBefore = lost->load();
+    const Clock::time_point closing = Clock::now();
+    writer.Close();
+    EXPECT_LT(Clock::now() - closing, 1500ms);
+    EXPECT_GT(lost->load(), lostBefore);
+  }
+  const Clock::time_point deadline = Clock::now() + 2s;
+  while (ThreadCount() > threadsBefore && Clock::now() < deadline) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(ThreadCount(), threadsBefore);
 }
 
 // A writer stuck inside the system (here in a write(2) to a blocking pipe
