@@ -48,8 +48,8 @@ void PushComponents(std::string_view path, std::deque<std::string>& pending) {
   pending.insert(pending.begin(), components.begin(), components.end());
 }
 
-// Whether an entry of `folder` may be used: anywhere but in a folder that
-// anyone may write to and that has the sticky bit, only when it belongs to
+// Whether an entry of `folder` may be used: always, but in a folder that
+// anyone may write to and that has the sticky bit only when it belongs to
 // us or to the folder's owner.
 bool Trusted(int folder, const struct stat& entry) {
   struct stat info {};
