@@ -4,13 +4,20 @@
 // 64 MiB limit. The log's own thread writes the file; the figures are the
 // capture thread's, with the records dropped when that writer fell behind
 // in `lost`.
+//
+// BM_RecordReachesTheFile: on a quiet link, how long one record takes from
+// its packet to the file, while the log stays open (`late`: those that
+// took longer than a second, or never came before the log closed).
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "config/settings.h"
@@ -41,21 +48,40 @@ CSettings& BenchSettings() {
   return settings;
 }
 
+// The table and its log on a file of the temporary folder, opened as a
+// capture opens it (no log with kNoLog), and the file gone afterwards.
+class BenchLog {
+ public:
+  BenchLog(const char* fileName, int layout)
+      : m_path((std::filesystem::temp_directory_path() / fileName).string()) {
+    CSettings& settings = BenchSettings();
+    std::strcpy(settings.logfile, m_path.c_str());
+    settings.uselogfile = layout != kNoLog;
+    settings.logtype = layout;
+    settings.mbdelete = 64;
+    settings.UpdateLogSizeLimit();
+    m_list.SetPacketLog(&m_log);
+    m_log.OpenLog("w+");
+  }
+  ~BenchLog() {
+    m_log.CloseLog();
+    std::filesystem::remove(m_path);
+  }
+
+  CTrafficList& List() { return m_list; }
+  CPacketLog& Log() { return m_log; }
+  const std::string& Path() const { return m_path; }
+
+ private:
+  std::string m_path;
+  CTrafficList m_list{BenchSettings()};
+  CPacketLog m_log{BenchSettings(), m_list.TableLock()};
+};
+
 void BM_AccountPacketWithLog(benchmark::State& state) {
   const int layout = static_cast<int>(state.range(0));
   const int totalLength = static_cast<int>(state.range(1));
-  CSettings& settings = BenchSettings();
-  const std::string path = (std::filesystem::temp_directory_path() / "quorvel-bench-packets.log").string();
-  std::strcpy(settings.logfile, path.c_str());
-  settings.uselogfile = layout != kNoLog;
-  settings.logtype = layout;
-  settings.mbdelete = 64;
-  settings.UpdateLogSizeLimit();
-
-  CTrafficList list(settings);
-  CPacketLog log(settings, list.TableLock());
-  list.SetPacketLog(&log);
-  log.OpenLog("w+");
+  BenchLog bench("quorvel-bench-packets.log", layout);
   std::mt19937 random(1);
   std::vector<std::vector<std::uint8_t>> packets;
   for (int n = 0; n < kConnections; ++n) packets.push_back(MakePacket(n, totalLength, random));
@@ -63,13 +89,12 @@ void BM_AccountPacketWithLog(benchmark::State& state) {
   std::size_t i = 0;
   for (auto _ : state) {
     const auto& p = packets[i++ % kConnections];
-    list.AccountPacket(p.data(), p.size());
+    bench.List().AccountPacket(p.data(), p.size());
   }
-  log.CloseLog();
-  std::filesystem::remove(path);
+  bench.Log().CloseLog();
   // The capture thread's share: records its writer could not keep up with
   // are dropped, and counted here.
-  state.counters["lost"] = static_cast<double>(log.LostRecords());
+  state.counters["lost"] = static_cast<double>(bench.Log().LostRecords());
   state.SetItemsProcessed(state.iterations());
   state.SetBytesProcessed(state.iterations() * totalLength);
   state.SetLabel(layout == kNoLog ? "no log" : "layout " + std::to_string(layout));
@@ -77,5 +102,31 @@ void BM_AccountPacketWithLog(benchmark::State& state) {
 BENCHMARK(BM_AccountPacketWithLog)
     ->ArgNames({"layout", "length"})
     ->ArgsProduct({{kNoLog, 0, 1, 2, 3, 4, 5, 6, 7, 8}, {64, 576, 1500}});
+
+off_t FileSize(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_size : -1;
+}
+
+void BM_RecordReachesTheFile(benchmark::State& state) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kPatience = std::chrono::milliseconds(1500);
+  BenchLog bench("quorvel-bench-quiet.log", 7);
+  std::mt19937 random(1);
+  const std::vector<std::uint8_t> packet = MakePacket(1, 64, random);
+  std::int64_t late = 0;
+  for (auto _ : state) {
+    const off_t before = FileSize(bench.Path());
+    const Clock::time_point start = Clock::now();
+    bench.List().AccountPacket(packet.data(), packet.size());
+    while (FileSize(bench.Path()) == before && Clock::now() - start < kPatience)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    const Clock::duration took = Clock::now() - start;
+    if (took >= std::chrono::seconds(1)) ++late;
+    state.SetIterationTime(std::chrono::duration<double>(took).count());
+  }
+  state.counters["late"] = static_cast<double>(late);
+}
+BENCHMARK(BM_RecordReachesTheFile)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
 
 }  // namespace

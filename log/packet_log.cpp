@@ -107,7 +107,7 @@ CPacketLog::~CPacketLog() { CloseLog(); }
 
 bool CPacketLog::Begin(std::unique_ptr<PacketLogFile> file) {
   try {
-    m_writer = std::make_unique<PacketLogWriter>(std::move(file), m_settings.logSizeLimit);
+    m_writer = std::make_unique<PacketLogWriter>(std::move(file), m_settings.logSizeLimit, m_lost, m_lastWriterEnd);
   } catch (const std::system_error&) {
     return false;
   }
@@ -117,12 +117,13 @@ bool CPacketLog::Begin(std::unique_ptr<PacketLogFile> file) {
 
 std::unique_ptr<PacketLogWriter> CPacketLog::TakeWriter() {
   m_isOpen.store(false, std::memory_order_release);
+  if (m_writer != nullptr) m_lastWriterEnd = m_writer->End();
   return std::move(m_writer);
 }
 
 // Outside the table lock: the close waits for the disk, if only a moment.
 void CPacketLog::Finish(std::unique_ptr<PacketLogWriter> writer) {
-  if (writer != nullptr) m_lost.fetch_add(writer->Close(), std::memory_order_relaxed);
+  if (writer != nullptr) writer->Close();
 }
 
 // The file is opened outside the table lock: an open may wait for a disk
@@ -130,7 +131,7 @@ void CPacketLog::Finish(std::unique_ptr<PacketLogWriter> writer) {
 void CPacketLog::OpenLog(const char* mode) {
   if (m_settings.uselogfile == 0) return;
   CloseLog();  // at most one log is open
-  m_lost.store(0, std::memory_order_relaxed);
+  m_lost->store(0, std::memory_order_relaxed);
   std::unique_ptr<PacketLogFile> file = PacketLogFile::Open(m_settings.logfile, mode);
   {
     std::lock_guard lock(m_tableLock);
@@ -166,7 +167,7 @@ void CPacketLog::WriteLogRecord(const std::uint8_t* ip, unsigned headerLength, u
   m_writer->SetSizeLimit(m_settings.logSizeLimit);
   m_writer->BeginRecord();
   WriteRecord(ip, headerLength, totalLength, capturedLength);
-  if (!m_writer->EndRecord()) m_lost.fetch_add(1, std::memory_order_relaxed);
+  m_writer->EndRecord();  // counts the record as lost when it does not fit
 }
 
 // The dumps stop at the captured bytes; the header and the CSV line still

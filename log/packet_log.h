@@ -28,8 +28,8 @@ class CSettings;
 //
 // Records are formatted on the capture thread and written by a thread of
 // the log's own (PacketLogWriter): no file is touched under the table
-// lock, and a stalled disk costs records, never the capture. Records that
-// find the writer's buffer full are dropped and counted (LostRecords).
+// lock, and a stalled or full disk costs records, never the capture. Every
+// record is either in the file whole or counted (LostRecords).
 // Every change of the open log holds the connection table's lock (given
 // to the constructor), which the capture thread holds while it puts a
 // record in, so that records go to the file that was open when they were
@@ -72,9 +72,10 @@ class CPacketLog {
   // only created and closed again. Returns 0 then.
   int ReplaceLog(const char* path, bool capturing);
 
-  // The records dropped since the log was last opened at a capture's start:
-  // the writer had fallen behind, or was given up at the close. Any thread.
-  std::uint64_t LostRecords() const { return m_lost.load(std::memory_order_relaxed); }
+  // The records not written since the log was last opened at a capture's
+  // start: the writer had fallen behind, the file took no more (a full
+  // disk), or the writer was given up at the close. Any thread.
+  std::uint64_t LostRecords() const { return m_lost->load(std::memory_order_relaxed); }
 
  private:
   void ReportOpenFailure() const;
@@ -91,6 +92,9 @@ class CPacketLog {
   std::recursive_mutex& m_tableLock;
   std::unique_ptr<PacketLogWriter> m_writer;  // null: no log open
   std::atomic<bool> m_isOpen{false};          // m_writer != null, for readers without the lock
-  std::atomic<std::uint64_t> m_lost{0};
+  // Shared with the writers, which count into it from their own thread.
+  const std::shared_ptr<PacketLogWriter::Counter> m_lost = std::make_shared<PacketLogWriter::Counter>(0);
+  // The end of the last writer's thread, which the next one waits for.
+  std::shared_ptr<PacketLogWriter::ThreadEnd> m_lastWriterEnd;
   std::unique_ptr<char[]> m_recordBuffer;  // where records are formatted before the stream
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -9,23 +10,39 @@
 // Writes the packet log on a thread of its own, so that a disk that stalls
 // (a network share, a USB stick pulled halfway) never holds up the capture:
 // the capture thread copies each formatted record into a bounded buffer
-// and goes on, and the writer hands them to the file in order. A record
-// that finds the buffer full is dropped: EndRecord says so, and the caller
-// counts it.
+// and goes on, and the writer hands them to the file in order, whole
+// records at a time, as soon as it has them: on a quiet link a record is
+// in the file a nap of the writer (20 ms) after it was put in, and under a
+// flood the writes grow to many records each.
+//
+// Every record put in is either written whole or counted as lost, in the
+// counter given: a record that finds the buffer full, those a write error
+// (a full disk) kept out of the file, those still waiting when Close gave
+// up on a writer that stalls.
 //
 // Records are put in by one thread at a time (the capture thread, under
 // the table lock); SwitchTo and SetSizeLimit come from threads that hold
 // the same lock, so they fall in order between records.
 class PacketLogWriter {
  public:
+  using Counter = std::atomic<std::uint64_t>;
+  class ThreadEnd;
+
   static constexpr std::size_t kBufferBytes = std::size_t{32} << 20;
   // Close waits while the writer gets on, but gives up on one that wrote
-  // nothing for kCloseStallMs, and on any after kCloseLongestMs.
+  // nothing for kCloseStallMs, and on any after kCloseLongestMs; from
+  // kCloseLongestMs - kCloseLastRecordMs on, the writer only finishes the
+  // record it is in the middle of.
   static constexpr int kCloseStallMs = 200;
   static constexpr int kCloseLongestMs = 1000;
+  static constexpr int kCloseLastRecordMs = 200;
 
-  // Starts the thread; throws std::system_error when it cannot.
-  explicit PacketLogWriter(std::unique_ptr<PacketLogFile> file, std::uint64_t sizeLimit);
+  // Starts the thread; throws std::system_error when it cannot. The thread
+  // writes nothing before the thread of `previous` (the end of the writer
+  // before, null: none) has ended, so that a writer stuck in the system is
+  // never joined by another.
+  PacketLogWriter(std::unique_ptr<PacketLogFile> file, std::uint64_t sizeLimit, std::shared_ptr<Counter> lost,
+                  std::shared_ptr<ThreadEnd> previous);
   // Closes as Close does.
   ~PacketLogWriter();
   PacketLogWriter(const PacketLogWriter&) = delete;
@@ -44,10 +61,13 @@ class PacketLogWriter {
   void SetSizeLimit(std::uint64_t bytes);
 
   // Writes what the buffer holds and closes the file, waiting no longer
-  // than said above; a writer stuck in the system is left to finish on its
-  // own, with its file. Returns the records that were not written. Later
-  // calls return 0.
-  std::uint64_t Close();
+  // than said above. A writer given up writes nothing more; one stuck in
+  // the system ends, with its file and its buffer, once the system lets it
+  // go. Later calls do nothing.
+  void Close();
+
+  // When the thread ends, for the writer after this one.
+  std::shared_ptr<ThreadEnd> End() const;
 
  private:
   struct Shared;
@@ -58,7 +78,7 @@ class PacketLogWriter {
   // The putting thread's own view of the buffer.
   std::uint64_t m_published = 0;      // bytes handed to the writer
   std::uint64_t m_cursor = 0;         // the end of the record being put in
-  std::uint64_t m_writtenSeen = 0;    // the writer's progress when last asked
+  std::uint64_t m_takenSeen = 0;      // the writer's progress when last asked
   std::uint64_t m_publishedRecords = 0;
   bool m_recordFits = true;
   bool m_closed = false;

@@ -9,6 +9,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -24,6 +25,7 @@ class Descriptor {
   Descriptor& operator=(const Descriptor&) = delete;
 
   int Get() const { return m_fd; }
+  int Release() { return std::exchange(m_fd, -1); }
   void Reset(int fd) {
     if (m_fd >= 0) close(m_fd);
     m_fd = fd;
@@ -46,16 +48,43 @@ void PushComponents(std::string_view path, std::deque<std::string>& pending) {
   pending.insert(pending.begin(), components.begin(), components.end());
 }
 
-bool MayFollow(int folder, const struct stat& link) {
+// Whether an entry of `folder` may be used: always, but in a folder that
+// anyone may write to and that has the sticky bit only when it belongs to
+// us or to the folder's owner.
+bool Trusted(int folder, const struct stat& entry) {
   struct stat info {};
   if (fstat(folder, &info) != 0) return false;
   const bool shared = (info.st_mode & S_ISVTX) != 0 && (info.st_mode & S_IWOTH) != 0;
-  return !shared || link.st_uid == geteuid() || link.st_uid == info.st_uid;
+  return !shared || entry.st_uid == geteuid() || entry.st_uid == info.st_uid;
+}
+
+// What a planted entry could make of an open: a FIFO never read blocks its
+// writer, a device does what its driver does.
+bool IsFifoOrDevice(const struct stat& entry) {
+  return S_ISFIFO(entry.st_mode) || S_ISCHR(entry.st_mode) || S_ISBLK(entry.st_mode);
 }
 
 int Fail(int error) {
   errno = error;
   return -1;
+}
+
+// The last name of the path, a link no more. Looked at before the open, so
+// that a device that may not be used is never opened, and judged again on
+// what was opened, which may have been put in its place in between. The
+// open never waits for a FIFO's other end, nor makes a terminal ours.
+int OpenLast(int folder, const std::string& name, int flags, mode_t mode) {
+  struct stat entry {};
+  if (fstatat(folder, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && IsFifoOrDevice(entry) &&
+      !Trusted(folder, entry))
+    return Fail(EACCES);
+  Descriptor opened(openat(folder, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, mode));
+  if (opened.Get() < 0) return -1;
+  if (fstat(opened.Get(), &entry) != 0) return -1;
+  if (IsFifoOrDevice(entry) && !Trusted(folder, entry)) return Fail(EACCES);
+  if ((flags & O_NONBLOCK) == 0 && fcntl(opened.Get(), F_SETFL, fcntl(opened.Get(), F_GETFL) & ~O_NONBLOCK) != 0)
+    return -1;
+  return opened.Release();
 }
 
 }  // namespace
@@ -76,7 +105,7 @@ int OpenWithProtectedLinks(const char* path, int flags, mode_t mode) {
     struct stat entry {};
     if (fstatat(folder.Get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(entry.st_mode)) {
       if (++links > kMaxLinks) return Fail(ELOOP);
-      if (!MayFollow(folder.Get(), entry)) return Fail(EACCES);
+      if (!Trusted(folder.Get(), entry)) return Fail(EACCES);
       std::string target(static_cast<std::size_t>(entry.st_size) + 1, '\0');
       const ssize_t length = readlinkat(folder.Get(), name.c_str(), target.data(), target.size());
       if (length < 0) return -1;
@@ -89,7 +118,7 @@ int OpenWithProtectedLinks(const char* path, int flags, mode_t mode) {
       continue;
     }
     const bool last = pending.empty();
-    const int opened = last ? openat(folder.Get(), name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode)
+    const int opened = last ? OpenLast(folder.Get(), name, flags, mode)
                             : openat(folder.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (opened < 0 && errno == ELOOP && ++links <= kMaxLinks) {
       pending.push_front(name);  // it became a link: look again

@@ -12,8 +12,16 @@ namespace platform {
 // file of the link owner's choosing. Every link on the way is judged so,
 // those naming a folder as well as the last one.
 //
-// Returns the descriptor (close-on-exec), or -1 with errno set; a link that
-// is not followed gives EACCES, as the kernel's rule does.
+// A FIFO or a device found at the end of the path in such a folder is
+// judged as a link is (the kernel's protected_fifos rule, devices too): a
+// FIFO another user planted and never reads would hold up whoever writes
+// to it for good. The open itself never waits for a FIFO's other end (a
+// FIFO opened only for writing with no reader gives ENXIO) and never makes
+// a terminal the process's own; the descriptor is blocking unless `flags`
+// ask for O_NONBLOCK.
+//
+// Returns the descriptor (close-on-exec), or -1 with errno set; a link,
+// FIFO or device that is not used gives EACCES, as the kernel's rules do.
 int OpenWithProtectedLinks(const char* path, int flags, mode_t mode);
 
 }  // namespace platform

@@ -291,22 +291,30 @@ void CSettingsDlg::accept() {
   CPacketLog* log = m_table.PacketLog();
   if (m_useLogFile == 0) {
     if (log != nullptr) log->CloseLog();  // at once, also while monitoring
-  } else if (m_logFile != m_settings.logfile) {
-    if (!OpenNewLogFile()) {
-      QMessageBox failure(QMessageBox::Information, tr("警告"),
-                          tr("文件写入失败 \"%1\"!\n请重新指定一个正确的名称").arg(QString::fromStdString(m_logFile)),
-                          QMessageBox::Ok, this);
-      failure.exec();
-      return;
-    }
+  } else if (m_logFile.empty() || (LogToOpen() && !OpenNewLogFile())) {  // no name: a log of nothing
+    QMessageBox failure(QMessageBox::Information, tr("警告"),
+                        tr("文件写入失败 \"%1\"!\n请重新指定一个正确的名称").arg(QString::fromStdString(m_logFile)),
+                        QMessageBox::Ok, this);
+    failure.exec();
+    m_ui.logFile->setFocus();
+    m_ui.logFile->selectAll();
+    return;
   }
-  // A log that is on with the stored name stays as it is: closed until the
-  // next start of monitoring, or open.
   QDialog::accept();
 }
 
-// While monitoring the new file replaces the open log; otherwise it is
-// only created, as a test that it can be written.
+// Whether OK leaves the log on otherwise than it was: switched on, on with
+// another file, or on while monitoring but closed (switched off and on
+// again during the capture). A log that stays on with its file stays as
+// it is: open while monitoring, else closed until the next start.
+bool CSettingsDlg::LogToOpen() const {
+  if (m_logFile != m_settings.logfile || m_settings.uselogfile == 0) return true;
+  const CPacketLog* log = m_table.PacketLog();
+  return log != nullptr && m_monitoring() && !log->IsOpen();
+}
+
+// While monitoring the file becomes the open log, in place of the one open
+// if any; otherwise it is only created, as a test that it can be written.
 bool CSettingsDlg::OpenNewLogFile() const {
   if (m_logFile.find('\0') != std::string::npos) return false;
   if (CPacketLog* log = m_table.PacketLog()) return log->ReplaceLog(m_logFile.c_str(), m_monitoring()) == 0;

@@ -18,8 +18,8 @@ class QPushButton;
 // The dialog of the settings that have no command of their own: idle time,
 // unit, packet log, starting by itself and non-promiscuous capture. It works
 // on its members; the settings command fills them from the settings and
-// stores them back after OK. Only OK's change of the log file takes effect
-// while the dialog closes: the log is closed, or the new file opened.
+// stores them back after OK. Only OK's change of the packet log takes
+// effect while the dialog closes: the log is closed, or its file opened.
 class CSettingsDlg : public QDialog {
   Q_OBJECT
 
@@ -92,6 +92,7 @@ class CSettingsDlg : public QDialog {
   bool ReadNumber(QLineEdit* edit, bool isUnsigned, std::int64_t& value);
   bool ReadLogFile();
   void RefuseEdit(QLineEdit* edit, const QString& message);
+  bool LogToOpen() const;
   bool OpenNewLogFile() const;
 
   CSettings& m_settings;

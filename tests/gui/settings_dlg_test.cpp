@@ -8,8 +8,10 @@
 #include <QPushButton>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "gui/settings_dlg_fixture.h"
+#include "support/ip_packet.h"
 
 namespace {
 
@@ -349,6 +351,67 @@ TEST_F(SettingsDlgTest, LogSwitchedOffClosesTheOpenLogAtOnce) {
   });
   EXPECT_FALSE(Log().IsOpen());
   EXPECT_EQ(Settings().uselogfile, 0);
+}
+
+// Logging switched off and on again with the same file during a capture:
+// the log is open again at once, and the packets counted from then on are
+// in the file.
+TEST_F(SettingsDlgTest, LogSwitchedOffAndOnAgainWhileMonitoringOpensItAtOnce) {
+  const std::filesystem::path logFile = folder_ / "open.log";
+  Store("[log]\nuselogfile=1\nlogtype=7\nlogfile=" + logFile.string() + "\n");
+  monitoring = true;
+  Log().OpenLog("a+");
+  ASSERT_TRUE(Log().IsOpen());
+  for (const bool on : {false, true}) {
+    SCOPED_TRACE(on ? "on again" : "off");
+    RunCommand([&](CSettingsDlg& dialog) {
+      ClickUseLogFile(dialog);
+      QTest::mouseClick(dialog.Ui().ok, Qt::LeftButton);
+      EXPECT_FALSE(dialog.isVisible());
+    });
+    EXPECT_EQ(Log().IsOpen(), on);
+    EXPECT_EQ(Settings().uselogfile, on ? 1 : 0);
+  }
+  const std::vector<std::uint8_t> packet = IpPacket{}.Bytes();
+  Table().AccountPacket(packet.data(), packet.size());
+  Log().CloseLog();
+  std::ifstream written(logFile, std::ios::binary);
+  const std::string log{std::istreambuf_iterator<char>(written), std::istreambuf_iterator<char>()};
+  EXPECT_NE(log.find(";10.0.0.1;1024;10.0.0.2;80\r\n"), std::string::npos) << log;
+}
+
+// The log on without a file name would log nothing: OK refuses it with the
+// file message, whether the log was switched on now or was on already (an
+// edited settings file), and whether a capture runs or not.
+TEST_F(SettingsDlgTest, LogOnWithoutAFileNameIsRefused) {
+  const struct {
+    const char* name;
+    const char* stored;
+    bool clickToSwitchOn;
+    bool monitoring;
+  } cases[] = {
+      {"switched on", "[log]\nuselogfile=0\n", true, false},
+      {"switched on while monitoring", "[log]\nuselogfile=0\n", true, true},
+      {"on already", "[log]\nuselogfile=1\n", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Store(c.stored);
+    monitoring = c.monitoring;
+    std::vector<std::string> shown;
+    RunCommand([&](CSettingsDlg& dialog) {
+      if (c.clickToSwitchOn) ClickUseLogFile(dialog);
+      Retype(dialog.Ui().logFile, QString());
+      MessageBoxAnswerer answerer;
+      QTest::mouseClick(dialog.Ui().ok, Qt::LeftButton);
+      shown = answerer.texts;
+      EXPECT_TRUE(dialog.isVisible());
+      EXPECT_EQ(dialog.focusWidget(), dialog.Ui().logFile);
+    });
+    EXPECT_EQ(shown, std::vector<std::string>{"文件写入失败 \"\"!\n请重新指定一个正确的名称"});
+    EXPECT_FALSE(Log().IsOpen());
+    ReloadSettings();
+  }
 }
 
 }  // namespace

@@ -2,14 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -22,7 +25,10 @@
 namespace {
 
 using namespace std::string_literals;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
+constexpr uid_t kNobody = 65534;
 constexpr platform::LocalTime kClock{2021, 5, 6, 4, 13, 45, 7, 83};
 
 class RecordingSink : public platform::UserMessageSink {
@@ -328,7 +334,6 @@ TEST_F(PacketLogTest, RestartEmptiesTheOpenFileNeverOneFoundByName) {
 // protected_symlinks rule would let it.
 TEST_F(PacketLogTest, LinksInASharedFolderAreFollowedOnlyWhenTrusted) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root, to own links as another user";
-  constexpr uid_t kNobody = 65534;
   const std::filesystem::path secret = Folder() / "secret";
   const std::filesystem::path shared = Folder() / "shared", plain = Folder() / "plain";
   const struct {
@@ -416,6 +421,62 @@ TEST_F(PacketLogTest, AWriteErrorIsToldOnceAndTheCaptureGoesOn) {
   EXPECT_EQ(m_sink.messages[0].first, platform::MessageKind::kWarning);
   EXPECT_NE(m_sink.messages[0].second.find("\"/dev/full\""), std::string::npos) << m_sink.messages[0].second;
   EXPECT_NE(m_sink.messages[0].second.find(std::strerror(ENOSPC)), std::string::npos) << m_sink.messages[0].second;
+  EXPECT_EQ(m_log.LostRecords(), kPackets) << "every record the disk refused is counted";
+}
+
+// While the log stays open, a record is in the file within a second of
+// its packet, one alone (`tail -f` on a quiet link shows it) or one of many.
+TEST_F(PacketLogTest, RecordsReachTheFileWithinASecondWhileTheLogStaysOpen) {
+  Settings().logtype = 7;
+  const std::string line = "2021.05.06;13:45:07.083;TCP;60;10.0.0.1;1024;10.0.0.2;80\r\n";
+  m_log.OpenLog("a+");
+  std::size_t records = 0;
+  for (const std::size_t count : {1, 3000}) {
+    SCOPED_TRACE(count);
+    for (std::size_t n = 0; n < count; ++n) Account(IpPacket{}.Bytes());
+    records += count;
+    const Clock::time_point deadline = Clock::now() + 1s;
+    while (std::filesystem::file_size(LogPath()) < records * line.size() && Clock::now() < deadline)
+      std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(std::filesystem::file_size(LogPath()), records * line.size());
+  }
+  EXPECT_TRUE(m_log.IsOpen());
+  m_log.CloseLog();
+}
+
+// A FIFO or a device in a shared folder is planted as easily as a link,
+// and is judged as a link is: another user's is not opened (a FIFO they
+// never read would stall the log), our own or the folder owner's is.
+TEST_F(PacketLogTest, FifosAndDevicesInASharedFolderAreUsedOnlyWhenTrusted) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to make devices and own files as another user";
+  const std::filesystem::path shared = Folder() / "shared", planted = shared / "packets.log";
+  std::filesystem::create_directory(shared);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  const struct {
+    const char* name;
+    mode_t type;
+    uid_t owner;
+    bool used;
+  } cases[] = {
+      {"another user's FIFO", S_IFIFO, kNobody, false},
+      {"our own FIFO", S_IFIFO, 0, true},
+      {"another user's device", S_IFCHR, kNobody, false},
+      {"our own device", S_IFCHR, 0, true},
+  };
+  SetLogPath(Settings(), planted);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The device is another /dev/null.
+    ASSERT_EQ(mknod(planted.c_str(), c.type | 0666, c.type == S_IFCHR ? makedev(1, 3) : 0), 0);
+    ASSERT_EQ(lchown(planted.c_str(), c.owner, c.owner), 0);
+    Settings().uselogfile = 1;
+    m_sink.messages.clear();
+    m_log.OpenLog("a+");
+    EXPECT_EQ(m_log.IsOpen(), c.used);
+    EXPECT_EQ(m_sink.messages.size(), c.used ? 0u : 1u);
+    m_log.CloseLog();
+    std::filesystem::remove(planted);
+  }
 }
 
 TEST_F(PacketLogTest, ReplacementWithoutACaptureOnlyCreatesTheFile) {
