@@ -36,6 +36,16 @@ struct IpAddress {
   friend std::strong_ordering operator<=>(const IpAddress&, const IpAddress&) = default;
 };
 
+// Hashes the 16 bytes of an IPv6 address under a seed drawn at random for
+// each table: the addresses come from the network, and under a fixed hash a
+// sender could choose many that fall into one bucket.
+struct SeededAddressHash {
+  SeededAddressHash();
+  std::size_t operator()(const std::array<std::uint8_t, 16>& bytes) const;
+
+  std::uint64_t seed;
+};
+
 // The address as people write it: dotted for IPv4, the compressed form of
 // RFC 5952 for IPv6 ("2001:db8::1"). Returns `text`, which holds
 // IpAddress::kTextSize bytes.

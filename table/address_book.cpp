@@ -1,15 +1,8 @@
 #include "table/address_book.h"
 
 #include <cstring>
-#include <random>
 
 namespace {
-
-std::uint64_t Mix(std::uint64_t h) {
-  h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
-  h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
-  return h ^ (h >> 31);
-}
 
 AddressBook::Address ToAddress(const std::uint8_t* bytes) {
   AddressBook::Address address;
@@ -18,14 +11,6 @@ AddressBook::Address ToAddress(const std::uint8_t* bytes) {
 }
 
 }  // namespace
-
-std::size_t AddressBook::Hash::operator()(const Address& address) const {
-  std::uint64_t words[2];
-  std::memcpy(words, address.data(), sizeof words);
-  return static_cast<std::size_t>(Mix(Mix(words[0] ^ seed) ^ words[1]));
-}
-
-AddressBook::AddressBook() : m_numbers(0, Hash{(std::uint64_t{std::random_device()()} << 32) ^ std::random_device()()}) {}
 
 std::uint32_t AddressBook::Find(const std::uint8_t* address) const {
   const auto found = m_numbers.find(ToAddress(address));

@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "packet/ip_address.h"
+
 // The IPv6 addresses of the table's connections, each under a 32-bit
 // number, so that an IPv6 connection's key is as small as an IPv4 one's:
 // the IPv4 path keeps its 16-byte keys and 64-byte entries, and IPv6 pays
@@ -16,8 +18,6 @@ class AddressBook {
  public:
   using Address = std::array<std::uint8_t, 16>;
   static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-
-  AddressBook();
 
   // The address's number, kNone when no entry holds it.
   std::uint32_t Find(const std::uint8_t* address) const;
@@ -34,13 +34,7 @@ class AddressBook {
     Address address{};
     std::uint32_t holders = 0;
   };
-  // Seeded per book: the addresses come from the network.
-  struct Hash {
-    std::uint64_t seed = 0;
-    std::size_t operator()(const Address& address) const;
-  };
-
   std::vector<Record> m_records;  // by number
   std::vector<std::uint32_t> m_freeNumbers;
-  std::unordered_map<Address, std::uint32_t, Hash> m_numbers;
+  std::unordered_map<Address, std::uint32_t, SeededAddressHash> m_numbers;
 };

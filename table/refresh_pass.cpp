@@ -7,7 +7,6 @@
 
 #include "config/settings.h"
 #include "platform/tick_count.h"
-#include "resolve/dotted_address.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
 #include "table/traffic_display.h"
@@ -219,31 +218,32 @@ void CRefreshPass::UpdateRow(TrafficEntry& entry, const PassState& pass) {
 // name when names are looked up; `awaiting` says whether the name may still
 // come. The text lasts until the next call.
 const char* CRefreshPass::AddressCell(const IpAddress& address, bool& awaiting) {
-  awaiting = false;
-  if (address.ipv6) return FormatIpAddress(address, m_addressText);
-  const char* text = m_hostNames.Lookup(address.Ipv4Carried());
-  awaiting = m_hostNames.IsResolving() && m_hostNames.Find(address.Ipv4Carried()) == nullptr;
+  const char* text = m_hostNames.Lookup(address);
+  awaiting = m_hostNames.IsResolving() && m_hostNames.Find(address) == nullptr;
   return text;
 }
 
 // A row shows the name of an address that was still being looked up when
 // the row went in, once, as soon as the answer is there. A failed lookup
-// leaves the dotted text the row already shows.
+// leaves the number the row already shows.
 void CRefreshPass::PutLateNames(TrafficEntry& entry) {
+  if (!entry.awaitingSourceName && !entry.awaitingDestinationName) return;
+  // An IPv6 key holds only its addresses' numbers in the table's book.
+  const ConnectionEndpoints endpoints = m_table.EndpointsOf(entry.key);
   struct Side {
     bool& awaiting;
-    std::uint32_t address;
+    const IpAddress& address;
     int column;
   };
-  for (Side side : {Side{entry.awaitingSourceName, entry.key.sourceAddress, kSourceAddress},
-                    Side{entry.awaitingDestinationName, entry.key.destinationAddress, kDestinationAddress}}) {
+  for (Side side : {Side{entry.awaitingSourceName, endpoints.source, kSourceAddress},
+                    Side{entry.awaitingDestinationName, endpoints.destination, kDestinationAddress}}) {
     if (!side.awaiting) continue;
     const char* answer = m_hostNames.Find(side.address);
     if (answer == nullptr) continue;
     side.awaiting = false;
-    char dotted[resolve::kDottedAddressSize];
-    resolve::FormatDottedAddress(side.address, dotted);
-    if (std::strcmp(answer, dotted) != 0) m_table.Display()->SetCellText(entry.row, side.column, answer);
+    char number[IpAddress::kTextSize];
+    if (std::strcmp(answer, FormatIpAddress(side.address, number)) != 0)
+      m_table.Display()->SetCellText(entry.row, side.column, answer);
   }
 }
 

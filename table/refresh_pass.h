@@ -61,5 +61,4 @@ class CRefreshPass {
   bool m_walkWholeTable = false;
   std::uint64_t m_namesGenerationSeen = 0;
   char m_decimal[24] = {};  // the longest 64-bit count and its end
-  char m_addressText[IpAddress::kTextSize] = {};
 };

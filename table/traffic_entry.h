@@ -67,7 +67,7 @@ struct alignas(64) TrafficEntry {
   std::uint32_t position = 0;
   // The entry's name in the table's pool, where it lives.
   std::uint32_t id = 0;
-  // Set when the row was inserted with the dotted text of an address whose
+  // Set when the row was inserted with the number of an address whose
   // host name was still being looked up; the refresh pass puts the name in
   // once it arrives.
   bool awaitingSourceName = false;
