@@ -4,6 +4,7 @@
 // a file that the tests' own count reads (support/flow_count.h): the rows
 // must agree to the byte.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -11,9 +12,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
+#include <cstring>
 #include <set>
 #include <sstream>
 #include <string>
@@ -166,6 +168,7 @@ class BothFamiliesLiveTest : public SettingsFixture {
     FlowCount count;
     std::string error;
     EXPECT_TRUE(count.ReadFile(TcpdumpFile(), error)) << error;
+    EXPECT_EQ(count.LengthsUnlikeTheFrame(), 0u) << "a packet's length is its frame's";
     const auto deadline = Clock::now() + std::chrono::seconds(5);
     while (CountedPackets() < count.Packets() && Clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));

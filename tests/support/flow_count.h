@@ -37,7 +37,9 @@ class FlowCount {
     while (pcap_next_ex(file, &header, &frame) == 1) {
       if (header->caplen <= linkHeader) continue;
       if (linkHeader != 0 && !IsIpEtherType(frame[12] << 8 | frame[13])) continue;
+      const std::uint64_t packets = Packets(), bytes = Bytes();
       Count(frame + linkHeader, header->caplen - linkHeader);
+      if (Packets() != packets && Bytes() - bytes != header->len - linkHeader) ++m_lengthsUnlikeTheFrame;
     }
     pcap_close(file);
     return true;
@@ -58,11 +60,12 @@ class FlowCount {
       text += row.key + "," + std::to_string(row.bytes) + "," + std::to_string(row.packets) + "\n";
     return text;
   }
-  std::uint64_t Packets() const {
-    std::uint64_t packets = 0;
-    for (const Row& row : m_rows) packets += row.packets;
-    return packets;
-  }
+  std::uint64_t Packets() const { return m_packets; }
+  std::uint64_t Bytes() const { return m_bytes; }
+  // Counted packets of a file whose length, as their headers give it, is
+  // not their frame's length on the wire less the link header: none on a
+  // link that neither pads nor cuts frames.
+  std::uint64_t LengthsUnlikeTheFrame() const { return m_lengthsUnlikeTheFrame; }
 
  private:
   using Ports = std::array<std::uint8_t, 4>;
@@ -158,9 +161,14 @@ class FlowCount {
     Row& row = m_rows[found->second];
     row.bytes += length;
     row.packets += 1;
+    m_bytes += length;
+    m_packets += 1;
   }
 
   std::map<Datagram, FirstFragment> m_firsts;
   std::map<std::string, std::size_t> m_positions;
   std::vector<Row> m_rows;
+  std::uint64_t m_packets = 0;
+  std::uint64_t m_bytes = 0;
+  std::uint64_t m_lengthsUnlikeTheFrame = 0;
 };
