@@ -58,6 +58,22 @@ int Fail(int error) {
   return -1;
 }
 
+// Another user's named pipe would take what we write, or hold up our open,
+// and a device would act on it: in a shared folder they are judged as
+// links are, before the open and again on what was opened.
+bool IsPipeOrDevice(const struct stat& info) {
+  return S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode);
+}
+
+bool MayOpen(int folder, const struct stat& entry) { return !IsPipeOrDevice(entry) || MayFollow(folder, entry); }
+
+int KeptIfMayOpen(int folder, int opened) {
+  struct stat info {};
+  if (fstat(opened, &info) == 0 && MayOpen(folder, info)) return opened;
+  close(opened);
+  return Fail(EACCES);
+}
+
 }  // namespace
 
 int OpenWithProtectedLinks(const char* path, int flags, mode_t mode) {
@@ -74,7 +90,8 @@ int OpenWithProtectedLinks(const char* path, int flags, mode_t mode) {
     const std::string name = std::move(pending.front());
     pending.pop_front();
     struct stat entry {};
-    if (fstatat(folder.Get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(entry.st_mode)) {
+    const bool found = fstatat(folder.Get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0;
+    if (found && S_ISLNK(entry.st_mode)) {
       if (++links > kMaxLinks) return Fail(ELOOP);
       if (!MayFollow(folder.Get(), entry)) return Fail(EACCES);
       std::string target(static_cast<std::size_t>(entry.st_size) + 1, '\0');
@@ -89,13 +106,15 @@ int OpenWithProtectedLinks(const char* path, int flags, mode_t mode) {
       continue;
     }
     const bool last = pending.empty();
+    if (last && found && !MayOpen(folder.Get(), entry)) return Fail(EACCES);
     const int opened = last ? openat(folder.Get(), name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode)
                             : openat(folder.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (opened < 0 && errno == ELOOP && ++links <= kMaxLinks) {
       pending.push_front(name);  // it became a link: look again
       continue;
     }
-    if (opened < 0 || last) return opened;
+    if (opened < 0) return opened;
+    if (last) return KeptIfMayOpen(folder.Get(), opened);
     folder.Reset(opened);
   }
   return Fail(ENOENT);

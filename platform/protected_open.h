@@ -10,10 +10,13 @@ namespace platform {
 // when it belongs to us or to the folder's owner. Anyone may plant a link
 // there, and a privileged writer following it would write, or empty, a
 // file of the link owner's choosing. Every link on the way is judged so,
-// those naming a folder as well as the last one.
+// those naming a folder as well as the last one. A named pipe or a device
+// there is opened on the same terms (the kernel's protected_fifos rule,
+// for any open).
 //
 // Returns the descriptor (close-on-exec), or -1 with errno set; a link that
-// is not followed gives EACCES, as the kernel's rule does.
+// is not followed, or a pipe or device not opened, gives EACCES, as the
+// kernel's rule does.
 int OpenWithProtectedLinks(const char* path, int flags, mode_t mode);
 
 }  // namespace platform
