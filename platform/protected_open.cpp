@@ -1,11 +1,14 @@
 #include "platform/protected_open.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -74,9 +77,38 @@ int KeptIfMayOpen(int folder, int opened) {
   return Fail(EACCES);
 }
 
-}  // namespace
+// Most paths hold no link and lead to an ordinary file or folder: one
+// lookup that follows no link settles them, where the walk below takes two
+// calls a name. The answer, or kWalk when only the walk can give it: a link
+// on the way, a pipe or device at the end, or a system without openat2. A
+// pipe is opened without waiting for its other end, and only to be closed.
+constexpr int kWalk = -2;
 
-int OpenWithProtectedLinks(const char* path, int flags, mode_t mode) {
+int OpenWithoutLinks(const char* path, int flags, mode_t mode) {
+  struct stat entry {};
+  if (lstat(path, &entry) == 0 && IsPipeOrDevice(entry)) return kWalk;
+  // A descriptor that only names a file (O_PATH) takes no other flags.
+  const int waitNot = (flags & O_PATH) != 0 ? 0 : O_NONBLOCK | O_NOCTTY;
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(flags | O_NOFOLLOW | O_CLOEXEC | waitNot);
+  how.mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? mode : 0;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  const int fd = static_cast<int>(syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how));
+  if (fd < 0) {
+    const bool walkTells = errno == ELOOP || errno == ENXIO || errno == ENOSYS || errno == EPERM ||
+                           errno == EINVAL || errno == E2BIG;
+    return walkTells ? kWalk : -1;
+  }
+  struct stat opened {};
+  if (fstat(fd, &opened) != 0 || IsPipeOrDevice(opened)) {
+    close(fd);
+    return kWalk;
+  }
+  if ((waitNot & ~flags & O_NONBLOCK) != 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+int OpenByWalk(const char* path, int flags, mode_t mode) {
   const std::string_view whole = path;
   if (whole.empty()) return Fail(ENOENT);
   std::deque<std::string> pending;
@@ -118,6 +150,13 @@ int OpenWithProtectedLinks(const char* path, int flags, mode_t mode) {
     folder.Reset(opened);
   }
   return Fail(ENOENT);
+}
+
+}  // namespace
+
+int OpenWithProtectedLinks(const char* path, int flags, mode_t mode) {
+  const int fd = OpenWithoutLinks(path, flags, mode);
+  return fd == kWalk ? OpenByWalk(path, flags, mode) : fd;
 }
 
 }  // namespace platform

@@ -49,16 +49,22 @@ int OpenExisting(const std::string& path) {
   return OpenWithProtectedLinks(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY, 0);
 }
 
+// Straight into the text, sized by the file and one byte more, so that
+// the read that finds the end has room; a file that grows meanwhile is
+// read to its end all the same.
 ReadOutcome ReadOpened(int fd, std::string& content, struct stat& info) {
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return ReadOutcome::kFailed;
-  content.clear();
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got == 0) return ReadOutcome::kRead;
+  content.resize(static_cast<std::size_t>(info.st_size) + 1);
+  for (std::size_t used = 0;;) {
+    if (used == content.size()) content.resize(2 * used);
+    const ssize_t got = read(fd, content.data() + used, content.size() - used);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return ReadOutcome::kFailed;
-    content.append(chunk, static_cast<std::size_t>(got));
+    if (got == 0) {
+      content.resize(used);
+      return ReadOutcome::kRead;
+    }
+    used += static_cast<std::size_t>(got);
   }
 }
 
