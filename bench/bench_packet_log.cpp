@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "capture/packet_log.h"
-#include "capture/traffic_list.h"
 #include "config/settings.h"
+#include "log/packet_log.h"
+#include "table/traffic_list.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ void BM_AccountPacketWithLog(benchmark::State& state) {
   settings.UpdateLogSizeLimit();
 
   CTrafficList list(settings);
-  CPacketLog log(settings, list);
+  CPacketLog log(settings, list.TableLock());
   list.SetPacketLog(&log);
   log.OpenLog("w+");
   std::mt19937 random(1);

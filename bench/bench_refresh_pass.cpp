@@ -8,14 +8,14 @@
 #include <memory>
 #include <random>
 
-#include "capture/counting_traffic_display.h"
-#include "capture/pass_schedule.h"
-#include "capture/refresh_pass.h"
-#include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "platform/tick_count.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "table/counting_traffic_display.h"
+#include "table/pass_schedule.h"
+#include "table/refresh_pass.h"
+#include "table/traffic_list.h"
 
 namespace {
 

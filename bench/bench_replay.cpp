@@ -15,16 +15,16 @@
 #include <string>
 
 #include "capture/capture_session.h"
-#include "capture/counting_traffic_display.h"
-#include "capture/packet_log.h"
-#include "capture/traffic_list.h"
 #include "config/settings.h"
+#include "log/packet_log.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
 #include "scratch_folder.h"
 #include "support/ip_packet.h"
 #include "support/link_frames.h"
 #include "support/pcap_writer.h"
+#include "table/counting_traffic_display.h"
+#include "table/traffic_list.h"
 
 namespace {
 
@@ -106,7 +106,7 @@ Times ReplayTimes(const std::string& path, std::size_t& connections, bool logAtt
   CTrafficList table(settings);
   CountingTrafficDisplay display;
   table.SetDisplay(&display);
-  CPacketLog log(settings, table);
+  CPacketLog log(settings, table.TableLock());
   if (logAttached) table.SetPacketLog(&log);
   CNSCashe hostNames;
   CServicesParser services((BenchFolder() / "none").string());

@@ -10,9 +10,9 @@
 #include <random>
 #include <vector>
 
-#include "capture/counting_traffic_display.h"
-#include "capture/traffic_list.h"
 #include "config/settings.h"
+#include "table/counting_traffic_display.h"
+#include "table/traffic_list.h"
 
 namespace {
 

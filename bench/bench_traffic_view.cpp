@@ -29,7 +29,6 @@
 #include <thread>
 #include <vector>
 
-#include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
@@ -37,6 +36,7 @@
 #include "support/ip_packet.h"
 #include "support/link_frames.h"
 #include "support/pcap_writer.h"
+#include "table/traffic_list.h"
 #include "ui/main_frame.h"
 #include "ui/quorvel_view.h"
 

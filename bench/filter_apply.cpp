@@ -20,14 +20,14 @@
 #include <vector>
 
 #include "capture/capture_session.h"
-#include "capture/counting_traffic_display.h"
-#include "capture/traffic_list.h"
+#include "capture/session_filter_capture.h"
 #include "config/settings.h"
 #include "filters/filter_manager.h"
 #include "filters/filter_rows.h"
-#include "filters/session_filter_capture.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "table/counting_traffic_display.h"
+#include "table/traffic_list.h"
 
 namespace {
 

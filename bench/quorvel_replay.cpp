@@ -13,7 +13,7 @@
 // are read, combined as the monitor combines them.
 //
 // With --live, the same engine captures DEVICE through the capture helper,
-// as the monitor does, for N seconds or until SIGINT or SIGTERM, with a
+// as the monitor does, for N seconds or until SIGINT, SIGTERM or SIGHUP, with a
 // kernel buffer of BYTES (2 MiB unless told), then prints the same; the
 // summary adds the capture library's counts of the packets it received and
 // of those it lost (the kernel's and the adapter's).
@@ -38,17 +38,17 @@
 #include <vector>
 
 #include "capture/capture_session.h"
-#include "capture/decimal_text.h"
-#include "capture/packet_log.h"
-#include "capture/counting_traffic_display.h"
-#include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "filters/filter_capture.h"
 #include "filters/filter_manager.h"
+#include "log/packet_log.h"
 #include "platform/whole_file.h"
 #include "resolve/dotted_address.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "table/counting_traffic_display.h"
+#include "table/traffic_list.h"
+#include "text/decimal_text.h"
 #include "ui/product.h"
 
 namespace {
@@ -84,7 +84,8 @@ std::optional<int> AnswerInformationOption(int argc, char** argv) {
                 "Runs Quorvel's capture engine over a capture file, or on a live adapter, and prints every\n"
                 "connection left in its table as CSV on standard output, and a summary line on standard error.\n\n"
                 "  --live DEVICE        capture on the adapter DEVICE through quorvel-capture instead of\n"
-                "                       reading a file, until the time is up or SIGINT or SIGTERM comes\n"
+                "                       reading a file, until the time is up or SIGINT, SIGTERM or SIGHUP\n"
+                "                       comes\n"
                 "  --seconds N          with --live: stop after N seconds (default: on a signal only)\n"
                 "  --buffer BYTES       with --live: the kernel's capture buffer (default: 2 MiB)\n"
                 "  --idle SECONDS       connections idle longer than this leave the table (default: never)\n"
@@ -152,6 +153,7 @@ sigset_t StopSignals() {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);  // the terminal closed
   return signals;
 }
 
@@ -291,7 +293,7 @@ int main(int argc, char** argv) {
   table.SetDisplay(&display);
   CNSCashe hostNames;
   CServicesParser services;
-  CPacketLog log(settings.Get(), table);
+  CPacketLog log(settings.Get(), table.TableLock());
   CaptureSession session(table, settings.Get(), hostNames, services);
   if (options->logFile != nullptr) {
     if (std::strlen(options->logFile) >= sizeof settings.Get().logfile) return Usage();

@@ -58,6 +58,10 @@ std::string ParseHelperOptions(int argc, const char* const* argv, HelperOptions&
       if (!ParseNumber(value, 1, HelperOptions::kMaxTimeoutMs, options.timeoutMs)) return "invalid read time-out";
     } else if ((value = OptionValue(argument, "--buffer")) != nullptr) {
       if (!ParseNumber(value, 0, HelperOptions::kMaxBufferBytes, options.bufferBytes)) return "invalid buffer size";
+    } else if ((value = OptionValue(argument, "--filter-timeout")) != nullptr) {
+      if (!ParseNumber(value, HelperOptions::kMinFilterTimeoutMs, HelperOptions::kMaxFilterTimeoutMs,
+                       options.filterTimeoutMs))
+        return "invalid filter time-out";
     } else {
       return "unknown option";
     }

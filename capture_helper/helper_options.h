@@ -5,7 +5,7 @@
 // The command line of quorvel-capture:
 //
 //   quorvel-capture [--snaplen=BYTES] [--timeout=MS] [--buffer=BYTES]
-//                   [--no-promiscuous] [--] DEVICE
+//                   [--no-promiscuous] [--filter-timeout=MS] [--] DEVICE
 //
 // Every value is checked before the capture library sees it: numbers in
 // their range, and a device name of the characters device names are made
@@ -16,12 +16,17 @@ struct HelperOptions {
   static constexpr int kMaxTimeoutMs = 10000;
   static constexpr int kMaxBufferBytes = 256 * 1024 * 1024;
   static constexpr std::size_t kMaxDeviceNameLength = 63;
+  static constexpr int kMinFilterTimeoutMs = 100;
+  static constexpr int kMaxFilterTimeoutMs = 60000;
 
   std::string device;
   int snapLength = kMaxSnapLength;
   int timeoutMs = 200;
   int bufferBytes = 2 * 1024 * 1024;
   bool promiscuous = true;
+  // The longest a filter may take to compile, its host names' lookups
+  // included, before it is refused.
+  int filterTimeoutMs = 5000;
 };
 
 // Letters, digits, '.', '_', '-' and ':', at most kMaxDeviceNameLength of

@@ -7,24 +7,41 @@
 // text last:
 //
 //   commands                 filter <expression>   (empty: no filter)
-//                            stop                  (so does the end of input)
+//                            stop                  (so do the end of input,
+//                                                   SIGINT, SIGTERM, SIGHUP)
 //   reports                  opened
 //                            open-failed permission <library text>
 //                            open-failed error <library text>
 //                            filter-installed
 //                            filter-failed <library text>
 //                            stats <received> <dropped> <interface dropped>
+//                                  <output dropped>
 //                            read-failed <library text>
 //                            adapter-down <system text>
 //                            read-resumed
 //
-// Every filter command gets exactly one reply, in order. Stats come once a
-// second and once more when the capture ends. read-failed: reads of the
-// adapter fail (it was removed, say), and go on failing until the helper
-// is started again; adapter-down: the adapter was taken down, and reads
-// go on by themselves once it is up. Either ends with read-resumed. A text
-// never holds a control character. Lines other than these are for people
-// and are ignored.
+// Every filter command gets exactly one reply, in order. A filter is
+// compiled apart from the capture, which goes on with the filter before
+// it meanwhile; one that takes longer than the filter time-out (host names
+// are looked up while it compiles) is refused, and so is one that a later
+// command superseded before its compile began, or that a stop overtook.
+// A filter sent before the open is reported (with the start) is in force
+// from the first frame, unless it takes more than a second to compile; its
+// reply follows the open's.
+//
+// Stats come once a second and once more when the capture ends: the
+// library's counts of the frames received and of those the kernel and the
+// adapter dropped, then the frames the helper dropped itself because its
+// output did not take them in time. Nothing waits for the reader of the
+// output: what it does not take is kept in a bounded buffer, and a frame
+// that finds it full is dropped. At a stop the frames the kernel had taken
+// from the adapter by then are read too, and the reader gets a second to
+// take what is left. read-failed: reads of the adapter fail (it was
+// removed, say), and go on failing until the helper is started again;
+// adapter-down: the adapter was taken down, and reads go on by themselves
+// once it is up. Either ends with read-resumed. A text never holds a
+// control character. Lines other than these are for people and are
+// ignored.
 namespace helper_protocol {
 
 inline constexpr char kHelperName[] = "quorvel-capture";
@@ -49,7 +66,9 @@ inline constexpr unsigned kMaxLineBytes = 65536;
 
 // The helper's exit codes.
 inline constexpr int kExitStopped = 0;
-inline constexpr int kExitFailed = 1;  // the adapter could not be opened, or output failed
+// The adapter could not be opened, or the reader of the output went away
+// (after the last stats).
+inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
 }  // namespace helper_protocol

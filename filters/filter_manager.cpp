@@ -18,6 +18,8 @@ CFilterManager::~CFilterManager() = default;
 void CFilterManager::Clear() {
   m_entries.clear();  // each entry frees its program
   m_applied = false;
+  m_filtersInForce = 0;
+  m_expressionInForce.clear();
 }
 
 void CFilterManager::Load() {
@@ -55,7 +57,7 @@ void CFilterManager::Apply(int force) {
   // An emptied list leaves the running capture no filter, as the dialog
   // shows; a capture that has just started has none yet.
   if (m_entries.empty()) {
-    if (force == 0) m_capture->InstallFilter({});
+    if (force == 0) Install({}, 0);
     return;
   }
   const int linkType = LinkType();
@@ -65,8 +67,14 @@ void CFilterManager::Apply(int force) {
     if (entry.enabled && entry.program.Compile(entry.text, linkType, error)) accepted.push_back(entry.text);
   }
   const std::string combined = AnyOf(accepted);
-  if (!combined.empty() || force == 0) m_capture->InstallFilter(combined);
+  if (!combined.empty() || force == 0) Install(combined, combined.empty() ? 0 : accepted.size());
   m_applied = true;
+}
+
+void CFilterManager::Install(const std::string& expression, std::size_t filters) {
+  m_capture->InstallFilter(expression);
+  m_filtersInForce = filters;
+  m_expressionInForce = expression;
 }
 
 void CFilterManager::ApplyOnStart() {

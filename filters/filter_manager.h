@@ -70,15 +70,23 @@ class CFilterManager {
 
   const std::vector<FilterEntry>& Entries() const { return m_entries; }
   bool Applied() const { return m_applied; }
+  // What the capture was last given, until the list is cleared (a stop
+  // clears it): how many filters, and the one expression they make. 0 and
+  // empty while the capture keeps every packet.
+  std::size_t FiltersInForce() const { return m_filtersInForce; }
+  const std::string& ExpressionInForce() const { return m_expressionInForce; }
   const std::string& Path() const { return m_path; }
 
  private:
   void Append(std::string text, bool enabled);
+  void Install(const std::string& expression, std::size_t filters);
   int LinkType() const;
 
   std::string m_path;
   std::vector<FilterEntry> m_entries;
   bool m_applied = false;
+  std::size_t m_filtersInForce = 0;
+  std::string m_expressionInForce;
   FilterCapture* m_capture = nullptr;
 };
 

@@ -12,10 +12,10 @@
 #include <cstring>
 #include <vector>
 
-#include "capture/link_layer.h"
-#include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "fuzz_input.h"
+#include "source/link_layer.h"
+#include "table/traffic_list.h"
 
 namespace {
 

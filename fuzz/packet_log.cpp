@@ -7,13 +7,13 @@
 #include <memory>
 #include <vector>
 
-#include "capture/packet_log.h"
-#include "capture/packet_log_format.h"
-#include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "fuzz_input.h"
+#include "log/packet_log.h"
+#include "log/packet_log_format.h"
 #include "platform/local_time.h"
 #include "platform/user_message.h"
+#include "table/traffic_list.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ class QuietSink : public platform::UserMessageSink {
 };
 
 struct Logging {
-  Logging() : settings("/nonexistent/quorvel-fuzz/settings.dat"), table(settings), packetLog(settings, table) {
+  Logging() : settings("/nonexistent/quorvel-fuzz/settings.dat"), table(settings), packetLog(settings, table.TableLock()) {
     platform::SetUserMessageSink(&sink);
     std::snprintf(settings.logfile, sizeof settings.logfile, "%s", log.Path().c_str());
     settings.uselogfile = 1;

@@ -12,12 +12,12 @@
 #include <string>
 
 #include "capture/capture_session.h"
-#include "capture/link_layer.h"
-#include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "fuzz_input.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "source/link_layer.h"
+#include "table/traffic_list.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/savefile_stream_reader.h"
 #include "fuzz_input.h"
+#include "source/savefile_stream_reader.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/thread_role.h"
+
 // The crash report. When a thread of the program faults (an invalid memory
 // access, a stack overflow, a division by zero, an illegal instruction, a
 // breakpoint, a bus error, or an abort, which is how an uncaught exception
@@ -30,8 +32,6 @@ inline constexpr bool kFaultsLeftToSanitizer = false;
 #else
 inline constexpr bool kFaultsLeftToSanitizer = false;
 #endif
-
-enum class ThreadRole { kMain, kCapture, kResolver, kLogWriter };
 
 // Call first thing on every thread the program starts, and in main() once
 // every process-wide object exists.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/crash_handler.h"
+#include "platform/thread_role.h"
 
 // Hooks through which the crash report's tests see it work, and that no
 // user sets off by accident: each takes effect only when its environment

@@ -67,14 +67,6 @@ and tell us what you were doing, so that we can fix it. Report file:<byte value=
         <translation>Cancel</translation>
     </message>
     <message>
-        <source>Filter</source>
-        <translation>Filter</translation>
-    </message>
-    <message>
-        <source>Status</source>
-        <translation>Status</translation>
-    </message>
-    <message>
         <source>在这个窗口您可以设置过滤器. 点击右侧帮助按钮可以了解更多. </source>
         <translation>Set up the capture filters here. Click Help on the right to learn more.</translation>
     </message>
@@ -83,7 +75,15 @@ and tell us what you were doing, so that we can fix it. Report file:<byte value=
         <translation>enter your filter</translation>
     </message>
     <message>
-        <source>no error</source>
+        <source>过滤器</source>
+        <translation>Filter</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>没有错误</source>
         <translation>no error</translation>
     </message>
 </context>
@@ -101,6 +101,29 @@ and tell us what you were doing, so that we can fix it. Report file:<byte value=
         <source>日志丢失 %1 条</source>
         <translation>Log: %1 records lost</translation>
     </message>
+    <message>
+        <source>b/s: 0   平均 b/s: 0</source>
+        <translation>b/s: 0   avr b/s: 0</translation>
+    </message>
+    <message>
+        <source>已暂停</source>
+        <translation>Paused</translation>
+    </message>
+    <message>
+        <source>过滤器: %1</source>
+        <translation>Filters: %1</translation>
+    </message>
+</context>
+<context>
+    <name>CMessageBoxSink</name>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
 </context>
 <context>
     <name>CMyHyperLink</name>
@@ -111,6 +134,16 @@ and tell us what you were doing, so that we can fix it. Report file:<byte value=
     <message>
         <source>复制网址到剪贴板</source>
         <translation>Copy Link Address</translation>
+    </message>
+    <message>
+        <source>无法打开网址:
+%1
+
+请安装网页浏览器，或在桌面设置中选择默认的网页浏览器。</source>
+        <translation>Cannot open the address:
+%1
+
+Please install a web browser, or choose a default web browser in the desktop&apos;s settings.</translation>
     </message>
 </context>
 <context>
@@ -177,6 +210,30 @@ Waiting for it to come back...</translation>
     <message>
         <source>复制目标端口: </source>
         <translation>Copy destination port: </translation>
+    </message>
+    <message>
+        <source>全部数据包: %1, 数据: %2, 总流量: %3</source>
+        <translation>All packets: %1, Data: %2, Total traffic: %3</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>监控已暂停: 继续后才会显示新的连接 (已统计数据包: %1)。</source>
+        <translation>Monitoring is paused: new connections show once it resumes (packets counted: %1).</translation>
+    </message>
+    <message>
+        <source>已统计数据包: %1。它们的连接已空闲超时或已被清空。继续搜索中 ...</source>
+        <translation>Packets counted: %1. Their connections went idle or were cleared. Still listening...</translation>
+    </message>
+    <message>
+        <source>隐藏的协议既不显示也不计数: %1</source>
+        <translation>Hidden protocols are neither shown nor counted: %1</translation>
+    </message>
+    <message>
+        <source>复制选中的行</source>
+        <translation>Copy selected lines</translation>
     </message>
 </context>
 <context>
@@ -266,10 +323,6 @@ Waiting for it to come back...</translation>
         <translation>Log type:</translation>
     </message>
     <message>
-        <source>Log to &amp;file:</source>
-        <translation>Log to &amp;file:</translation>
-    </message>
-    <message>
         <source>&amp;浏览</source>
         <translation>&amp;Browse...</translation>
     </message>
@@ -290,18 +343,6 @@ Waiting for it to come back...</translation>
         <translation>Cancel</translation>
     </message>
     <message>
-        <source>Enter a positive integer.</source>
-        <translation>Enter a positive integer.</translation>
-    </message>
-    <message>
-        <source>Enter an integer.</source>
-        <translation>Enter an integer.</translation>
-    </message>
-    <message>
-        <source>Enter an integer between %1 and %2.</source>
-        <translation>Enter an integer between %1 and %2.</translation>
-    </message>
-    <message>
         <source>文件路径太长: %1 字节, 最多允许 %2 字节.</source>
         <translation>The path is too long: %1 bytes, at most %2 bytes are allowed.</translation>
     </message>
@@ -318,14 +359,30 @@ Waiting for it to come back...</translation>
         <translation>All files (*)</translation>
     </message>
     <message>
-        <source>Warning</source>
-        <translation>Warning</translation>
-    </message>
-    <message>
         <source>文件写入失败 &quot;%1&quot;!
 请重新指定一个正确的名称</source>
         <translation>Cannot write to the file &quot;%1&quot;.
 Please choose another file name.</translation>
+    </message>
+    <message>
+        <source>日志文件(&amp;F):</source>
+        <translation>Log to &amp;file:</translation>
+    </message>
+    <message>
+        <source>请输入一个正整数。</source>
+        <translation>Enter a positive integer.</translation>
+    </message>
+    <message>
+        <source>请输入一个整数。</source>
+        <translation>Enter an integer.</translation>
+    </message>
+    <message>
+        <source>请输入 %1 到 %2 之间的整数。</source>
+        <translation>Enter an integer between %1 and %2.</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
     </message>
 </context>
 <context>
@@ -670,6 +727,19 @@ Error message : %2<byte value="xd"/>
         <translation>Cannot write to the log file &quot;%1&quot;.<byte value="xd"/>
 Error message: %2<byte value="xd"/>
 Monitoring goes on, but log records will be lost.</translation>
+    </message>
+</context>
+<context>
+    <name>DisplayCheck</name>
+    <message>
+        <source>没有设置 DISPLAY 或 WAYLAND_DISPLAY</source>
+        <translation>neither DISPLAY nor WAYLAND_DISPLAY is set</translation>
+    </message>
+    <message>
+        <source>quorvel: 无法打开显示 (%1)。窗口需要图形桌面;
+没有桌面时 (例如通过 ssh 或作为服务运行), 请用 quorvel-replay --live 网络适配器 监控。</source>
+        <translation>quorvel: cannot open a display (%1). The window needs a graphical desktop;
+without one (over ssh, or as a service), monitor with quorvel-replay --live DEVICE.</translation>
     </message>
 </context>
 <context>

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/helper_reports.h"
+#include "source/helper_reports.h"
 
 // What the window says of a capture's health, worked out from the
 // session's reports as they come: the packets lost since Start, whether

@@ -28,8 +28,10 @@ CommandActions::CommandActions(QWidget& window, const std::function<void(int)>& 
     // A toolbar that shows text beside its images (some desktops ask for
     // that) gets the item's name without the key.
     action->setIconText(action->text().section(u'\t', 0, 0));
+    // Exit also has the key every Linux desktop quits with; the menu shows
+    // the first key.
     if (command.shortcut != nullptr)
-      action->setShortcut(QKeySequence(QString::fromLatin1(command.shortcut), QKeySequence::PortableText));
+      action->setShortcuts(QKeySequence::listFromString(QString::fromLatin1(command.shortcut), QKeySequence::PortableText));
     if (command.image != nullptr) action->setIcon(CommandImage(command.image));
     action->setCheckable(command.checkable);
     const int id = command.id;

@@ -15,7 +15,7 @@ constexpr CommandEntry kCommands[] = {
     {ID_CAPTURE_STOP, QT_TRANSLATE_NOOP("Commands", "停止\tCtrl+T"), "Ctrl+T",
      QT_TRANSLATE_NOOP("Commands", "停止流量监控"), QT_TRANSLATE_NOOP("Commands", "停止 (Ctrl+T)"), "stop", kView,
      false},
-    {ID_QUIT, QT_TRANSLATE_NOOP("Commands", "退出\tAlt+X"), "Alt+X", QT_TRANSLATE_NOOP("Commands", "退出"),
+    {ID_QUIT, QT_TRANSLATE_NOOP("Commands", "退出\tAlt+X"), "Alt+X; Ctrl+Q", QT_TRANSLATE_NOOP("Commands", "退出"),
      QT_TRANSLATE_NOOP("Commands", "退出"), nullptr, kFrame, false},
     {ID_HIDE_TCP, "TCP\tCtrl+1", "Ctrl+1", QT_TRANSLATE_NOOP("Commands", "隐藏TCP包"),
      QT_TRANSLATE_NOOP("Commands", "隐藏TCP包 (Ctrl+1)"), "hide_tcp", kView, true},

@@ -15,7 +15,7 @@ enum class CommandHandler { kView, kFrame, kApp, kNone };
 struct CommandEntry {
   CommandId id;
   const char* menuText;  // null: no item in the menu bar
-  const char* shortcut;  // portable key text; null: no key
+  const char* shortcut;  // portable key text, several keys apart by "; "; null: no key
   const char* prompt;    // shown in the status bar while the pointer rests on it
   const char* tooltip;
   const char* image;     // toolbar image name; null: no toolbar button

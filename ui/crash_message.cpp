@@ -10,6 +10,7 @@
 
 #include "platform/crash_handler.h"
 #include "platform/user_message.h"
+#include "ui/display_check.h"
 #include "ui/language.h"
 #include "ui/product.h"
 
@@ -27,11 +28,6 @@ QString CrashMessageText(const QString& reportPath) {
       .replace(QLatin1String("\r\n"), QLatin1String("\n"));
 }
 
-bool HasDisplay() {
-  return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-         !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-}
-
 void ShowMessageBox(int argc, char* argv[], const QString& text) {
   QApplication app(argc, argv);
   QMessageBox box(QMessageBox::Critical,
@@ -46,11 +42,16 @@ void ShowMessageBox(int argc, char* argv[], const QString& text) {
 void ShowCrashMessageIfAsked(int argc, char* argv[]) {
   if (argc != 3 || std::strcmp(argv[1], platform::kCrashMessageArgument) != 0) return;
   const QString text = CrashMessageText(QFile::decodeName(argv[2]));
-  if (HasDisplay()) {
-    ShowMessageBox(argc, argv, text);
-  } else {
+  const auto printText = [&text] {
     std::fprintf(stderr, "%s\n", text.toUtf8().constData());
     std::fflush(stderr);
+  };
+  if (HasDisplay(argc, argv)) {
+    // A display that cannot be opened gets the text on standard error too.
+    DisplayFailureGuard guard(printText);
+    ShowMessageBox(argc, argv, text);
+  } else {
+    printText();
   }
   // The crashed run saves nothing, and neither does this one.
   _exit(0);

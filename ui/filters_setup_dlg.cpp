@@ -71,7 +71,7 @@ void CFiltersSetupDlg::CreateList() {
   m_list = new QTreeWidget;
   m_list->setObjectName(QStringLiteral("filterList"));
   m_list->setColumnCount(2);
-  m_list->setHeaderLabels({tr("Filter"), tr("Status")});
+  m_list->setHeaderLabels({tr("过滤器"), tr("状态")});
   m_list->header()->setSectionsClickable(false);
   m_list->header()->setStretchLastSection(false);
   m_list->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -231,7 +231,10 @@ void CFiltersSetupDlg::OnSelectionChanged(const QItemSelection& selected, const 
 // An unchecked row shows nothing; a checked one whether it compiles.
 void CFiltersSetupDlg::RefreshStatus(QTreeWidgetItem* item) {
   const QString status = item->checkState(kFilterColumn) == Qt::Checked ? StatusOf(item->text(kFilterColumn)) : QString();
-  if (item->text(kStatusColumn) != status) item->setText(kStatusColumn, status);
+  if (item->text(kStatusColumn) == status) return;
+  item->setText(kStatusColumn, status);
+  // A library's message is often longer than the column.
+  item->setToolTip(kStatusColumn, status);
 }
 
 // Compiling looks up the names an expression holds, which may take the
@@ -241,7 +244,7 @@ QString CFiltersSetupDlg::StatusOf(const QString& expression) {
   const auto known = m_statuses.constFind(expression);
   if (known != m_statuses.constEnd()) return *known;
   const std::string result = m_filters.Validate(expression.toStdString());
-  const QString status = result == CFilterManager::kNoError ? tr("no error") : QString::fromStdString(result);
+  const QString status = result == CFilterManager::kNoError ? tr("没有错误") : QString::fromStdString(result);
   m_statuses.insert(expression, status);
   return status;
 }

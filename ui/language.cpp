@@ -1,7 +1,9 @@
 #include "ui/language.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 #include <optional>
@@ -18,6 +20,22 @@ std::optional<Language> NamedLanguage(const QString& name) {
   if (name == QLatin1String("zh")) return Language::kChinese;
   if (name == QLatin1String("en")) return Language::kEnglish;
   return std::nullopt;
+}
+
+QTranslator& ToolkitTranslator() {
+  static QTranslator translator;
+  return translator;
+}
+
+// The toolkit's own texts (message box buttons, the file dialog) are
+// English; Debian ships their Chinese apart from the toolkit. Without that
+// file they stay English, and the window still works.
+void LoadToolkitTexts(Language language) {
+  if (language == Language::kChinese)
+    (void)ToolkitTranslator().load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                                   QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+  else
+    (void)ToolkitTranslator().load(QString());
 }
 
 }  // namespace
@@ -57,6 +75,7 @@ QTranslator& ProgramTranslator() {
 
 bool LoadLanguage(Language language) {
   g_loaded = Language::kChinese;
+  LoadToolkitTexts(language);
   if (language == Language::kChinese) {
     // The texts are Chinese already: loading nothing empties the translator.
     (void)ProgramTranslator().load(QString());
@@ -65,6 +84,16 @@ bool LoadLanguage(Language language) {
   if (!ProgramTranslator().load(QString::fromLatin1(kTranslation))) return false;
   g_loaded = language;
   return true;
+}
+
+void InstallLanguage() {
+  QCoreApplication::installTranslator(&ToolkitTranslator());
+  QCoreApplication::installTranslator(&ProgramTranslator());
+}
+
+void RemoveLanguage() {
+  QCoreApplication::removeTranslator(&ProgramTranslator());
+  QCoreApplication::removeTranslator(&ToolkitTranslator());
 }
 
 Language LoadedLanguage() { return g_loaded; }

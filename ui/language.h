@@ -27,12 +27,16 @@ QString LanguageOption(const QStringList& arguments);
 // desktop.
 Language ProcessLanguage(const QStringList& arguments);
 
-// The translations into the language: none for Chinese. Loaded before the
-// application object exists, as the command line's help is printed before
-// it; installed in the application once it does. True when the language's
-// texts are ready.
+// The translations into the language: the program's own (none for
+// Chinese, in which they are written) and the window toolkit's (none for
+// English, its own language). Loaded before the application object exists,
+// as the command line's help is printed before it; installed in the
+// application once it does. True when the program's texts are ready.
 bool LoadLanguage(Language language);
 QTranslator& ProgramTranslator();
+// Puts both translations into the application's use, or out of it.
+void InstallLanguage();
+void RemoveLanguage();
 
 // A text marked for translation in context, in the loaded language; works
 // before the application object exists.

@@ -7,6 +7,7 @@
 #include "platform/crash_handler.h"
 #include "ui/command_line.h"
 #include "ui/crash_message.h"
+#include "ui/display_check.h"
 #include "ui/language.h"
 #include "ui/process_objects.h"
 #include "ui/quorvel_app.h"
@@ -36,7 +37,16 @@ int main(int argc, char* argv[]) {
   // settings read at start are not written back.
   if (const std::optional<int> exitCode = ParseCommandLine(argc, argv, commandLine)) std::_Exit(*exitCode);
   platform::PrepareThreadForCrashReport(platform::ThreadRole::kMain);
+  // Without a display (over ssh, in a service) the window cannot show: the
+  // user is told so and pointed to the way of monitoring without one. That
+  // is no crash, and the settings stay as they were.
+  if (!HasDisplay(argc, argv)) {
+    PrintNoDisplayMessage();
+    std::_Exit(1);
+  }
+  std::optional<DisplayFailureGuard> displayGuard(std::in_place, PrintNoDisplayMessage);
   CQuorvelApp app(argc, argv, ProcessContext());
+  displayGuard.reset();
   if (!app.InitInstance(commandLine)) return 1;
   return app.exec();
 }

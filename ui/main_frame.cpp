@@ -15,7 +15,8 @@
 #include <algorithm>
 
 #include "config/settings.h"
-#include "config/settings_dlg.h"
+#include "ui/settings_dlg.h"
+#include "filters/filter_manager.h"
 #include "platform/app_files.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
@@ -24,12 +25,13 @@
 #include "ui/filters_setup_dlg.h"
 #include "ui/language.h"
 #include "ui/product.h"
+#include "ui/settings_dlg.h"
 #include "ui/view_commands.h"
 
 namespace {
 
 const char* const kIdleText = QT_TRANSLATE_NOOP("CMainFrame", "准备就绪");
-constexpr char kInitialRates[] = "b/s: 0   avr b/s: 0";
+const char* const kInitialRates = QT_TRANSLATE_NOOP("CMainFrame", "b/s: 0   平均 b/s: 0");
 constexpr char kHelpDocument[] = "Quorvel.html";
 // Wide enough for the nine columns at their first widths.
 constexpr QSize kDefaultSize(880, 540);
@@ -73,7 +75,10 @@ CMainFrame::CMainFrame(AppContext context, QWidget* parent)
   m_context.services.SetResolve(m_context.settings.portresolve);
   if (m_context.settings.autostart != 0) PostCommand(ID_CAPTURE_START);
 
-  connect(&m_idleUpdate, &QTimer::timeout, this, &CMainFrame::UpdateCommandStates);
+  connect(&m_idleUpdate, &QTimer::timeout, this, [this] {
+    UpdateCommandStates();
+    UpdateStatePanes();
+  });
   m_idleUpdate.start(kIdleUpdateMs);
   UpdateCommandStates();
 }
@@ -89,15 +94,21 @@ void CMainFrame::SetView(QWidget* widget, ViewCommands* commands) {
 }
 
 void CMainFrame::BuildStatusBar() {
+  m_pausePane = NewHealthPane();
+  m_pausePane->setObjectName(QStringLiteral("pausePane"));
+  m_filtersPane = NewHealthPane();
+  m_filtersPane->setObjectName(QStringLiteral("filtersPane"));
   m_messagePane = new QLabel(tr(kIdleText));
-  m_ratesPane = new QLabel(QString::fromUtf8(kInitialRates));
+  m_ratesPane = new QLabel(tr(kInitialRates));
   // 200 px wide, and wider when the rates need it: in bytes a busy link's
   // rates would otherwise lose their ends.
   m_ratesPane->setMinimumWidth(kRatesPaneWidth);
   m_adapterPane = NewHealthPane();
   m_dropsPane = NewHealthPane();
   m_logLossPane = NewHealthPane();
+  statusBar()->addWidget(m_pausePane);
   statusBar()->addWidget(m_messagePane, 1);
+  statusBar()->addPermanentWidget(m_filtersPane);
   statusBar()->addPermanentWidget(m_adapterPane);
   statusBar()->addPermanentWidget(m_dropsPane);
   statusBar()->addPermanentWidget(m_logLossPane);
@@ -144,6 +155,8 @@ int CMainFrame::FillAdapterList() {
 
 QString CMainFrame::SelectedAdapterDevice() const { return m_adapterSelector->currentData().toString(); }
 
+QString CMainFrame::SelectedAdapterText() const { return m_adapterSelector->currentText(); }
+
 bool CMainFrame::SelectAdapter(const QString& device) {
   const int index = m_adapterSelector->findData(device);
   if (index < 0) return false;
@@ -173,16 +186,16 @@ QString CMainFrame::LogLossText() const { return ShownText(*m_logLossPane); }
 
 QAction* CMainFrame::Action(int id) const { return m_actions->Action(id); }
 
-ScreenMetrics CMainFrame::PrimaryScreenMetrics() const {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  const int icon = style()->pixelMetric(QStyle::PM_LargeIconSize);
-  if (screen == nullptr) return {{}, {}, QSize(icon, icon)};
-  return {screen->availableGeometry(), screen->geometry(), QSize(icon, icon)};
+ScreenMetrics CMainFrame::CurrentScreenMetrics() const {
+  ScreenMetrics metrics;
+  if (const QScreen* primary = QGuiApplication::primaryScreen()) metrics.workArea = primary->availableGeometry();
+  for (const QScreen* screen : QGuiApplication::screens()) metrics.workAreas.push_back(screen->availableGeometry());
+  return metrics;
 }
 
 void CMainFrame::ApplyStoredPlacement() {
   const CSettings& s = m_context.settings;
-  const ScreenMetrics metrics = PrimaryScreenMetrics();
+  const ScreenMetrics metrics = CurrentScreenMetrics();
   const auto restored = RestorePlacement({s.status, s.left, s.top, s.right, s.bottom}, metrics);
   if (!restored) {
     resize(kDefaultSize.boundedTo(metrics.workArea.size().isEmpty() ? kDefaultSize
@@ -194,7 +207,7 @@ void CMainFrame::ApplyStoredPlacement() {
 }
 
 void CMainFrame::StorePlacement() {
-  const StoredPlacement p = RecordPlacement(windowState(), normalGeometry(), PrimaryScreenMetrics().workArea);
+  const StoredPlacement p = RecordPlacement(windowState(), normalGeometry(), CurrentScreenMetrics().workArea);
   CSettings& s = m_context.settings;
   s.status = p.status;
   s.left = p.left;
@@ -242,6 +255,18 @@ CommandContext CMainFrame::CurrentContext() const {
   return c;
 }
 
+// Beside the totals, whether they stand still; beside the rates, the
+// capture filters that keep packets out of both, the expression they make
+// in the pane's tip.
+void CMainFrame::UpdateStatePanes() {
+  const bool monitoring = m_view != nullptr && m_view->Monitoring();
+  ShowOnPane(*m_pausePane, monitoring && m_context.settings.paused != 0 ? tr("已暂停") : QString(), false);
+  const CFilterManager* filters = m_context.filters;
+  const std::size_t inForce = monitoring && filters != nullptr ? filters->FiltersInForce() : 0;
+  ShowOnPane(*m_filtersPane, inForce == 0 ? QString() : tr("过滤器: %1").arg(inForce), false);
+  m_filtersPane->setToolTip(inForce == 0 ? QString() : QString::fromStdString(filters->ExpressionInForce()));
+}
+
 CommandState CMainFrame::CommandStateOf(int id) const { return EvaluateCommand(id, CurrentContext()); }
 
 void CMainFrame::UpdateCommandStates() {
@@ -268,6 +293,7 @@ void CMainFrame::ExecuteCommand(int id) {
   // A checkable action flips its own mark when triggered, even when the
   // command was refused; the rules put it right at once.
   UpdateCommandStates();
+  UpdateStatePanes();
 }
 
 void CMainFrame::OnFrameCommand(int id) {

@@ -7,6 +7,7 @@
 
 #include "ui/app_context.h"
 #include "ui/command_rules.h"
+#include "ui/view_host.h"
 #include "ui/window_placement.h"
 
 class CommandActions;
@@ -21,7 +22,7 @@ class ViewCommands;
 // the settings when it is built and records it again on a close request;
 // it routes every command, after checking its rule, to the view, to itself
 // or to the application.
-class CMainFrame : public QMainWindow {
+class CMainFrame : public QMainWindow, public ViewHost {
   Q_OBJECT
 
  public:
@@ -44,35 +45,33 @@ class CMainFrame : public QMainWindow {
   void PostCommand(int id);
   // Sets every action's enabled and checked state from its rule.
   void UpdateCommandStates();
+  // Shows the panes that say what holds the figures: a pause, the capture
+  // filters in force.
+  void UpdateStatePanes();
   CommandState CommandStateOf(int id) const;
 
   QAction* Action(int id) const;
   QComboBox* AdapterSelector() const { return m_adapterSelector; }
-  // The device name of the selected adapter; empty when none is selected.
-  QString SelectedAdapterDevice() const;
+  QString SelectedAdapterDevice() const override;
+  QString SelectedAdapterText() const override;
+  void SetTitle(const QString& title) override { setWindowTitle(title); }
   // Selects the adapter with that device name; false when there is none.
   bool SelectAdapter(const QString& device);
 
-  // Pane 0: the idle text, later the capture totals. Menu and toolbar
-  // prompts cover it while the pointer rests on an item.
-  void SetStatusText(const QString& text);
+  // Pane 0 (see ViewHost). Menu and toolbar prompts cover it while the
+  // pointer rests on an item.
+  void SetStatusText(const QString& text) override;
   QString StatusText() const;
-  // A notice that covers pane 0 for a while.
-  void ShowStatusNotice(const QString& text);
-  // Pane 1: current and average rate.
-  void SetRatesText(const QString& text);
+  void ShowStatusNotice(const QString& text) override;
+  void SetRatesText(const QString& text) override;
   QString RatesText() const;
-  // A pane left of the rates: what ails the adapter, or that it is back;
-  // hidden while `text` is empty. An alert is highlighted.
-  void SetAdapterText(const QString& text, bool alert);
+  // The panes left of the rates.
+  void SetAdapterText(const QString& text, bool alert) override;
   QString AdapterText() const;  // empty while hidden
-  // A pane left of the rates: the packets lost since Start; hidden while
-  // there are none, highlighted while the count still rises.
-  void ShowDrops(std::uint64_t count, bool rising);
+  void ShowDrops(std::uint64_t count, bool rising) override;
   QString DropsText() const;  // empty while hidden
   bool DropsHighlighted() const;
-  // The packet log's records lost since Start; hidden at 0.
-  void ShowLogLoss(std::uint64_t count, bool rising);
+  void ShowLogLoss(std::uint64_t count, bool rising) override;
   QString LogLossText() const;  // empty while hidden
 
  signals:
@@ -89,7 +88,7 @@ class CMainFrame : public QMainWindow {
  private:
   void ApplyStoredPlacement();
   void StorePlacement();
-  ScreenMetrics PrimaryScreenMetrics() const;
+  ScreenMetrics CurrentScreenMetrics() const;
   void BuildToolBar();
   void BuildStatusBar();
   int FillAdapterList();
@@ -103,6 +102,8 @@ class CMainFrame : public QMainWindow {
   std::unique_ptr<CommandActions> m_actions;
   QToolBar* m_toolBar = nullptr;
   QComboBox* m_adapterSelector = nullptr;
+  QLabel* m_pausePane = nullptr;
+  QLabel* m_filtersPane = nullptr;
   QLabel* m_messagePane = nullptr;
   QLabel* m_ratesPane = nullptr;
   QLabel* m_adapterPane = nullptr;

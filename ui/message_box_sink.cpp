@@ -5,10 +5,14 @@
 
 namespace {
 
+// The captions in the window's language: "Error" and "Warning" in English.
+const char* const kErrorCaption = QT_TRANSLATE_NOOP("CMessageBoxSink", "错误");
+const char* const kWarningCaption = QT_TRANSLATE_NOOP("CMessageBoxSink", "警告");
+
 void ShowBox(platform::MessageKind kind, const QString& text) {
-  const QMessageBox::Icon icon =
-      kind == platform::MessageKind::kError ? QMessageBox::Critical : QMessageBox::Information;
-  auto* box = new QMessageBox(icon, QString::fromUtf8(platform::MessageCaption(kind)), text,
+  const bool error = kind == platform::MessageKind::kError;
+  const QString caption = QCoreApplication::translate("CMessageBoxSink", error ? kErrorCaption : kWarningCaption);
+  auto* box = new QMessageBox(error ? QMessageBox::Critical : QMessageBox::Information, caption, text,
                               QMessageBox::Ok);
   box->setAttribute(Qt::WA_DeleteOnClose);
   // Without an owner the box keeps no window from being used.

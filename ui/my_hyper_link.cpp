@@ -4,7 +4,10 @@
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
+
+#include "ui/product.h"
 
 CMyHyperLink::CMyHyperLink(const QString& text, std::function<bool(const QString&)> open, const QString& url,
                            QWidget* parent)
@@ -73,7 +76,18 @@ void CMyHyperLink::contextMenuEvent(QContextMenuEvent* event) {
 // link shows its normal colour again at once.
 void CMyHyperLink::Visit() {
   SetOver(false);
-  m_open(m_url);
+  if (!m_open(m_url)) ShowNotOpened();
+}
+
+// As for a help page that nothing could show: the user learns why nothing
+// happened, and what to do about it.
+void CMyHyperLink::ShowNotOpened() {
+  auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(product::kName),
+                              tr("无法打开网址:\n%1\n\n请安装网页浏览器，或在桌面设置中选择默认的网页浏览器。").arg(m_url),
+                              QMessageBox::Ok, window());
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setTextFormat(Qt::PlainText);
+  box->open();
 }
 
 void CMyHyperLink::CopyUrl() const {

@@ -8,8 +8,8 @@ class QMenu;
 
 // A web address shown as a link: underlined, in link blue, in the
 // palette's highlight colour while the pointer is over it, with a pointing
-// hand and the address as its tooltip. A click opens the address; a right
-// click offers to open it or to copy it. The label is as large as its text,
+// hand and the address as its tooltip. A click opens the address (and says
+// so when nothing could); a right click offers to open it or to copy it. The label is as large as its text,
 // so only the text itself is the link.
 class CMyHyperLink : public QLabel {
   Q_OBJECT
@@ -39,6 +39,7 @@ class CMyHyperLink : public QLabel {
 
  private:
   void SetOver(bool over);
+  void ShowNotOpened();
 
   std::function<bool(const QString&)> m_open;
   QString m_url;

@@ -1,12 +1,12 @@
 #include "ui/process_objects.h"
 
-#include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "filters/filter_manager.h"
 #include "platform/app_files.h"
 #include "platform/crash_handler.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "table/traffic_list.h"
 
 // The crash handler is built first of all (before the objects of other
 // files too) and destroyed last, so that it covers the construction and

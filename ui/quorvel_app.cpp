@@ -20,7 +20,8 @@ CQuorvelApp::CQuorvelApp(int& argc, char** argv, AppContext context)
   setDesktopFileName(QString::fromUtf8(product::kDesktopId));
   // The process ends with the main window, even while a message box is open.
   setQuitOnLastWindowClosed(false);
-  installTranslator(&ProgramTranslator());
+  InstallLanguage();
+  connect(&m_termination, &TerminationSignals::terminationRequested, this, &CQuorvelApp::OnTerminationRequested);
 }
 
 CQuorvelApp::~CQuorvelApp() {
@@ -66,6 +67,23 @@ void CQuorvelApp::StartMonitoringOn(const QString& device) {
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setTextFormat(Qt::PlainText);
   box->open();
+}
+
+// Ends the program as a close of the main window does: the placement and
+// the settings are saved, a running capture stops and its log is closed
+// whole. Open dialogs end as if cancelled; a limit keeps a box that will
+// not close from holding the end up.
+void CQuorvelApp::OnTerminationRequested() {
+  constexpr int kMostNestedDialogs = 16;
+  for (int i = 0; i < kMostNestedDialogs; ++i) {
+    QWidget* modal = activeModalWidget();
+    if (modal == nullptr) break;
+    modal->close();
+  }
+  if (m_frame)
+    m_frame->close();
+  else
+    quit();
 }
 
 void CQuorvelApp::OnAppCommand(int id) {

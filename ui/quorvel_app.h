@@ -6,6 +6,7 @@
 #include "ui/app_context.h"
 #include "ui/command_line.h"
 #include "ui/message_box_sink.h"
+#include "ui/termination_signals.h"
 
 class CMainFrame;
 
@@ -31,8 +32,10 @@ class CQuorvelApp : public QApplication {
   bool OpenDocuments(const QStringList& documents);
   void StartMonitoringOn(const QString& device);
   void OnAppCommand(int id);
+  void OnTerminationRequested();
 
   AppContext m_context;
   CMessageBoxSink m_messages;
+  TerminationSignals m_termination;
   std::unique_ptr<CMainFrame> m_frame;
 };

@@ -3,22 +3,20 @@
 #include <arpa/inet.h>
 
 #include <QClipboard>
-#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <algorithm>
 #include <mutex>
 
-#include "capture/format_amount.h"
-#include "capture/totals_line.h"
-#include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "filters/filter_manager.h"
 #include "resolve/dotted_address.h"
-#include "ui/main_frame.h"
+#include "table/traffic_list.h"
+#include "text/format_amount.h"
 #include "ui/product.h"
 #include "ui/sort_header_ctrl.h"
 #include "ui/view_state_keeper.h"
@@ -30,6 +28,7 @@ const char* const kHintSelectAdapter =
 const char* const kHintNoPackets = QT_TRANSLATE_NOOP("CQuorvelView", "未发现数据包! 继续搜索中 ...");
 const char* const kAdapterInUse = QT_TRANSLATE_NOOP("CQuorvelView", "该网络适配器已被另一个Quorvel的进程占用\n");
 const char* const kRatesFormat = QT_TRANSLATE_NOOP("CQuorvelView", "当前: %1, 平均: %2");
+const char* const kTotalsFormat = QT_TRANSLATE_NOOP("CQuorvelView", "全部数据包: %1, 数据: %2, 总流量: %3");
 constexpr int kHintTop = 10;
 constexpr int kMaxAdapterTextLength = 511;
 // A pass over a long list holds the table a few milliseconds; the rates
@@ -48,15 +47,15 @@ QString PortText(std::uint16_t portNetworkOrder) { return QString::number(ntohs(
 
 }  // namespace
 
-CQuorvelView::CQuorvelView(AppContext context, CMainFrame& frame, QWidget* parent)
+CQuorvelView::CQuorvelView(AppContext context, ViewHost& host, QWidget* parent)
     : QTableView(parent),
       m_context(std::move(context)),
-      m_frame(frame),
-      m_packetLog(m_context.settings, m_context.trafficList),
+      m_host(host),
+      m_packetLog(m_context.settings, m_context.trafficList.TableLock()),
       m_session(m_context.trafficList, m_context.settings, m_context.nameCache, m_context.services),
       m_filterCapture(
           m_session, [this] { return m_monitoring; },
-          [this] { return m_frame.SelectedAdapterDevice().toStdString(); }),
+          [this] { return m_host.SelectedAdapterDevice().toStdString(); }),
       m_header(new CSortHeaderCtrl(this)) {
   setHorizontalHeader(m_header);
   // A click on a header item sorts; it never selects the column's cells.
@@ -148,6 +147,7 @@ void CQuorvelView::OnCommand(CommandId id) {
       break;
     default: break;
   }
+  if (m_model.rowCount() == 0) viewport()->update();  // the hint follows the switches
 }
 
 // Switching a protocol off again removes nothing and brings nothing back.
@@ -159,9 +159,7 @@ void CQuorvelView::ToggleHidden(std::atomic<std::int32_t>& hideSwitch, std::uint
 }
 
 void CQuorvelView::StartMonitoring() {
-  const QComboBox& selector = *m_frame.AdapterSelector();
-  if (selector.currentIndex() < 0) return;
-  const QString device = selector.currentData().toString();
+  const QString device = m_host.SelectedAdapterDevice();
   if (device.isEmpty()) return;
   const std::string deviceName = device.toStdString();
 
@@ -187,8 +185,8 @@ void CQuorvelView::StartMonitoring() {
   Drain();  // the rows of the previous capture go at once
   viewport()->update();
   m_ratesTimer.start(kRatesPeriodMs);
-  m_frame.setWindowTitle(QString::fromUtf8(product::kTitle) + " - [" +
-                         selector.currentText().left(kMaxAdapterTextLength) + "]");
+  m_host.SetTitle(QString::fromUtf8(product::kTitle) + " - [" +
+                  m_host.SelectedAdapterText().left(kMaxAdapterTextLength) + "]");
 }
 
 // The rows stay until the next Start or Clear; the rates pane keeps its
@@ -201,20 +199,20 @@ void CQuorvelView::StopMonitoring() {
   m_monitoring = false;
   m_ratesTimer.stop();
   m_adapterLock.Release();
-  m_frame.setWindowTitle(QString::fromUtf8(product::kTitle));
+  m_host.SetTitle(QString::fromUtf8(product::kTitle));
   Drain();
   viewport()->update();
 }
 
 void CQuorvelView::ShowAdapterInUse() {
-  auto* box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Error"), tr(kAdapterInUse),
+  auto* box = new QMessageBox(QMessageBox::Critical, tr("错误"), tr(kAdapterInUse),
                               QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
 }
 
 void CQuorvelView::ShowAdapterUnguarded(const std::string& device) {
-  m_frame.ShowStatusNotice(tr("无法建立网络适配器锁 %1: 本次监控不能发现另一个Quorvel的进程是否也在监控该适配器")
+  m_host.ShowStatusNotice(tr("无法建立网络适配器锁 %1: 本次监控不能发现另一个Quorvel的进程是否也在监控该适配器")
                                .arg(QString::fromStdString(platform::AdapterLockPath(device))));
 }
 
@@ -230,15 +228,19 @@ void CQuorvelView::ShowRates() {
   const std::uint32_t current = totals.currentRate, average = totals.averageRate;
   lock.unlock();
   const int units = m_context.settings.units;
-  m_frame.SetRatesText(tr(kRatesFormat)
+  m_host.SetRatesText(tr(kRatesFormat)
                            .arg(QString::fromUtf8(FormatAmount(current, 1, 1, units)),
                                 QString::fromUtf8(FormatAmount(average, 1, 1, units))));
 }
 
 void CQuorvelView::ShowTotals(const JournalBatch::Totals& totals) {
-  char line[kTotalsLineSize];
-  FormatTotalsLine(line, totals.packets, totals.dataBytes, totals.totalBytes, totals.units);
-  m_frame.SetStatusText(QString::fromUtf8(line));
+  m_host.SetStatusText(tr(kTotalsFormat)
+                          .arg(QString::number(totals.packets),
+                               QString::fromUtf8(FormatAmount(totals.dataBytes, 1, 0, totals.units)),
+                               QString::fromUtf8(FormatAmount(totals.totalBytes, 1, 0, totals.units))));
+  // The empty list's hint tells whether packets were counted.
+  if (m_countedPackets != totals.packets && m_model.rowCount() == 0) viewport()->update();
+  m_countedPackets = totals.packets;
 }
 
 void CQuorvelView::Drain() {
@@ -264,14 +266,14 @@ void CQuorvelView::ShowCaptureHealth() {
 }
 
 void CQuorvelView::ShowHealthPanes() {
-  m_frame.ShowDrops(m_health.Drops(), m_health.DropsRising());
-  m_frame.ShowLogLoss(m_health.LogLoss(), m_health.LogLossRising());
+  m_host.ShowDrops(m_health.Drops(), m_health.DropsRising());
+  m_host.ShowLogLoss(m_health.LogLoss(), m_health.LogLossRising());
   switch (m_health.AdapterState()) {
     case CaptureHealthWatch::Adapter::kFailing:
-      m_frame.SetAdapterText(tr("网络适配器出错: %1").arg(QString::fromStdString(m_health.AdapterError())), true);
+      m_host.SetAdapterText(tr("网络适配器出错: %1").arg(QString::fromStdString(m_health.AdapterError())), true);
       break;
-    case CaptureHealthWatch::Adapter::kBack: m_frame.SetAdapterText(tr("网络适配器已恢复"), false); break;
-    case CaptureHealthWatch::Adapter::kFine: m_frame.SetAdapterText(QString(), false); break;
+    case CaptureHealthWatch::Adapter::kBack: m_host.SetAdapterText(tr("网络适配器已恢复"), false); break;
+    case CaptureHealthWatch::Adapter::kFine: m_host.SetAdapterText(QString(), false); break;
   }
   if (m_model.rowCount() == 0) viewport()->update();
 }
@@ -291,10 +293,27 @@ void CQuorvelView::SortByColumn(int column, bool ascending) {
   m_model.Sort(column, ascending, m_context.settings.units);
 }
 
+// The empty list says why it is empty: no packet yet, or packets whose
+// connections went idle or were cleared, or a pause that keeps new ones
+// out; and which protocols are hidden, whose packets are not counted.
 QString CQuorvelView::HintText() const {
-  if (m_monitoring && m_health.AdapterState() == CaptureHealthWatch::Adapter::kFailing)
+  if (!m_monitoring) return tr(kHintSelectAdapter);
+  if (m_health.AdapterState() == CaptureHealthWatch::Adapter::kFailing)
     return tr("网络适配器出错: %1\n正在等待它恢复 ...").arg(QString::fromStdString(m_health.AdapterError()));
-  return tr(m_monitoring ? kHintNoPackets : kHintSelectAdapter);
+  const CSettings& s = m_context.settings;
+  QString hint;
+  if (s.paused != 0)
+    hint = tr("监控已暂停: 继续后才会显示新的连接 (已统计数据包: %1)。").arg(m_countedPackets);
+  else if (m_countedPackets == 0)
+    hint = tr(kHintNoPackets);
+  else
+    hint = tr("已统计数据包: %1。它们的连接已空闲超时或已被清空。继续搜索中 ...").arg(m_countedPackets);
+  QStringList hidden;
+  if (s.filtertcp != 0) hidden << QStringLiteral("TCP");
+  if (s.filterudp != 0) hidden << QStringLiteral("UDP");
+  if (s.filtericmp != 0) hidden << QStringLiteral("ICMP");
+  if (!hidden.isEmpty()) hint += '\n' + tr("隐藏的协议既不显示也不计数: %1").arg(hidden.join(QLatin1String(", ")));
+  return hint;
 }
 
 void CQuorvelView::paintEvent(QPaintEvent* event) {
@@ -309,6 +328,17 @@ void CQuorvelView::paintEvent(QPaintEvent* event) {
   painter.setFont(font());
   painter.setPen(palette().color(QPalette::Text));
   painter.drawText(area, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap | Qt::TextDontClip, HintText());
+}
+
+// Ctrl+C copies the selected rows as the menu's "copy selected lines"
+// does, not the one cell the table would copy.
+void CQuorvelView::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Copy)) {
+    CopySelectedLines();
+    event->accept();
+    return;
+  }
+  QTableView::keyPressEvent(event);
 }
 
 void CQuorvelView::contextMenuEvent(QContextMenuEvent* event) {
@@ -340,7 +370,7 @@ std::unique_ptr<QMenu> CQuorvelView::CreateContextMenu() {
   menu->addAction(tr("复制目标端口: ") + m_destinationPortText, this,
                   [this] { CopyToClipboard(m_destinationPortText); });
   menu->addSeparator();
-  menu->addAction(QStringLiteral("Copy selected lines"), this, &CQuorvelView::CopySelectedLines);
+  menu->addAction(tr("复制选中的行"), this, &CQuorvelView::CopySelectedLines);
   return menu;
 }
 

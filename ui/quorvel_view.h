@@ -7,16 +7,16 @@
 #include <string>
 
 #include "capture/capture_session.h"
-#include "capture/packet_log.h"
-#include "filters/session_filter_capture.h"
+#include "capture/session_filter_capture.h"
+#include "log/packet_log.h"
 #include "platform/adapter_lock.h"
 #include "ui/app_context.h"
 #include "ui/capture_health_watch.h"
 #include "ui/traffic_journal.h"
 #include "ui/traffic_model.h"
 #include "ui/view_commands.h"
+#include "ui/view_host.h"
 
-class CMainFrame;
 class CSortHeaderCtrl;
 class QMenu;
 
@@ -34,7 +34,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   static constexpr int kDrainPeriodMs = 100;
   static constexpr int kRatesPeriodMs = 1000;
 
-  CQuorvelView(AppContext context, CMainFrame& frame, QWidget* parent = nullptr);
+  CQuorvelView(AppContext context, ViewHost& host, QWidget* parent = nullptr);
   ~CQuorvelView() override;
 
   bool Monitoring() const override { return m_monitoring; }
@@ -68,6 +68,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void CreateColumns();
@@ -82,7 +83,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   void CopyToClipboard(const QString& text);
 
   AppContext m_context;
-  CMainFrame& m_frame;
+  ViewHost& m_host;
   CTrafficModel m_model;
   CTrafficJournal m_journal;
   JournalBatch m_batch;  // the journal's operations while they are applied
@@ -95,6 +96,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   QTimer m_drainTimer;
   QTimer m_ratesTimer;
   bool m_monitoring = false;
+  std::uint32_t m_countedPackets = 0;  // as the status bar's totals show them
   int m_sortColumn = -1;
   bool m_sortAscending = false;
   // The connection of the last context menu, as its copy commands copy it.

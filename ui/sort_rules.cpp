@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "capture/format_amount.h"
+#include "text/format_amount.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/traffic_display.h"
-#include "capture/traffic_entry.h"
+#include "table/traffic_display.h"
+#include "table/traffic_entry.h"
 
 // The display operations of one stretch of time, in the order they were
 // made, waiting to be applied to the list on the user-interface thread.

@@ -3,7 +3,7 @@
 #include <QAbstractTableModel>
 #include <string>
 
-#include "capture/traffic_entry.h"
+#include "table/traffic_entry.h"
 #include "ui/row_sequence.h"
 
 struct JournalBatch;

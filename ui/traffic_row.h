@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/traffic_display.h"
-#include "capture/traffic_entry.h"
+#include "table/traffic_display.h"
+#include "table/traffic_entry.h"
 
 // One row of the traffic list as the window keeps it: the cell texts and a
 // copy of the connection's key, so that nothing the window does reaches an

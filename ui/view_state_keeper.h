@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "capture/traffic_entry.h"
+#include "table/traffic_entry.h"
 
 class CTrafficModel;
 class QTableView;

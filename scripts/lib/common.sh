@@ -9,6 +9,7 @@ QUORVEL_PACKAGES=(
   g++ cmake ninja-build pkg-config
   libpcap-dev libcap-dev libcap2-bin
   qt6-base-dev libqt6svg6
+  qt6-translations-l10n  # the toolkit's own texts in Chinese
   qt6-l10n-tools qt6-tools-dev  # lupdate and lrelease, for the translations
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2

@@ -21,15 +21,15 @@
 #include <vector>
 
 #include "capture/capture_session.h"
-#include "capture/memory_traffic_display.h"
-#include "capture/packet_log.h"
-#include "capture/traffic_list.h"
-#include "support/ip_packet.h"
+#include "log/packet_log.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
-#include "settings_fixture.h"
+#include "support/ip_packet.h"
 #include "support/link_frames.h"
 #include "support/pcap_writer.h"
+#include "support/settings_fixture.h"
+#include "table/memory_traffic_display.h"
+#include "table/traffic_list.h"
 
 namespace {
 
@@ -204,7 +204,7 @@ std::string ReadFile(const std::string& path) {
 TEST_F(ReplayTest, LogSwitchedOnDuringAReadGetsEveryFrameReadAfterIt) {
   const std::string pipe = File("frames.pipe");
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-  CPacketLog log(Settings(), m_list);
+  CPacketLog log(Settings(), m_list.TableLock());
   m_list.SetPacketLog(&log);
   m_session.SetPacketLog(&log);
   Settings().logtype = 7;  // one line per packet, ending in its destination port
@@ -499,7 +499,7 @@ TEST_F(ReplayTest, ALogThatStallsHoldsUpNeitherTheCaptureNorClearNorStop) {
   const std::string logPath = File("stalled.log");
   StalledDisk disk(logPath);
   ASSERT_TRUE(disk.Ready());
-  CPacketLog log(Settings(), m_list);
+  CPacketLog log(Settings(), m_list.TableLock());
   m_list.SetPacketLog(&log);
   m_session.SetPacketLog(&log);
   Settings().uselogfile = 1;

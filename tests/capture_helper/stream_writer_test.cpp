@@ -2,18 +2,24 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <future>
+#include <memory>
 #include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "capture/savefile_stream_reader.h"
+#include "source/savefile_stream_reader.h"
 
 namespace {
+
+constexpr std::uint32_t kFrames = 12000;  // about 12 MiB, several times any ring
 
 // The bytes of frame `n`: its length and every byte depend on n, so that a
 // frame overwritten by a later one shows.
@@ -23,33 +29,52 @@ std::vector<std::uint8_t> FrameBytes(std::uint32_t n) {
   return frame;
 }
 
-// Writes `frames` frames through a writer on `fd`, flushing every few
-// dozen as the helper does after a read of the adapter, then closes it.
-void WriteFrames(int fd, std::size_t ringBytes, std::uint32_t frames) {
-  pcap_t* dead = pcap_open_dead(DLT_EN10MB, 262144);
-  {
-    StreamWriter writer(fd, ringBytes);
+void Offer(StreamWriter& writer, std::uint32_t n) {
+  const std::vector<std::uint8_t> frame = FrameBytes(n);
+  pcap_pkthdr header{};
+  header.ts.tv_sec = n;
+  header.caplen = static_cast<bpf_u_int32>(frame.size());
+  header.len = header.caplen + 4;
+  StreamWriter::OnFrame(reinterpret_cast<u_char*>(&writer), &header, frame.data());
+}
+
+// A writer on `fd` with the stream's header written.
+struct Writer {
+  Writer(int fd, std::size_t ringBytes) : dead(pcap_open_dead(DLT_EN10MB, 262144)), writer(fd, ringBytes) {
     EXPECT_TRUE(writer.Begin(dead));
+  }
+  ~Writer() { pcap_close(dead); }
+  pcap_t* dead;
+  StreamWriter writer;
+};
+
+// Offers `frames` frames, each once there is room for it (waiting for the
+// reader, as a writer that may wait would), flushing every few dozen as
+// the helper does after a read of the adapter; then writes the rest and
+// closes the descriptor.
+void WriteEveryFrame(int fd, std::size_t ringBytes, std::uint32_t frames) {
+  {
+    Writer stream(fd, ringBytes);
     for (std::uint32_t n = 0; n < frames; ++n) {
-      const std::vector<std::uint8_t> frame = FrameBytes(n);
-      pcap_pkthdr header{};
-      header.ts.tv_sec = n;
-      header.caplen = static_cast<bpf_u_int32>(frame.size());
-      header.len = header.caplen + 4;
-      StreamWriter::OnFrame(reinterpret_cast<u_char*>(&writer), &header, frame.data());
+      while (!stream.writer.HasRoomFor(FrameBytes(n).size())) {
+        pollfd writable = {fd, POLLOUT, 0};
+        poll(&writable, 1, 1);
+        stream.writer.Flush();
+      }
+      Offer(stream.writer, n);
       if (n % 50 == 49) {
-        EXPECT_TRUE(writer.Flush());
+        EXPECT_TRUE(stream.writer.Flush());
       }
     }
-    EXPECT_TRUE(writer.Flush());
+    EXPECT_TRUE(stream.writer.FlushAll(10000));
+    EXPECT_EQ(stream.writer.DroppedFrames(), 0u);
   }
-  pcap_close(dead);
   close(fd);
 }
 
-// Reads the stream to its end (so that the writer always finishes), then
-// checks every frame in it.
-void ExpectFrames(int fd, std::uint32_t frames) {
+// Reads the stream to its end and checks every whole record in it: each
+// frame intact, in the order written, none twice. The frames found.
+std::uint32_t ReadFrames(int fd, std::uint32_t expectedFrames) {
   SavefileStreamReader reader(64 << 20);
   for (;;) {
     const std::span<std::uint8_t> space = reader.Space();
@@ -58,22 +83,26 @@ void ExpectFrames(int fd, std::uint32_t frames) {
     reader.Commit(static_cast<std::size_t>(count));
   }
   SavefileStreamReader::Record record;
-  std::uint32_t n = 0;
+  std::uint32_t found = 0;
+  std::int64_t last = -1;
   while (reader.Read(record) == SavefileStreamReader::Next::kRecord) {
-    ASSERT_EQ(record.seconds, n);
-    const std::vector<std::uint8_t> frame = FrameBytes(n);
-    ASSERT_EQ(std::vector<std::uint8_t>(record.data, record.data + record.capturedLength), frame) << "frame " << n;
-    ++n;
+    EXPECT_GT(static_cast<std::int64_t>(record.seconds), last);
+    last = record.seconds;
+    const std::vector<std::uint8_t> frame = FrameBytes(record.seconds);
+    EXPECT_EQ(std::vector<std::uint8_t>(record.data, record.data + record.capturedLength), frame)
+        << "frame " << record.seconds;
+    ++found;
   }
   EXPECT_FALSE(reader.Bad()) << reader.Error();
-  EXPECT_EQ(n, frames);
+  EXPECT_LE(found, expectedFrames);
+  return found;
 }
 
 // To a pipe the frames' pages are lent, not copied: a pipe larger than the
-// writer's ring, left unread until it is full, must make the writer wait
-// rather than fill pages the pipe still holds. A pipe smaller than the ring
-// and a file are written as they come.
-TEST(StreamWriterTest, EveryFrameArrivesWhateverTheReaderDoes) {
+// writer's ring, left unread until it is full, must leave the writer
+// without room rather than let it fill pages the pipe still holds. A pipe
+// smaller than the ring and a file are written as they come.
+TEST(StreamWriterTest, EveryFrameArrivesToAWriterThatWaitsForRoom) {
   const struct {
     const char* name;
     int pipeBytes;  // 0: a file
@@ -85,7 +114,6 @@ TEST(StreamWriterTest, EveryFrameArrivesWhateverTheReaderDoes) {
       {"pipe read at once", 1 << 20, StreamWriter::kRingBytes, false},
       {"file", 0, 64 << 10, false},
   };
-  constexpr std::uint32_t kFrames = 12000;  // about 12 MiB, several times any ring
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     int ends[2] = {-1, -1};
@@ -98,11 +126,52 @@ TEST(StreamWriterTest, EveryFrameArrivesWhateverTheReaderDoes) {
       ASSERT_EQ(pipe(ends), 0);
       ASSERT_GE(fcntl(ends[1], F_SETPIPE_SZ, c.pipeBytes), c.pipeBytes);
     }
-    std::thread writer(WriteFrames, ends[1], c.ringBytes, kFrames);
+    std::thread writer(WriteEveryFrame, ends[1], c.ringBytes, kFrames);
     if (c.pipeBytes == 0) writer.join();
     if (c.readLate) std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ExpectFrames(ends[0], kFrames);
+    EXPECT_EQ(ReadFrames(ends[0], kFrames), kFrames);
     if (writer.joinable()) writer.join();
+    close(ends[0]);
+  }
+}
+
+// A reader that takes nothing never holds the writer up: the frames that
+// do not fit are dropped and counted. At the end the writer waits for the
+// reader a bounded time: a reader that comes gets all that was kept, the
+// rest of one that does not come is counted as dropped (the stream then
+// ends inside a record). Either way every frame is in the stream whole or
+// counted, never both.
+TEST(StreamWriterTest, AReaderThatDoesNotReadNeverHoldsTheWriterUp) {
+  signal(SIGPIPE, SIG_IGN);  // as the helper does
+  for (const bool readerComes : {true, false}) {
+    SCOPED_TRACE(readerComes ? "the reader comes at the end" : "the reader does not come in time");
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    auto stream = std::make_unique<Writer>(ends[1], StreamWriter::kRingBytes);
+    auto offered = std::async(std::launch::async, [&stream] {
+      for (std::uint32_t n = 0; n < kFrames; ++n) {
+        Offer(stream->writer, n);
+        if (n % 50 == 49) stream->writer.Flush();
+      }
+    });
+    const bool quick = offered.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    if (!quick) close(ends[0]);  // lets it go on
+    offered.wait();
+    ASSERT_TRUE(quick) << "the writer waited for the reader";
+    EXPECT_TRUE(stream->writer.Blocked());
+    EXPECT_GT(stream->writer.DroppedFrames(), 0u);
+
+    std::future<std::uint32_t> arrived;
+    if (readerComes) arrived = std::async(std::launch::async, ReadFrames, ends[0], kFrames);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(stream->writer.FlushAll(readerComes ? 5000 : 100));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(readerComes ? 5 : 1));
+    const std::uint64_t dropped = stream->writer.DroppedFrames();
+    stream.reset();
+    close(ends[1]);
+    const std::uint32_t found = readerComes ? arrived.get() : ReadFrames(ends[0], kFrames);
+    EXPECT_GT(found, 0u);
+    EXPECT_EQ(found + dropped, kFrames) << found << " in the stream, " << dropped << " dropped";
     close(ends[0]);
   }
 }

@@ -135,12 +135,14 @@ TEST_F(FilterStoreTest, ACaptureRunsWithEveryEnabledFilterThatCompiles) {
     const char* name;
     Rows rows;
     std::string installed;
+    std::size_t inForce;
   } cases[] = {
-      {"one", {{"tcp", true}, {"udp", false}}, "tcp"},
-      {"several", {{"tcp", true}, {"icmp", false}, {"udp and", true}, {"udp port 53", true}}, "(tcp) or (udp port 53)"},
-      {"one that takes everything", {{"tcp", true}, {" ", true}}, ""},
-      {"none that compiles", {{"udp and", true}, {"tcp", false}}, ""},
-      {"no filter at all", {}, ""},
+      {"one", {{"tcp", true}, {"udp", false}}, "tcp", 1},
+      {"several", {{"tcp", true}, {"icmp", false}, {"udp and", true}, {"udp port 53", true}}, "(tcp) or (udp port 53)",
+       2},
+      {"one that takes everything", {{"tcp", true}, {" ", true}}, "", 0},
+      {"none that compiles", {{"udp and", true}, {"tcp", false}}, "", 0},
+      {"no filter at all", {}, "", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -148,7 +150,12 @@ TEST_F(FilterStoreTest, ACaptureRunsWithEveryEnabledFilterThatCompiles) {
     m_capture.installed.clear();
     m_store.RebuildFromList(FakeFilterRows(c.rows));
     EXPECT_EQ(m_capture.installed, std::vector<std::string>{c.installed});
+    EXPECT_EQ(m_store.FiltersInForce(), c.inForce);
+    EXPECT_EQ(m_store.ExpressionInForce(), c.installed);
   }
+  m_store.Clear();  // the capture stopped
+  EXPECT_EQ(m_store.FiltersInForce(), 0u);
+  EXPECT_EQ(m_store.ExpressionInForce(), "");
 }
 
 TEST_F(FilterStoreTest, EachEnabledFilterHasItsOwnProgramUntilCleared) {

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <string>
@@ -24,7 +25,7 @@ class AboutTest : public ::testing::Test {
  protected:
   AboutTest() : about([this](const QString& url) {
     opened.push_back(url.toStdString());
-    return true;
+    return opens;
   }) {
     about.open();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&about));
@@ -44,6 +45,7 @@ class AboutTest : public ::testing::Test {
   QPoint Surface() const { return QPoint(3, about.height() / 2); }
 
   std::vector<std::string> opened;
+  bool opens = true;  // whether a browser took the address
   CAboutDlg about;
 };
 
@@ -94,6 +96,25 @@ TEST_F(AboutTest, ClickOpensTheAddressAndTheLinkTurnsBlueAgain) {
   EXPECT_EQ(opened, std::vector<std::string>{product::kWebSite});
   EXPECT_FALSE(Link().Over());
   EXPECT_TRUE(about.isVisible()) << "the box stays open";
+}
+
+// Without a browser the click says so, over the box, and the box stays.
+TEST_F(AboutTest, AddressNoBrowserTakesIsSaidInABox) {
+  for (const bool browser : {true, false}) {
+    SCOPED_TRACE(browser);
+    opens = browser;
+    QTest::mouseClick(&Link(), Qt::LeftButton, {}, Link().rect().center());
+    QApplication::processEvents();
+    auto* box = about.findChild<QMessageBox*>();
+    ASSERT_EQ(box != nullptr, !browser);
+    if (box == nullptr) continue;
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_TRUE(box->text().contains(QString::fromUtf8(product::kWebSite))) << box->text().toStdString();
+    box->close();
+    QApplication::processEvents();
+    EXPECT_TRUE(about.isVisible());
+  }
 }
 
 TEST_F(AboutTest, RightClickMenuVisitsOrCopiesExactlyTheAddress) {

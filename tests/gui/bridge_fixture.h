@@ -5,8 +5,8 @@
 #include <deque>
 #include <string>
 
-#include "capture/memory_traffic_display.h"
-#include "capture/traffic_entry.h"
+#include "table/memory_traffic_display.h"
+#include "table/traffic_entry.h"
 #include "ui/traffic_journal.h"
 #include "ui/traffic_model.h"
 

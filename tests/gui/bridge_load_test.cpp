@@ -12,10 +12,10 @@
 #include <random>
 #include <thread>
 
-#include "capture/refresh_pass.h"
 #include "gui/bridge_fixture.h"
 #include "gui/view_fixture.h"
 #include "platform/tick_count.h"
+#include "table/refresh_pass.h"
 #include "ui/command_ids.h"
 
 namespace {

@@ -54,12 +54,16 @@ class FiltersDialogTest : public FrameTest {
   }
 
   std::vector<Row> Rows() const { return RowsOf(*m_dialog); }
+  // A status is also its cell's tip, whole however narrow the column: a
+  // tip that differs is shown after the status.
   static std::vector<Row> RowsOf(const CFiltersSetupDlg& dialog) {
     std::vector<Row> rows;
     const QTreeWidget& list = *dialog.List();
     for (int i = 0; i < list.topLevelItemCount(); ++i) {
       const QTreeWidgetItem& item = *list.topLevelItem(i);
-      rows.push_back({item.text(0).toStdString(), item.checkState(0) == Qt::Checked, item.text(1).toStdString()});
+      std::string status = item.text(1).toStdString();
+      if (item.toolTip(1) != item.text(1)) status += " [tip: " + item.toolTip(1).toStdString() + "]";
+      rows.push_back({item.text(0).toStdString(), item.checkState(0) == Qt::Checked, status});
     }
     return rows;
   }
@@ -102,15 +106,15 @@ TEST_F(FiltersDialogTest, OpensWithTheFilesFiltersEachChecked) {
                                              dialog.ButtonOf(Button::kApply), dialog.ButtonOf(Button::kCancel)}));
 
   const QTreeWidget& list = *dialog.List();
-  EXPECT_EQ(list.headerItem()->text(0).toStdString(), "Filter");
-  EXPECT_EQ(list.headerItem()->text(1).toStdString(), "Status");
+  EXPECT_EQ(list.headerItem()->text(0).toStdString(), "过滤器");
+  EXPECT_EQ(list.headerItem()->text(1).toStdString(), "状态");
   EXPECT_EQ(list.columnWidth(0), 240);
   EXPECT_EQ(list.columnWidth(1), 240);
   EXPECT_FALSE(list.header()->sectionsClickable());
-  EXPECT_EQ(Rows(), (std::vector<Row>{{"tcp", true, "no error"},
+  EXPECT_EQ(Rows(), (std::vector<Row>{{"tcp", true, "没有错误"},
                                       {"udp and", false, ""},
                                       {"udp and", true, kSyntaxError},
-                                      {"ether host 02:00:00:00:00:01", true, "no error"}}))
+                                      {"ether host 02:00:00:00:00:01", true, "没有错误"}}))
       << "an Ethernet expression is fine before any capture";
   EXPECT_FALSE(ApplyEnabled());
 }
@@ -175,7 +179,7 @@ TEST_F(FiltersDialogTest, AddThenClearedIsDroppedOnApply) {
   ASSERT_NE(Editor(), nullptr);
   Editor()->clear();
   PressInEditor(Qt::Key_Enter);
-  EXPECT_EQ(Rows(), (std::vector<Row>{{"tcp", true, "no error"}, {"", false, ""}}));
+  EXPECT_EQ(Rows(), (std::vector<Row>{{"tcp", true, "没有错误"}, {"", false, ""}}));
   ASSERT_TRUE(ApplyEnabled());
   Click(Button::kApply);
   EXPECT_FALSE(ApplyEnabled());
@@ -263,7 +267,7 @@ TEST_F(FiltersDialogTest, FilterCommandOpensTheDialog) {
     dialog->reject();
   });
   QTest::keyClick(&frame, Qt::Key_E, Qt::ControlModifier);
-  EXPECT_EQ(seen, (std::vector<Row>{{"tcp", true, "no error"}}));
+  EXPECT_EQ(seen, (std::vector<Row>{{"tcp", true, "没有错误"}}));
 }
 
 }  // namespace

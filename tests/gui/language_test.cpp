@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QFileDialog>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTranslator>
 #include <filesystem>
@@ -13,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "capture/open_failure_message.h"
 #include "gui/view_fixture.h"
 #include "platform/app_files.h"
 #include "platform/capture_capabilities.h"
+#include "source/open_failure_message.h"
 #include "ui/command_ids.h"
 #include "ui/message_box_sink.h"
 
@@ -28,10 +31,10 @@ class InLanguage {
  public:
   explicit InLanguage(Language language) {
     EXPECT_TRUE(LoadLanguage(language));
-    QCoreApplication::installTranslator(&ProgramTranslator());
+    InstallLanguage();
   }
   ~InLanguage() {
-    QCoreApplication::removeTranslator(&ProgramTranslator());
+    RemoveLanguage();
     LoadLanguage(Language::kChinese);
   }
 };
@@ -108,7 +111,9 @@ struct WindowTexts {
   Language language;
   std::vector<std::string> menus;
   std::vector<std::string> headers;
+  std::string rates;
   std::string adapterInUse;
+  std::string caption;
 };
 
 class WindowLanguageTest : public ViewTest, public ::testing::WithParamInterface<WindowTexts> {};
@@ -129,6 +134,7 @@ TEST_P(WindowLanguageTest, MenusHeadersAndMessageBoxes) {
   for (int column = 0; column < view->Model().columnCount(); ++column)
     headers.push_back(view->Model().headerData(column, Qt::Horizontal, Qt::DisplayRole).toString().toStdString());
   EXPECT_EQ(headers, expected.headers);
+  EXPECT_EQ(Frame().RatesText().toStdString(), expected.rates);
 
   OtherMonitor other(device);
   ASSERT_TRUE(other.Holding());
@@ -136,6 +142,10 @@ TEST_P(WindowLanguageTest, MenusHeadersAndMessageBoxes) {
   QMessageBox* box = ViewMessageBox();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->text().toStdString(), expected.adapterInUse);
+  EXPECT_EQ(box->windowTitle().toStdString(), expected.caption);
+  // The toolkit's own button speaks the language too.
+  const QString ok = box->button(QMessageBox::Ok)->text();
+  EXPECT_EQ(HasChinese(ok), expected.language == Language::kChinese) << ok.toStdString();
   box->close();
   QApplication::processEvents();
 }
@@ -146,15 +156,63 @@ INSTANTIATE_TEST_SUITE_P(
         WindowTexts{Language::kChinese,
                     {"&命令", "&过滤器", "查看", "帮助"},
                     {"源地址", "源端口", "目标地址", "目标端口", "协议", "流量", "封包", "速度", "平均速度"},
-                    "该网络适配器已被另一个Quorvel的进程占用\n"},
+                    "b/s: 0   平均 b/s: 0", "该网络适配器已被另一个Quorvel的进程占用\n", "错误"},
         WindowTexts{Language::kEnglish,
                     {"&Capture", "F&ilter", "&View", "&Help"},
                     {"Source", "Src Port", "Destination", "Dst Port", "Proto", "Traffic", "Packets", "Speed",
                      "Avg Speed"},
-                    "This adapter is already in use by another Quorvel process.\n"}),
+                    "b/s: 0   avr b/s: 0", "This adapter is already in use by another Quorvel process.\n", "Error"}),
     [](const ::testing::TestParamInfo<WindowTexts>& info) {
       return info.param.language == Language::kChinese ? std::string("Chinese") : std::string("English");
     });
+
+// The save dialog of the settings is the toolkit's: in Chinese its labels
+// and buttons are Chinese too, in English none is.
+TEST(ToolkitTexts, FileDialogSpeaksTheWindowsLanguage) {
+  for (const Language chosen : {Language::kChinese, Language::kEnglish}) {
+    SCOPED_TRACE(chosen == Language::kChinese ? "Chinese" : "English");
+    InLanguage language(chosen);
+    QFileDialog chooser;
+    chooser.setOption(QFileDialog::DontUseNativeDialog);
+    chooser.setAcceptMode(QFileDialog::AcceptSave);
+    QStringList texts{chooser.windowTitle()};
+    for (const QLabel* label : chooser.findChildren<QLabel*>()) texts << label->text();
+    for (const QPushButton* button : chooser.findChildren<QPushButton*>()) texts << button->text();
+    texts.removeAll(QString());
+    ASSERT_GE(texts.size(), 5) << texts.join(u'|').toStdString();
+    for (const QString& text : texts) EXPECT_EQ(HasChinese(text), chosen == Language::kChinese) << text.toStdString();
+  }
+}
+
+// Where the window's English is fixed by its design (texts it always showed
+// in English), the English window keeps it to the letter; the Chinese
+// window has them in Chinese.
+TEST(WindowTexts, FixedEnglishTextsAreKeptExactly) {
+  struct Case {
+    const char* context;
+    const char* source;
+    const char* english;
+  };
+  const Case cases[] = {
+      {"CQuorvelView", "全部数据包: %1, 数据: %2, 总流量: %3", "All packets: %1, Data: %2, Total traffic: %3"},
+      {"CQuorvelView", "复制选中的行", "Copy selected lines"},
+      {"CQuorvelView", "错误", "Error"},
+      {"CMainFrame", "b/s: 0   平均 b/s: 0", "b/s: 0   avr b/s: 0"},
+      {"CMessageBoxSink", "错误", "Error"},
+      {"CMessageBoxSink", "警告", "Warning"},
+      {"CSettingsDlg", "日志文件(&F):", "Log to &file:"},
+      {"CSettingsDlg", "请输入一个正整数。", "Enter a positive integer."},
+      {"CSettingsDlg", "请输入一个整数。", "Enter an integer."},
+      {"CSettingsDlg", "请输入 %1 到 %2 之间的整数。", "Enter an integer between %1 and %2."},
+      {"CSettingsDlg", "警告", "Warning"},
+      {"CFiltersSetupDlg", "过滤器", "Filter"},
+      {"CFiltersSetupDlg", "状态", "Status"},
+      {"CFiltersSetupDlg", "没有错误", "no error"},
+  };
+  InLanguage english(Language::kEnglish);
+  for (const Case& c : cases)
+    EXPECT_EQ(QCoreApplication::translate(c.context, c.source).toStdString(), c.english) << c.context << " " << c.source;
+}
 
 // The core sends its permission message without knowing the language; the
 // window translates it and then fills in the command with the helper's

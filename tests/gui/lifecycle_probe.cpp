@@ -5,6 +5,7 @@
 //          then send the close request;
 //   exit   the same, then Exit instead of the close request;
 //   wait   print "ready" and wait to be killed;
+//   wait in dialog  the same while the settings dialog is open;
 //   answer print the text of the message box that start-up shows (for a
 //          document that cannot be opened) and close it;
 //   dialogs run the About and the settings command, print for each dialog
@@ -69,9 +70,12 @@ int main(int argc, char* argv[]) {
       frame.close();
       return;
     }
-    if (action == "wait") {
-      std::puts("ready");
-      std::fflush(stdout);
+    if (action == "wait" || action == "wait in dialog") {
+      QTimer::singleShot(0, [] {
+        std::puts("ready");
+        std::fflush(stdout);
+      });
+      if (action == "wait in dialog") frame.ExecuteCommand(ID_SETTINGS);
       return;
     }
     frame.AdapterSelector()->setCurrentIndex(1);

@@ -121,16 +121,32 @@ TEST_F(LifecycleTest, UnopenableDocumentEndsStartUpAfterAMessage) {
 
 TEST_F(LifecycleTest, KilledProcessWritesNothing) {
   const std::string before = "[main]\nunits=2\n";
-  for (const int signal : {SIGKILL, SIGTERM}) {
-    SCOPED_TRACE(signal);
-    Store(before);
-    Start("wait");
-    ASSERT_TRUE(process_.waitForReadyRead(30000));
-    ASSERT_EQ(process_.readLine().trimmed(), "ready");
-    ::kill(static_cast<pid_t>(process_.processId()), signal);
-    ASSERT_TRUE(process_.waitForFinished(10000));
-    EXPECT_EQ(process_.exitStatus(), QProcess::CrashExit);
-    EXPECT_EQ(Stored(), before);
+  Store(before);
+  Start("wait");
+  ASSERT_TRUE(process_.waitForReadyRead(30000));
+  ASSERT_EQ(process_.readLine().trimmed(), "ready");
+  ::kill(static_cast<pid_t>(process_.processId()), SIGKILL);
+  ASSERT_TRUE(process_.waitForFinished(10000));
+  EXPECT_EQ(process_.exitStatus(), QProcess::CrashExit);
+  EXPECT_EQ(Stored(), before);
+}
+
+// A logout, a shutdown or Ctrl+C ends the program as a close of its window
+// does: the placement is recorded and everything saved, also while a
+// dialog is open, which ends as if cancelled.
+TEST_F(LifecycleTest, TerminationSignalsCloseTheWindowAndSaveEverything) {
+  for (const char* action : {"wait", "wait in dialog"}) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+      SCOPED_TRACE(std::string(action) + " " + std::to_string(signal));
+      Store("[main]\nunits=2\n");
+      Start(action);
+      ASSERT_TRUE(process_.waitForReadyRead(30000));
+      ASSERT_EQ(process_.readLine().trimmed(), "ready");
+      ::kill(static_cast<pid_t>(process_.processId()), signal);
+      ExpectNormalEnd();
+      ExpectEveryKeyWritten();
+      ExpectStored({{"main", "units", "2"}, {"mainwindow", "status", "1"}});
+    }
   }
 }
 

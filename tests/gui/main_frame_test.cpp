@@ -6,7 +6,6 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -16,9 +15,13 @@
 #include <string>
 
 #include "gui/frame_fixture.h"
-#include "config/settings_dlg.h"
+#include "ui/settings_dlg.h"
+#include "filters/filter_manager.h"
+#include "filters/filter_store_fakes.h"
+#include "filters/filters_file.h"
 #include "platform/app_files.h"
 #include "ui/command_ids.h"
+#include "ui/settings_dlg.h"
 
 namespace {
 
@@ -86,13 +89,30 @@ TEST_F(PlacementTest, WindowMaximisedDuringTheRunStoresItsNormalRectangle) {
   EXPECT_EQ(StoredRect(stored), "20,10 500x300");
 }
 
-TEST_F(PlacementTest, WindowStoredOffTheScreenComesBackAnIconsSizeInside) {
-  Store("[mainwindow]\nstatus=1\nleft=5000\ntop=4000\nright=5600\nbottom=4400\n");
-  CMainFrame& frame = OpenFrame();
-  frame.show();
-  const int icon = frame.style()->pixelMetric(QStyle::PM_LargeIconSize);
-  EXPECT_EQ(Describe(frame.geometry()),
-            Describe(QRect(screen_.width() - icon, screen_.height() - icon, 600, 400)));
+// Stored on a monitor that is gone, or larger than the screen (another
+// scale factor): the window comes whole onto the screen.
+TEST_F(PlacementTest, WindowStoredOffTheScreenComesWholeOntoIt) {
+  struct Case {
+    const char* stored;
+    QRect shown;
+  };
+  const Case cases[] = {
+      {"[mainwindow]\nstatus=1\nleft=5000\ntop=4000\nright=5600\nbottom=4400\n",
+       QRect(screen_.width() - 600, screen_.height() - 400, 600, 400)},
+      {"[mainwindow]\nstatus=1\nleft=-900\ntop=300\nright=-300\nbottom=700\n", QRect(0, 300, 600, 400)},
+      {"[mainwindow]\nstatus=1\nleft=1041\ntop=574\nright=9041\nbottom=8574\n", screen_},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored);
+    Restart();
+    Store(c.stored);
+    CMainFrame& frame = OpenFrame();
+    frame.show();
+    // The platform may move a window whose frame does not fit by the
+    // frame's width.
+    EXPECT_EQ(frame.size(), c.shown.size());
+    EXPECT_LE((frame.pos() - c.shown.topLeft()).manhattanLength(), 8) << Describe(frame.geometry());
+  }
 }
 
 TEST_F(PlacementTest, FirstStartOpensAtTheDefaultPlacementAndStoresIt) {
@@ -123,13 +143,20 @@ TEST_F(PlacementTest, RectangleWithoutAreaGivesAUsableWindow) {
 
 using ExitTest = FrameTest;
 
-// Exit ends the window without a close request: the placement and the
-// adapter of the previous close request stay in the settings. A close
-// request records both.
+// Exit (Alt+X, or Ctrl+Q as on every Linux desktop) ends the window
+// without a close request: the placement and the adapter of the previous
+// close request stay in the settings. A close request records both.
 TEST_F(ExitTest, ExitKeepsThePreviousPlacementAndCloseRecordsIt) {
   const char* previous = "[main]\nadapternum=0\n[mainwindow]\nstatus=1\nleft=40\ntop=30\nright=640\nbottom=430\n";
-  for (const bool exit : {true, false}) {
-    SCOPED_TRACE(exit ? "exit" : "close");
+  struct Way {
+    const char* name;
+    Qt::Key key;
+    Qt::KeyboardModifier modifier;
+  };
+  for (const Way way : {Way{"Alt+X", Qt::Key_X, Qt::AltModifier}, Way{"Ctrl+Q", Qt::Key_Q, Qt::ControlModifier},
+                        Way{"close", Qt::Key_unknown, Qt::NoModifier}}) {
+    SCOPED_TRACE(way.name);
+    const bool exit = way.key != Qt::Key_unknown;
     Restart();
     Store(previous);
     adapters = {{"10.0.0.1 - a", "a"}, {"10.0.0.2 - b", "b"}};
@@ -138,7 +165,7 @@ TEST_F(ExitTest, ExitKeepsThePreviousPlacementAndCloseRecordsIt) {
     frame.AdapterSelector()->setCurrentIndex(1);
     frame.setGeometry(100, 80, 500, 350);
     if (exit)
-      QTest::keyClick(&frame, Qt::Key_X, Qt::AltModifier);
+      QTest::keyClick(&frame, way.key, way.modifier);
     else
       frame.close();
     EXPECT_EQ(closed.count(), 1);
@@ -230,7 +257,7 @@ TEST_F(FrameCommandTest, SettingsButtonOpensTheSettingsDialog) {
 TEST_F(FrameCommandTest, StatusBarShowsIdleTextRatesAndPrompts) {
   CMainFrame& frame = ShowFrame();
   EXPECT_EQ(frame.StatusText().toStdString(), "准备就绪");
-  EXPECT_EQ(frame.RatesText().toStdString(), "b/s: 0   avr b/s: 0");
+  EXPECT_EQ(frame.RatesText().toStdString(), "b/s: 0   平均 b/s: 0");
   QList<QLabel*> panes;
   for (QLabel* pane : frame.statusBar()->findChildren<QLabel*>())
     if (!pane->isHidden()) panes.push_back(pane);
@@ -292,6 +319,46 @@ TEST_F(FrameCommandTest, HealthPanesAppearWhenThereIsSomethingToSay) {
   frame.SetAdapterText(QString(), false);
   EXPECT_EQ(frame.DropsText(), QString());
   EXPECT_EQ(frame.AdapterText(), QString());
+}
+
+// Left of the totals, a pause; left of the rates, the capture filters in
+// force, with the expression they make as the tip. Only while monitoring.
+TEST_F(FrameCommandTest, StatePanesShowAPauseAndTheFiltersInForce) {
+  FiltersFile file(folder_);
+  FakeFilterCapture capture;
+  CFilterManager store(file.Path());
+  store.SetCapture(&capture);
+  filters = &store;
+  CMainFrame& frame = ShowFrame();
+  QLabel& pause = *frame.findChild<QLabel*>(QStringLiteral("pausePane"));
+  QLabel& inForce = *frame.findChild<QLabel*>(QStringLiteral("filtersPane"));
+  const auto shown = [](const QLabel& pane) { return pane.isHidden() ? std::string("-") : pane.text().toStdString(); };
+
+  capture.monitoring = view->monitoring = true;
+  store.RebuildFromList(FakeFilterRows({{"host 10.0.0.5", true}, {"udp and", true}, {"port 53", true}}));
+  Settings().paused = 1;
+  frame.UpdateStatePanes();
+  EXPECT_EQ(shown(pause), "已暂停");
+  EXPECT_EQ(shown(inForce), "过滤器: 2");
+  EXPECT_EQ(inForce.toolTip().toStdString(), "(host 10.0.0.5) or (port 53)");
+  QApplication::processEvents();
+  for (const QLabel* pane : frame.statusBar()->findChildren<QLabel*>())
+    if (pane->text() == frame.StatusText()) EXPECT_LT(pause.x(), pane->x()) << "left of the totals";
+
+  Settings().paused = 0;
+  store.RebuildFromList(FakeFilterRows({{"port 53", false}}));
+  frame.UpdateStatePanes();
+  EXPECT_EQ(shown(pause), "-");
+  EXPECT_EQ(shown(inForce), "-") << "no filter is on";
+
+  store.RebuildFromList(FakeFilterRows({{"port 53", true}}));
+  Settings().paused = 1;
+  view->monitoring = false;
+  frame.UpdateStatePanes();
+  EXPECT_EQ(shown(pause), "-");
+  EXPECT_EQ(shown(inForce), "-") << "nothing is captured";
+  Restart();  // the window goes before the store
+  filters = nullptr;
 }
 
 }  // namespace

@@ -26,8 +26,8 @@ TEST(MessageBoxSink, CaptureThreadMessagesShowOnTheWindowThread) {
     const char* caption;
     QMessageBox::Icon icon;
   };
-  const Case cases[] = {{platform::MessageKind::kError, "Error", QMessageBox::Critical},
-                        {platform::MessageKind::kWarning, "Warning", QMessageBox::Information}};
+  const Case cases[] = {{platform::MessageKind::kError, "错误", QMessageBox::Critical},
+                        {platform::MessageKind::kWarning, "警告", QMessageBox::Information}};
   CMessageBoxSink sink;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.caption);

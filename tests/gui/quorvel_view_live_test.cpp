@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
@@ -19,7 +20,6 @@
 #include <string>
 
 #include "capture/capture_session.h"
-#include "config/settings_dlg.h"
 #include "filters/filter_manager.h"
 #include "filters/filters_file.h"
 #include "gui/view_fixture.h"
@@ -27,6 +27,7 @@
 #include "ui/command_ids.h"
 #include "ui/filters_setup_dlg.h"
 #include "ui/product.h"
+#include "ui/settings_dlg.h"
 #include "ui/sort_header_ctrl.h"
 
 namespace {
@@ -78,7 +79,7 @@ TEST_F(ViewLiveTest, StartAndStopOnARealAdapter) {
   ASSERT_TRUE(Send(IPPROTO_UDP, 5000));
   ASSERT_TRUE(Send(IPPROTO_TCP, 6000));
   ASSERT_TRUE(WaitForRows(2));
-  EXPECT_EQ(Frame().StatusText().toStdString(), "All packets: 2, Data: 532 bytes, Total traffic: 600 bytes");
+  EXPECT_EQ(Frame().StatusText().toStdString(), "全部数据包: 2, 数据: 532 bytes, 总流量: 600 bytes");
   ASSERT_TRUE(Send(IPPROTO_UDP, 5000));
   EXPECT_TRUE(QTest::qWaitFor([&] { return view->Model().CellText(0, 6) == "2"; }, 3000));
   EXPECT_TRUE(QTest::qWaitFor([&] { return Frame().RatesText().startsWith(QStringLiteral("当前: ")); }, 3000));
@@ -104,9 +105,44 @@ TEST_F(ViewLiveTest, StartAndStopOnARealAdapter) {
   Start();
   ASSERT_TRUE(view->Monitoring());
   EXPECT_EQ(view->Model().rowCount(), 0);  // a new capture starts with an empty list
-  EXPECT_EQ(Frame().StatusText().toStdString(), "All packets: 0, Data: 0 bytes, Total traffic: 0 bytes");
+  EXPECT_EQ(Frame().StatusText().toStdString(), "全部数据包: 0, 数据: 0 bytes, 总流量: 0 bytes");
   Frame().ExecuteCommand(ID_CAPTURE_STOP);
   EXPECT_TRUE(messages.texts.empty());
+}
+
+// The empty list says what is true: packets counted whose rows went idle,
+// a pause, and the protocols hidden while their packets flow; the status
+// bar says "paused" while it lasts.
+TEST_F(ViewLiveTest, EmptyListSaysWhyItIsEmpty) {
+  Settings().idlemsec = 1000;
+  OpenWindow();
+  Start();
+  ASSERT_TRUE(view->Monitoring());
+  ASSERT_TRUE(Send(IPPROTO_UDP, 5000));
+  ASSERT_TRUE(WaitForRows(1));
+  ASSERT_TRUE(WaitForRows(0));
+  EXPECT_EQ(view->HintText().toStdString(), "已统计数据包: 1。它们的连接已空闲超时或已被清空。继续搜索中 ...");
+
+  Frame().ExecuteCommand(ID_HIDE_TCP);
+  ASSERT_TRUE(Send(IPPROTO_TCP, 6000));
+  QTest::qWait(300);
+  EXPECT_EQ(view->Model().rowCount(), 0);
+  EXPECT_EQ(view->HintText().toStdString(),
+            "已统计数据包: 1。它们的连接已空闲超时或已被清空。继续搜索中 ...\n隐藏的协议既不显示也不计数: TCP");
+  Frame().ExecuteCommand(ID_HIDE_TCP);
+
+  const QLabel* pause = Frame().findChild<QLabel*>(QStringLiteral("pausePane"));
+  ASSERT_NE(pause, nullptr);
+  EXPECT_TRUE(pause->isHidden());
+  Frame().ExecuteCommand(ID_CAPTURE_PAUSE);
+  ASSERT_TRUE(Send(IPPROTO_UDP, 7000));
+  QTest::qWait(300);
+  EXPECT_EQ(view->Model().rowCount(), 0) << "no new connection while paused";
+  EXPECT_EQ(view->HintText().toStdString(), "监控已暂停: 继续后才会显示新的连接 (已统计数据包: 2)。");
+  EXPECT_FALSE(pause->isHidden());
+  EXPECT_EQ(pause->text().toStdString(), "已暂停");
+  Frame().ExecuteCommand(ID_CAPTURE_STOP);
+  EXPECT_TRUE(pause->isHidden()) << "a Stop ends the pause";
 }
 
 // Two monitors on one adapter: each one's Start is refused while the other

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "capture/refresh_pass.h"
 #include "gui/view_fixture.h"
 #include "platform/adapter_lock.h"
+#include "table/refresh_pass.h"
 #include "ui/command_ids.h"
 #include "ui/product.h"
 #include "ui/sort_header_ctrl.h"
@@ -90,7 +90,7 @@ TEST_F(ViewTest, AdapterHeldByAnotherMonitorIsRefusedUntilItLetsGo) {
   Frame().ExecuteCommand(ID_CAPTURE_START);
   QMessageBox* box = ViewMessageBox();
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(box->windowTitle().toStdString(), "Error");
+  EXPECT_EQ(box->windowTitle().toStdString(), "错误");
   EXPECT_EQ(box->icon(), QMessageBox::Critical);
   EXPECT_EQ(box->text().toStdString(), "该网络适配器已被另一个Quorvel的进程占用\n");
   EXPECT_TRUE(messages.texts.empty());  // the adapter was not even tried
@@ -225,7 +225,7 @@ TEST_F(ViewCopyTest, ContextMenuCopiesTheLowestSelectedRowsNumbers) {
   for (QAction* action : menu->actions()) labels.push_back(action->isSeparator() ? "-" : action->text().toStdString());
   EXPECT_EQ(labels, (std::vector<std::string>{"复制源地址: 10.0.0.3", "复制源端口: 8080", "-",
                                               "复制目标地址: 10.0.0.9", "复制目标端口: 443", "-",
-                                              "Copy selected lines"}));
+                                              "复制选中的行"}));
   const std::vector<std::string> copies = {"10.0.0.3", "8080", "10.0.0.9", "443"};
   const int actionIndex[] = {0, 1, 3, 4};
   for (int i = 0; i < 4; ++i) {
@@ -247,10 +247,17 @@ TEST_F(ViewCopyTest, SelectedLinesGoTopToBottomAndNothingSelectedCopiesNothing) 
   for (const int row : {3, 0, 1})
     view->selectionModel()->select(view->Model().index(row, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
   view->CopySelectedLines();
-  EXPECT_EQ(Clipboard(),
-            "10.0.0.4\t9\t10.0.0.9\t9\r\n"
-            "10.0.0.2\t1025\t10.0.0.9\t80\r\n"
-            "10.0.0.3\t8080\t10.0.0.9\t443\r\n");
+  const std::string lines =
+      "10.0.0.4\t9\t10.0.0.9\t9\r\n"
+      "10.0.0.2\t1025\t10.0.0.9\t80\r\n"
+      "10.0.0.3\t8080\t10.0.0.9\t443\r\n";
+  EXPECT_EQ(Clipboard(), lines);
+
+  // Ctrl+C copies the same lines, not the current cell.
+  QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+  view->setFocus();
+  QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(Clipboard(), lines);
 }
 
 // An expiry that leaves many gaps at once goes in one reset of the model;
@@ -371,7 +378,7 @@ TEST_F(ViewTableTest, HideAndClearTakeRowsAwayAtOnce) {
   OpenWindow();
   Account(6, 1), Account(17, 2), Account(6, 3), Account(1, 4), Account(17, 5);
   Pass();
-  EXPECT_EQ(Frame().StatusText().toStdString(), "All packets: 5, Data: 364 bytes, Total traffic: 500 bytes");
+  EXPECT_EQ(Frame().StatusText().toStdString(), "全部数据包: 5, 数据: 364 bytes, 总流量: 500 bytes");
   ASSERT_EQ(Protocols(), (std::vector<std::string>{"TCP", "UDP", "TCP", "ICMP", "UDP"}));
 
   Frame().ExecuteCommand(ID_HIDE_TCP);

@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "capture/packet_log.h"
-#include "capture/traffic_list.h"
 #include "config/settings.h"
-#include "config/settings_dlg.h"
 #include "config/temp_settings_file.h"
+#include "log/packet_log.h"
+#include "table/traffic_list.h"
+#include "ui/settings_dlg.h"
 
 // Answers every message box that opens while it lives, as a user would by
 // reading it and pressing its button, and keeps their texts.
@@ -60,7 +60,7 @@ class SettingsDlgTest : public TempSettingsFile {
   CTrafficList& Table() {
     if (!table_) {
       table_.emplace(Settings());
-      log_.emplace(Settings(), *table_);
+      log_.emplace(Settings(), table_->TableLock());
       table_->SetPacketLog(&*log_);
     }
     return *table_;

@@ -13,9 +13,9 @@
 
 namespace {
 
-constexpr char kPositive[] = "Enter a positive integer.";
-constexpr char kInteger[] = "Enter an integer.";
-constexpr char kRange[] = "Enter an integer between 1 and 999.";
+constexpr char kPositive[] = "请输入一个正整数。";
+constexpr char kInteger[] = "请输入一个整数。";
+constexpr char kRange[] = "请输入 1 到 999 之间的整数。";
 
 QStringList Items(const QComboBox* list) {
   QStringList items;
@@ -28,7 +28,7 @@ TEST_F(SettingsDlgTest, ShowsTheTextsAndListsInTheirOrder) {
   EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Quorvel - 高级设置"));
   QStringList labels;
   for (const QLabel* label : dialog.findChildren<QLabel*>()) labels << label->text();
-  for (const char* text : {"超过指定时间,自动清除空闲连接 (1-999)秒:", "单元:", "日志类型:", "Log to &file:", "MB"})
+  for (const char* text : {"超过指定时间,自动清除空闲连接 (1-999)秒:", "单元:", "日志类型:", "日志文件(&F):", "MB"})
     EXPECT_TRUE(labels.contains(QString::fromUtf8(text))) << text;
   QStringList groups;
   for (const QGroupBox* group : dialog.findChildren<QGroupBox*>()) groups << group->title();

@@ -12,8 +12,8 @@
 #include <set>
 #include <string>
 
-#include "capture/format_amount.h"
 #include "gui/bridge_fixture.h"
+#include "text/format_amount.h"
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "capture/traffic_list.h"
 #include "config/settings.h"
 #include "config/temp_settings_file.h"
 #include "platform/user_message.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "table/traffic_list.h"
 #include "ui/main_frame.h"
 #include "ui/quorvel_view.h"
 

@@ -11,9 +11,12 @@ std::string Describe(const QRect& r) {
          std::to_string(r.height());
 }
 
-const QRect kScreen(0, 0, 1920, 1080);
-const ScreenMetrics kPanelAtTop{QRect(0, 30, 1920, 1050), kScreen, QSize(32, 32)};
-const ScreenMetrics kPanelAtLeft{QRect(60, 0, 1860, 1080), kScreen, QSize(32, 32)};
+const ScreenMetrics kPanelAtTop{QRect(0, 30, 1920, 1050), {QRect(0, 30, 1920, 1050)}};
+const ScreenMetrics kPanelAtLeft{QRect(60, 0, 1860, 1080), {QRect(60, 0, 1860, 1080)}};
+// A 1920x1080 screen at the scale factor 2.
+const ScreenMetrics kScaledTwice{QRect(0, 0, 960, 540), {QRect(0, 0, 960, 540)}};
+// A second monitor right of the first, its top 200 px lower.
+const ScreenMetrics kTwoMonitors{QRect(0, 30, 1920, 1050), {QRect(0, 30, 1920, 1050), QRect(1920, 200, 1280, 1024)}};
 
 TEST(RestorePlacement, AnyUnstoredValueKeepsTheDefaultPlacement) {
   const StoredPlacement stored[] = {
@@ -38,15 +41,30 @@ TEST(RestorePlacement, WorkspaceCoordinatesBecomeScreenCoordinatesWithinLimits) 
       {"minimised", {2, 100, 50, 900, 650}, kPanelAtTop, {100, 80, 800, 600}, Qt::WindowMinimized},
       {"minimised, not activated", {7, 0, 0, 400, 300}, kPanelAtTop, {0, 30, 400, 300}, Qt::WindowMinimized},
       {"unknown show command", {5, 0, 0, 400, 300}, kPanelAtTop, {0, 30, 400, 300}, Qt::WindowNoState},
-      // An icon's size stays on the screen: the limit is exact, and it
-      // applies after the work-area offset.
-      {"beyond the right", {1, 5000, 10, 5600, 410}, kPanelAtTop, {1888, 40, 600, 400}, Qt::WindowNoState},
-      {"just inside", {1, 1887, 10, 2487, 410}, kPanelAtTop, {1887, 40, 600, 400}, Qt::WindowNoState},
-      {"pushed over by the panel", {1, 1850, 10, 2450, 410}, kPanelAtLeft, {1888, 10, 600, 400},
+      {"whole on the screen", {1, 1320, 0, 1920, 400}, kPanelAtTop, {1320, 30, 600, 400}, Qt::WindowNoState},
+      // A window that no screen holds whole is moved the least way onto
+      // the screen it overlaps most, and shrunk to it when larger.
+      {"beyond the right", {1, 5000, 10, 5600, 410}, kPanelAtTop, {1320, 40, 600, 400}, Qt::WindowNoState},
+      {"one pixel over the right", {1, 1321, 10, 1921, 410}, kPanelAtTop, {1320, 40, 600, 400},
        Qt::WindowNoState},
-      {"beyond the bottom", {1, 10, 3000, 610, 3400}, kPanelAtTop, {10, 1048, 600, 400}, Qt::WindowNoState},
-      // Nothing brings a window back from the left or the top.
-      {"above and left", {1, -300, -20, 300, 380}, kPanelAtLeft, {-240, -20, 600, 400}, Qt::WindowNoState},
+      {"beyond the bottom", {1, 10, 3000, 610, 3400}, kPanelAtTop, {10, 680, 600, 400}, Qt::WindowNoState},
+      {"above and left", {1, -300, -20, 300, 380}, kPanelAtLeft, {60, 0, 600, 400}, Qt::WindowNoState},
+      {"larger than the screen", {1, 1041, 574, 2801, 1654}, kScaledTwice, {0, 0, 960, 540},
+       Qt::WindowNoState},
+      {"higher than the screen", {1, 100, 0, 700, 1200}, kPanelAtTop, {100, 30, 600, 1050}, Qt::WindowNoState},
+      {"maximised, off the screen", {3, 4000, 10, 4600, 410}, kPanelAtTop, {1320, 40, 600, 400},
+       Qt::WindowMaximized},
+      // Several screens: a window on the second stays there, one on a
+      // monitor that is gone comes to the nearest, one across both goes to
+      // the one it overlaps most.
+      {"on the second screen", {1, 2000, 300, 2600, 700}, kTwoMonitors, {2000, 330, 600, 400},
+       Qt::WindowNoState},
+      {"below the second screen", {1, 2000, 1500, 2600, 1900}, kTwoMonitors, {2000, 824, 600, 400},
+       Qt::WindowNoState},
+      {"on a third screen, gone", {1, 3400, 100, 4000, 500}, kTwoMonitors, {2600, 200, 600, 400},
+       Qt::WindowNoState},
+      {"mostly on the first", {1, 1500, 300, 2100, 700}, kTwoMonitors, {1320, 330, 600, 400},
+       Qt::WindowNoState},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -13,15 +13,15 @@
 #include <vector>
 
 #include "capture/capture_session.h"
-#include "capture/memory_traffic_display.h"
-#include "capture/settings_fixture.h"
-#include "capture/traffic_list.h"
+#include "capture/session_filter_capture.h"
 #include "filters/filter_manager.h"
 #include "filters/filter_store_fakes.h"
 #include "filters/filters_file.h"
-#include "filters/session_filter_capture.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "support/settings_fixture.h"
+#include "table/memory_traffic_display.h"
+#include "table/traffic_list.h"
 #include "test_network.h"
 
 namespace {

@@ -17,9 +17,6 @@
 #include <unistd.h>
 
 #include "capture/capture_session.h"
-#include "capture/counting_traffic_display.h"
-#include "capture/traffic_list.h"
-#include "capture/settings_fixture.h"
 #include "platform/app_files.h"
 #include "platform/user_message.h"
 #include "resolve/ns_cashe.h"
@@ -29,6 +26,9 @@
 #include "support/ip_packet.h"
 #include "support/other_user.h"
 #include "support/sanitizers.h"
+#include "support/settings_fixture.h"
+#include "table/counting_traffic_display.h"
+#include "table/traffic_list.h"
 #include "test_network.h"
 
 namespace {

@@ -20,13 +20,13 @@
 #include <vector>
 
 #include "capture/capture_session.h"
-#include "capture/packet_log.h"
-#include "capture/settings_fixture.h"
-#include "capture/traffic_list.h"
+#include "log/packet_log.h"
 #include "platform/local_time.h"
 #include "platform/user_message.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "support/settings_fixture.h"
+#include "table/traffic_list.h"
 #include "test_network.h"
 
 namespace {
@@ -206,7 +206,7 @@ class PacketLogLiveTest : public SettingsFixture {
   CNSCashe m_hostNames;
   CServicesParser m_services{(Folder() / "none").string()};
   CTrafficList m_list{Settings()};
-  CPacketLog m_log{Settings(), m_list};
+  CPacketLog m_log{Settings(), m_list.TableLock()};
   CaptureSession m_session{m_list, Settings(), m_hostNames, m_services};
 };
 

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "capture/settings_fixture.h"
 #include "support/other_user.h"
 #include "support/process_status.h"
+#include "support/settings_fixture.h"
 #include "test_network.h"
 
 namespace {
@@ -168,7 +168,7 @@ TEST_F(ReplayLiveTest, CountsWhatWasSentAndEndsWhenItsTimeIsUp) {
 
 // A stop signal ends it at once, with everything it counted printed.
 TEST_F(ReplayLiveTest, StopSignalsEndItWithItsOutput) {
-  for (const int signal : {SIGINT, SIGTERM}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
     Launch({"--live", Device()});
     ASSERT_TRUE(WaitUntilCapturing()) << Errors();

@@ -156,14 +156,14 @@ bool TestNetwork::SetCaptureInterfaceUp(bool up) {
   return Run("ip -n " + m_captureNamespace + " link set " + m_captureInterface + (up ? " up" : " down"));
 }
 
-void TestNetwork::EnterCaptureNamespace() {
+void TestNetwork::EnterNamespace(const std::string& name) {
   m_originalNamespace = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-  const int target = OpenNamespace(m_captureNamespace);
+  const int target = OpenNamespace(name);
   setns(target, CLONE_NEWNET);
   close(target);
 }
 
-void TestNetwork::LeaveCaptureNamespace() {
+void TestNetwork::LeaveNamespace() {
   setns(m_originalNamespace, CLONE_NEWNET);
   close(m_originalNamespace);
   m_originalNamespace = -1;

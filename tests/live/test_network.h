@@ -37,13 +37,15 @@ class TestNetwork {
   // that an adapter opened there is the capture end of the pair.
   template <typename Body>
   void InCaptureNamespace(Body body) {
-    EnterCaptureNamespace();
-    struct Leave {
-      TestNetwork& network;
-      ~Leave() { network.LeaveCaptureNamespace(); }
-    } leave{*this};
-    body();
+    InNamespace(m_captureNamespace, body);
   }
+  // The same in the sender namespace: a socket or capture made there sees
+  // what arrives at the sender end.
+  template <typename Body>
+  void InSenderNamespace(Body body) {
+    InNamespace(m_senderNamespace, body);
+  }
+  const std::string& SenderInterface() const { return m_senderInterface; }
 
   // Deletes the capture end of the pair (and so the pair), as if its
   // adapter were unplugged; Restore makes the pair again, as it was.
@@ -72,8 +74,17 @@ class TestNetwork {
  private:
   static bool Run(const std::string& command);
   bool MakeLink();
-  void EnterCaptureNamespace();
-  void LeaveCaptureNamespace();
+  template <typename Body>
+  void InNamespace(const std::string& name, Body body) {
+    EnterNamespace(name);
+    struct Leave {
+      TestNetwork& network;
+      ~Leave() { network.LeaveNamespace(); }
+    } leave{*this};
+    body();
+  }
+  void EnterNamespace(const std::string& name);
+  void LeaveNamespace();
 
   std::string m_unavailable;
   std::string m_captureNamespace;

@@ -131,7 +131,7 @@ TEST_F(DebianPackageTest, ControlFieldsNameWhatItNeeds) {
   // maintainer scripts run.
   const std::set<std::string> depends = PackageNames(Field("Depends"));
   for (const char* name : {"libc6", "libstdc++6", "libpcap0.8", "libcap2", "libqt6core6", "libqt6gui6", "libqt6widgets6",
-                           "qt6-qpa-plugins", "libqt6svg6", "adduser", "libcap2-bin"})
+                           "qt6-qpa-plugins", "libqt6svg6", "qt6-translations-l10n", "adduser", "libcap2-bin"})
     EXPECT_EQ(depends.count(name), 1u) << name << " in " << Field("Depends");
   EXPECT_EQ(Field("Recommends"), "fonts-wqy-microhei");
 
@@ -227,6 +227,40 @@ TEST_F(MaintainerScriptTest, PostinstGivesTheHelperToTheGroupQuorvel) {
   const ProgramRun purge = RunScript("postrm", "purge");
   ASSERT_EQ(purge.exitCode, 0) << purge.err;
   EXPECT_EQ(ReadWholeText(m_root / "var/lib/dpkg/statoverride").find("quorvel-capture"), std::string::npos);
+}
+
+// A group quorvel made for people (an ordinary group's number) is not
+// taken over with its members: the configuration fails, says why, and the
+// helper is left as it was. Where the administrator chose the helper's
+// owner, or the group is a system group from an earlier installation, the
+// configuration goes ahead.
+TEST_F(MaintainerScriptTest, PostinstRefusesAnOrdinaryGroupNamedQuorvel) {
+  const struct {
+    const char* name;
+    long groupId;
+    const char* statOverride;
+    bool configured;
+  } cases[] = {
+      {"an ordinary group", 1001, "", false},
+      {"an ordinary group, the helper's owner chosen", 1001, "root root 700 /usr/bin/quorvel-capture\n", true},
+      {"a system group", 990, "", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(m_root / "etc/group") << "root:x:0:\nusers:x:100:\nquorvel:x:" << c.groupId << ":alice\n";
+    std::ofstream(m_root / "etc/gshadow") << "root:*::\nusers:*::\nquorvel:!::alice\n";
+    std::ofstream(m_root / "var/lib/dpkg/statoverride") << c.statOverride;
+    const ProgramRun configure = RunScript("postinst", "configure");
+    EXPECT_EQ(configure.exitCode == 0, c.configured) << configure.err;
+    EXPECT_EQ(Capabilities(m_root / kHelper), c.configured ? "cap_net_raw=p" : "none");
+    if (!c.configured) {
+      EXPECT_NE(configure.err.find("a group named quorvel exists already, and it is not a system group"),
+                std::string::npos)
+          << configure.err;
+      EXPECT_EQ(ReadWholeText(m_root / "var/lib/dpkg/statoverride"), "");
+    }
+    EXPECT_EQ(GroupId("quorvel"), c.groupId) << "the same group, no second one";
+  }
 }
 
 // A member of the group captures without root; anyone else cannot even run

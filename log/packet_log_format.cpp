@@ -1,0 +1,176 @@
+#include "log/packet_log_format.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "text/decimal_text.h"
+#include "text/protocol_names.h"
+
+namespace packet_log {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// The character column shows these bytes as a space, so that a dump line
+// stays one line and keeps its columns; every other byte goes out as it is.
+constexpr std::array<char, 256> MakeCharacterColumn() {
+  std::array<char, 256> shown{};
+  for (int b = 0; b < 256; ++b) shown[b] = static_cast<char>(b);
+  for (int b : {0x00, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D}) shown[b] = ' ';
+  return shown;
+}
+constexpr std::array<char, 256> kCharacterColumn = MakeCharacterColumn();
+
+// Time fields are never negative; a wider value keeps all its digits.
+char* AppendPadded(char* out, int value, int width) {
+  const unsigned v = value < 0 ? 0u : static_cast<unsigned>(value);
+  unsigned limit = 1;
+  for (int i = 1; i < width; ++i) limit *= 10;
+  for (unsigned l = limit; l > 1 && v < l; l /= 10) *out++ = '0';
+  return AppendDecimal(out, v);
+}
+
+// "xx " for every byte value, one four-byte copy per byte; the fourth byte
+// is overwritten by whatever comes next (callers leave room for it).
+struct HexSpaceTable {
+  char text[256][4];
+};
+constexpr HexSpaceTable MakeHexSpaceTable() {
+  HexSpaceTable table{};
+  for (int b = 0; b < 256; ++b) {
+    table.text[b][0] = kHexDigits[b >> 4];
+    table.text[b][1] = kHexDigits[b & 0x0F];
+    table.text[b][2] = ' ';
+  }
+  return table;
+}
+constexpr HexSpaceTable kHexSpace = MakeHexSpaceTable();
+
+char* AppendHexBytes(char* out, const std::uint8_t* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    std::memcpy(out, kHexSpace.text[bytes[i]], 4);
+    out += 3;
+  }
+  return out;
+}
+
+char* AppendOffset(char* out, std::uint32_t offset) {
+  for (int shift = 28; shift >= 0; shift -= 4) *out++ = kHexDigits[(offset >> shift) & 0x0F];
+  return out;
+}
+
+char* AppendAddress(char* out, const std::uint8_t (&address)[4]) {
+  for (int i = 0; i < 4; ++i) {
+    if (i != 0) *out++ = '.';
+    out = AppendDecimal(out, address[i]);
+  }
+  return out;
+}
+
+char* AppendDate(char* out, const platform::LocalTime& time) {
+  out = AppendPadded(out, time.year, 1);
+  *out++ = '.';
+  out = AppendPadded(out, time.month, 2);
+  *out++ = '.';
+  return AppendPadded(out, time.day, 2);
+}
+
+char* AppendClock(char* out, const platform::LocalTime& time) {
+  out = AppendPadded(out, time.hour, 2);
+  *out++ = ':';
+  out = AppendPadded(out, time.minute, 2);
+  *out++ = ':';
+  out = AppendPadded(out, time.second, 2);
+  *out++ = '.';
+  return AppendPadded(out, time.milliseconds, 3);
+}
+
+}  // namespace
+
+RecordHeader ReadRecordHeader(const std::uint8_t* ip, std::size_t capturedLength,
+                              unsigned headerLength, unsigned totalLength) {
+  std::uint8_t head[24] = {};
+  std::memcpy(head, ip, std::min(capturedLength, sizeof head));
+  RecordHeader header;
+  header.protocol = head[9];
+  header.totalLength = totalLength;
+  header.payloadLength = totalLength - headerLength;
+  std::memcpy(header.source, head + 12, 4);
+  std::memcpy(header.destination, head + 16, 4);
+  header.sourcePort = head[20] * 256u + head[21];
+  header.destinationPort = head[22] * 256u + head[23];
+  return header;
+}
+
+char* AppendTextHeader(char* out, const platform::LocalTime& time, const RecordHeader& header) {
+  out = AppendLineEnd(out);
+  *out++ = '[';
+  out = AppendDate(out, time);
+  out = AppendText(out, " - ");
+  out = AppendClock(out, time);
+  *out++ = ']';
+  out = AppendLineEnd(out);
+  out = AppendText(out, "Proto: ");
+  out = AppendText(out, ProtocolNames[header.protocol]);
+  out = AppendText(out, " len: ");
+  out = AppendDecimal(out, header.totalLength);
+  *out++ = ' ';
+  out = AppendAddress(out, header.source);
+  *out++ = ':';
+  out = AppendDecimal(out, header.sourcePort);
+  out = AppendText(out, " -> ");
+  out = AppendAddress(out, header.destination);
+  *out++ = ':';
+  out = AppendDecimal(out, header.destinationPort);
+  *out++ = ' ';
+  out = AppendLineEnd(out);
+  return AppendLineEnd(out);
+}
+
+char* AppendCsvFields(char* out, const platform::LocalTime& time, const RecordHeader& header) {
+  out = AppendDate(out, time);
+  *out++ = ';';
+  out = AppendClock(out, time);
+  *out++ = ';';
+  out = AppendText(out, ProtocolNames[header.protocol]);
+  *out++ = ';';
+  out = AppendDecimal(out, header.payloadLength);
+  *out++ = ';';
+  out = AppendAddress(out, header.source);
+  *out++ = ';';
+  out = AppendDecimal(out, header.sourcePort);
+  *out++ = ';';
+  out = AppendAddress(out, header.destination);
+  *out++ = ';';
+  return AppendDecimal(out, header.destinationPort);
+}
+
+// A full line has no space after its last byte; a short one does.
+char* AppendHexLine(char* out, const std::uint8_t* bytes, std::size_t count, std::uint32_t offset) {
+  out = AppendOffset(out, offset);
+  *out++ = ' ';
+  out = AppendHexBytes(out, bytes, count);
+  if (count == kBytesPerLine) --out;
+  return AppendLineEnd(out);
+}
+
+char* AppendHexTextLine(char* out, const std::uint8_t* bytes, std::size_t count,
+                        std::uint32_t offset) {
+  out = AppendOffset(out, offset);
+  *out++ = ' ';
+  out = AppendHexBytes(out, bytes, count);
+  if (count < kBytesPerLine) {
+    const std::size_t padding = 3 * (kBytesPerLine - count);
+    std::memset(out, ' ', padding);
+    out += padding;
+  }
+  for (std::size_t i = 0; i < count; ++i) out[i] = kCharacterColumn[bytes[i]];
+  return AppendLineEnd(out + count);
+}
+
+char* AppendCsvHexBytes(char* out, const std::uint8_t* bytes, std::size_t count) {
+  return AppendHexBytes(out, bytes, count);
+}
+
+}  // namespace packet_log

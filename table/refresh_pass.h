@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+
+#include "table/partial_pass_plan.h"
+#include "table/pass_schedule.h"
+
+class CNSCashe;
+class CServicesParser;
+class CSettings;
+class CTrafficList;
+struct TrafficEntry;
+
+// Keeps the traffic list in step with the connection table: shows new
+// connections as rows, rewrites the counts of rows that saw traffic,
+// computes speeds once a second, expires idle connections and computes the
+// capture-wide rates. Runs on the capture thread only, with the table lock
+// held for the whole pass.
+//
+// Columns: 0 source address, 1 source port, 2 destination address,
+// 3 destination port, 4 protocol, 5 traffic, 6 packets, 7 speed, 8 average
+// speed.
+class CRefreshPass {
+ public:
+  CRefreshPass(CTrafficList& table, CSettings& settings, CNSCashe& hostNames,
+               CServicesParser& services, const PassSchedule& schedule);
+
+  // A full pass (on the one-second grid) also computes the speeds and the
+  // current rate; a partial one does everything else.
+  void RefreshPass(bool full);
+
+  // Makes every pass walk the whole table, as partial passes did before
+  // they learnt to visit only the entries they can change: the reference
+  // that the shorter way must match.
+  void WalkWholeTable(bool always) { m_walkWholeTable = always; }
+
+ private:
+  struct PassState;
+
+  void VisitWholeTable(PassState& pass);
+  void VisitDueEntries(PassState& pass);
+  // Answers whether the entry leaves the table.
+  bool VisitEntry(TrafficEntry& entry, PassState& pass);
+  void HoldIdleClock(TrafficEntry& entry, const PassState& pass);
+  // Whether host names arrived since the last pass that took them.
+  bool TakeLateNames();
+  void InsertRow(TrafficEntry& entry);
+  void UpdateRow(TrafficEntry& entry, const PassState& pass);
+  void PutLateNames(TrafficEntry& entry);
+  void ComputeRates(std::uint32_t now, bool full);
+  const char* PortText(std::uint16_t portNetworkOrder, std::uint8_t protocol);
+
+  CTrafficList& m_table;
+  CSettings& m_settings;
+  CNSCashe& m_hostNames;
+  CServicesParser& m_services;
+  const PassSchedule& m_schedule;
+  PartialPassPlan m_plan;
+  bool m_walkWholeTable = false;
+  std::uint64_t m_namesGenerationSeen = 0;
+  char m_decimal[12] = {};
+};

@@ -1,0 +1,151 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "table/capture_totals.h"
+#include "table/connection_index.h"
+#include "table/entry_pool.h"
+#include "table/huge_pages.h"
+#include "table/position_set.h"
+#include "table/traffic_entry.h"
+#include "text/totals_line.h"
+
+class CPacketLog;
+class CSettings;
+class TrafficDisplay;
+
+// The table of connections seen on the adapter, and the accounting step
+// every captured IPv4 packet goes through.
+//
+// Entries stay in creation order; the rows of the traffic list appear in the
+// same order, so an entry's row is its position among the shown entries.
+// The index finds an entry by its key without walking the array.
+//
+// One recursive lock guards the entries, the key scratch, the status text
+// and the totals. The capture thread holds it while it accounts a packet
+// and during a refresh pass; the user-interface thread while it empties the
+// table or removes a protocol.
+class CTrafficList {
+ public:
+  explicit CTrafficList(CSettings& settings);
+  virtual ~CTrafficList();
+  CTrafficList(const CTrafficList&) = delete;
+  CTrafficList& operator=(const CTrafficList&) = delete;
+
+  // The list and status bar that the table keeps in step; null for none.
+  void SetDisplay(TrafficDisplay* display);
+  TrafficDisplay* Display() const { return m_display; }
+
+  // The log every counted packet is written to while it is open; null for
+  // none. Set it to null before that log goes.
+  void SetPacketLog(CPacketLog* log);
+  CPacketLog* PacketLog() const { return m_log; }
+
+  // Accounts one packet. `ip` points at an IPv4 header whose first byte is
+  // 0x45; `capturedLength` is how many bytes from there were captured.
+  // Nothing past them is read: missing port bytes count as zero, and a
+  // packet whose captured part lacks a whole 20-byte header is ignored.
+  void AccountPacket(const std::uint8_t* ip, std::size_t capturedLength);
+
+  // What accounting reads of a packet: its first bytes (zero past the
+  // captured ones) and how many were captured.
+  struct PacketHead {
+    std::uint8_t bytes[24];
+    std::uint32_t capturedLength;
+  };
+  static constexpr std::size_t kPacketHeadBytes = sizeof(PacketHead::bytes);
+  // Accounts a run of packets exactly as AccountPacket would one by one,
+  // under one hold of the lock and with their memory accesses overlapped.
+  // Not for packets that must be logged: the log needs the whole packet.
+  void AccountPackets(const PacketHead* packets, std::size_t count);
+  // Whether packets must reach AccountPacket whole: a log is open. Cheap
+  // enough to ask for every frame, and answered without the lock.
+  bool NeedsWholePackets() const;
+
+  // The header length assumed for the protocol: the part of a packet that
+  // is not counted as data.
+  static unsigned HeaderLength(std::uint8_t protocol);
+
+  // The caller holds the lock for these four.
+  int FindEntry() const;                        // position of the key scratch's entry, or -1
+  void AddEntry(std::uint32_t totalLength);     // appends an entry for the key scratch
+  void RemoveEntry(int index);                  // the display is not touched
+  ConnectionKey& KeyScratch() { return m_keyScratch; }
+
+  void RemoveAll();
+  void RemoveProtocol(std::uint8_t protocol);
+
+  // Visits every entry in order and removes those for which `remove(entry)`
+  // answers true, closing all the gaps in one sweep instead of moving the
+  // tail once per removed entry. The callback may renumber the rows of the
+  // entries it keeps and delete the rows of those it removes. Caller holds
+  // the lock. Returns the number of entries removed.
+  template <typename Decide>
+  std::size_t RemoveEntriesIf(Decide remove);
+
+  // The positions of the entries that saw a packet or were created since
+  // the refresh pass last took them out. Positions hold until entries
+  // leave the table, which Removals() counts. Caller holds the lock.
+  PositionSet& Touched() { return m_touched; }
+  std::uint64_t Removals() const { return m_removals; }
+
+  std::recursive_mutex& TableLock() { return m_lock; }
+  std::size_t EntryCount() const { return m_entries.size(); }
+  TrafficEntry& Entry(std::size_t position) { return *m_entries[position]; }
+  // Starts fetching the table's pointer to the entry at the position.
+  void PrefetchPosition(std::size_t position) const { __builtin_prefetch(&m_entries[position]); }
+  CaptureTotals& Totals() { return m_totals; }
+  // The totals line as the status bar shows it now. Caller holds the lock.
+  const char* StatusText();
+
+ private:
+  bool IsHidden(std::uint8_t protocol) const;
+  static void FillKey(ConnectionKey& key, const std::uint8_t* ip, std::size_t capturedLength);
+  // The shared steps of both ways in; the lock is held. Returns false when
+  // the packet is not counted.
+  bool CountPacket(const std::uint8_t* ip, std::uint32_t& headerLength, std::uint32_t& totalLength);
+  void MatchPacket(std::uint32_t totalLength, std::uint32_t now, std::uint32_t hash);
+  void AddEntry(std::uint32_t totalLength, std::uint32_t hash);
+  void PublishTotals();
+  void FreeAllEntries();
+
+  CSettings& m_settings;
+  ConnectionKey m_keyScratch;
+  char m_statusText[kTotalsLineSize] = {};
+  mutable std::recursive_mutex m_lock;
+  EntryPool m_pool;                       // owns the entries
+  HugePageVector<TrafficEntry*> m_entries;   // in creation order
+  ConnectionIndex m_index{m_pool};
+  PositionSet m_touched;
+  std::uint64_t m_removals = 0;
+  CaptureTotals m_totals;
+  TrafficDisplay* m_display = nullptr;
+  CPacketLog* m_log = nullptr;
+};
+
+template <typename Decide>
+std::size_t CTrafficList::RemoveEntriesIf(Decide remove) {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < m_entries.size(); ++i) {
+    TrafficEntry* entry = m_entries[i];
+    if (remove(*entry)) {
+      m_index.Erase(entry->key);
+      m_pool.Free(entry);
+      continue;
+    }
+    // Only entries that move are written: a sweep that removes nothing
+    // leaves a million entries' memory clean.
+    if (kept != i) {
+      entry->position = static_cast<std::uint32_t>(kept);
+      m_entries[kept] = entry;
+    }
+    ++kept;
+  }
+  const std::size_t removed = m_entries.size() - kept;
+  m_entries.resize(kept);
+  if (removed != 0) ++m_removals;
+  return removed;
+}
