@@ -23,10 +23,16 @@ namespace {
 
 constexpr std::uint8_t kIpv4With20ByteHeader = 0x45;
 
+// One engine for every input, as a monitor has for every replay: each
+// replay starts afresh on the same session and table, as a new Start does.
+// The table the reader fills is emptied the same way.
 struct Engine {
   CSettings settings{"/nonexistent/quorvel-fuzz/settings.dat"};
   CNSCashe hostNames;
   CServicesParser services{"/nonexistent/quorvel-fuzz/services"};
+  CTrafficList read{settings};
+  CTrafficList replayed{settings};
+  CaptureSession session{replayed, settings, hostNames, services};
 };
 
 Engine& TheEngine() {
@@ -73,13 +79,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static fuzz::ScratchFile file("replay.pcap");
   Engine& engine = TheEngine();
   engine.settings.idlemsec = 0xFFFFFFFF;
-  CTrafficList read(engine.settings);
+  CTrafficList& read = engine.read;
+  read.RemoveAll();
+  read.Totals() = CaptureTotals();
   const Reading reading = ReadEveryRecord(data, size, read);
   if (!reading.opened) return 0;
 
   file.Write(data, size);
-  CTrafficList replayed(engine.settings);
-  CaptureSession session(replayed, engine.settings, engine.hostNames, engine.services);
+  CTrafficList& replayed = engine.replayed;
+  CaptureSession& session = engine.session;
   std::string error;
   fuzz::Check(session.StartReplay(file.Path().c_str(), error) == 0, "a file read from memory did not open");
   session.WaitForThreadEnd();
