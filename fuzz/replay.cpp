@@ -14,18 +14,24 @@
 #include "capture/capture_session.h"
 #include "config/settings.h"
 #include "fuzz_input.h"
-#include "resolve/ns_cashe.h"
-#include "resolve/services_parser.h"
 #include "packet/link_layer.h"
 #include "packet/packet_parser.h"
+#include "resolve/ns_cashe.h"
+#include "resolve/services_parser.h"
 #include "table/traffic_list.h"
 
 namespace {
 
+// One engine for every input, as a monitor has for every replay: each
+// replay starts afresh on the same session and table, as a new Start does.
+// The table the reader fills is emptied the same way.
 struct Engine {
   CSettings settings{"/nonexistent/quorvel-fuzz/settings.dat"};
   CNSCashe hostNames;
   CServicesParser services{"/nonexistent/quorvel-fuzz/services"};
+  CTrafficList read{settings};
+  CTrafficList replayed{settings};
+  CaptureSession session{replayed, settings, hostNames, services};
 };
 
 Engine& TheEngine() {
@@ -75,13 +81,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static fuzz::ScratchFile file("replay.pcap");
   Engine& engine = TheEngine();
   engine.settings.idlemsec = 0xFFFFFFFF;
-  CTrafficList read(engine.settings);
+  CTrafficList& read = engine.read;
+  read.RemoveAll();
+  read.Totals() = CaptureTotals();
   const Reading reading = ReadEveryRecord(data, size, read);
   if (!reading.opened) return 0;
 
   file.Write(data, size);
-  CTrafficList replayed(engine.settings);
-  CaptureSession session(replayed, engine.settings, engine.hostNames, engine.services);
+  CTrafficList& replayed = engine.replayed;
+  CaptureSession& session = engine.session;
   std::string error;
   fuzz::Check(session.StartReplay(file.Path().c_str(), error) == 0, "a file read from memory did not open");
   session.WaitForThreadEnd();

@@ -1,11 +1,14 @@
 #include "platform/protected_open.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -58,38 +61,77 @@ bool Trusted(int folder, const struct stat& entry) {
   return !shared || entry.st_uid == geteuid() || entry.st_uid == info.st_uid;
 }
 
+int Fail(int error) {
+  errno = error;
+  return -1;
+}
+
 // What a planted entry could make of an open: a FIFO never read blocks its
 // writer, a device does what its driver does.
 bool IsFifoOrDevice(const struct stat& entry) {
   return S_ISFIFO(entry.st_mode) || S_ISCHR(entry.st_mode) || S_ISBLK(entry.st_mode);
 }
 
-int Fail(int error) {
-  errno = error;
-  return -1;
+// The flags that keep an open from waiting for a FIFO's other end or
+// making a terminal ours; a descriptor that only names a file (O_PATH)
+// takes no others.
+int NeverWaiting(int flags) { return (flags & O_PATH) != 0 ? 0 : O_NONBLOCK | O_NOCTTY; }
+
+// Gives back the blocking the caller asked for.
+bool RestoreBlocking(int fd, int flags) {
+  if ((NeverWaiting(flags) & ~flags & O_NONBLOCK) == 0) return true;
+  return fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
 }
 
 // The last name of the path, a link no more. Looked at before the open, so
 // that a device that may not be used is never opened, and judged again on
-// what was opened, which may have been put in its place in between. The
-// open never waits for a FIFO's other end, nor makes a terminal ours.
+// what was opened, which may have been put in its place in between.
 int OpenLast(int folder, const std::string& name, int flags, mode_t mode) {
   struct stat entry {};
   if (fstatat(folder, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && IsFifoOrDevice(entry) &&
       !Trusted(folder, entry))
     return Fail(EACCES);
-  Descriptor opened(openat(folder, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, mode));
+  Descriptor opened(openat(folder, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | NeverWaiting(flags), mode));
   if (opened.Get() < 0) return -1;
   if (fstat(opened.Get(), &entry) != 0) return -1;
   if (IsFifoOrDevice(entry) && !Trusted(folder, entry)) return Fail(EACCES);
-  if ((flags & O_NONBLOCK) == 0 && fcntl(opened.Get(), F_SETFL, fcntl(opened.Get(), F_GETFL) & ~O_NONBLOCK) != 0)
-    return -1;
+  if (!RestoreBlocking(opened.Get(), flags)) return -1;
   return opened.Release();
 }
 
-}  // namespace
+// Most paths hold no link and lead to an ordinary file or folder: one
+// lookup that follows no link settles them, where the walk below takes two
+// calls a name. The answer, or kWalk when only the walk can give it: a link
+// on the way, a pipe or device at the end, or a system without openat2. A
+// pipe is opened without waiting for its other end, and only to be closed.
+constexpr int kWalk = -2;
 
-int OpenWithProtectedLinks(const char* path, int flags, mode_t mode) {
+int OpenWithoutLinks(const char* path, int flags, mode_t mode) {
+  struct stat entry {};
+  if (lstat(path, &entry) == 0 && IsFifoOrDevice(entry)) return kWalk;
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(flags | O_NOFOLLOW | O_CLOEXEC | NeverWaiting(flags));
+  how.mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? mode : 0;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  const int fd = static_cast<int>(syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how));
+  if (fd < 0) {
+    const bool walkTells = errno == ELOOP || errno == ENXIO || errno == ENOSYS || errno == EPERM ||
+                           errno == EINVAL || errno == E2BIG;
+    return walkTells ? kWalk : -1;
+  }
+  struct stat opened {};
+  if (fstat(fd, &opened) != 0 || IsFifoOrDevice(opened)) {
+    close(fd);
+    return kWalk;
+  }
+  if (!RestoreBlocking(fd, flags)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int OpenByWalk(const char* path, int flags, mode_t mode) {
   const std::string_view whole = path;
   if (whole.empty()) return Fail(ENOENT);
   std::deque<std::string> pending;
@@ -103,7 +145,8 @@ int OpenWithProtectedLinks(const char* path, int flags, mode_t mode) {
     const std::string name = std::move(pending.front());
     pending.pop_front();
     struct stat entry {};
-    if (fstatat(folder.Get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(entry.st_mode)) {
+    const bool found = fstatat(folder.Get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0;
+    if (found && S_ISLNK(entry.st_mode)) {
       if (++links > kMaxLinks) return Fail(ELOOP);
       if (!Trusted(folder.Get(), entry)) return Fail(EACCES);
       std::string target(static_cast<std::size_t>(entry.st_size) + 1, '\0');
@@ -128,6 +171,13 @@ int OpenWithProtectedLinks(const char* path, int flags, mode_t mode) {
     folder.Reset(opened);
   }
   return Fail(ENOENT);
+}
+
+}  // namespace
+
+int OpenWithProtectedLinks(const char* path, int flags, mode_t mode) {
+  const int fd = OpenWithoutLinks(path, flags, mode);
+  return fd == kWalk ? OpenByWalk(path, flags, mode) : fd;
 }
 
 }  // namespace platform

@@ -8,8 +8,11 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
+#include <climits>
+#include <string>
 #include <string_view>
+
+#include "platform/protected_open.h"
 
 namespace platform {
 namespace {
@@ -23,6 +26,10 @@ class FileDescriptor {
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
+  void Reset(int fd) {
+    Close();
+    fd_ = fd;
+  }
   bool Close() {
     if (fd_ < 0) return true;
     const bool closed = close(fd_) == 0;
@@ -34,23 +41,40 @@ class FileDescriptor {
   int fd_;
 };
 
+// Non-blocking, so that a named pipe in place of the file cannot hang us.
+// A link, pipe or device that another user planted in a shared folder such
+// as /tmp is not followed: a program run as root would otherwise read, and
+// write back, a file of their choosing.
+int OpenExisting(const std::string& path) {
+  return OpenWithProtectedLinks(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY, 0);
+}
+
+// Straight into the text, sized by the file and one byte more, so that
+// the read that finds the end has room; a file that grows meanwhile is
+// read to its end all the same.
+ReadOutcome ReadOpened(int fd, std::string& content, struct stat& info) {
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return ReadOutcome::kFailed;
+  content.resize(static_cast<std::size_t>(info.st_size) + 1);
+  for (std::size_t used = 0;;) {
+    if (used == content.size()) content.resize(2 * used);
+    const ssize_t got = read(fd, content.data() + used, content.size() - used);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return ReadOutcome::kFailed;
+    if (got == 0) {
+      content.resize(used);
+      return ReadOutcome::kRead;
+    }
+    used += static_cast<std::size_t>(got);
+  }
+}
+
 }  // namespace
 
 ReadOutcome ReadWholeFile(const std::string& path, std::string& content) {
-  // Non-blocking, so that a named pipe in place of the file cannot hang us.
-  FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  FileDescriptor file(OpenExisting(path));
   if (!file.valid()) return (errno == ENOENT || errno == ENOTDIR) ? ReadOutcome::kMissing : ReadOutcome::kFailed;
   struct stat info {};
-  if (fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return ReadOutcome::kFailed;
-  content.clear();
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = read(file.get(), chunk, sizeof chunk);
-    if (got == 0) return ReadOutcome::kRead;
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return ReadOutcome::kFailed;
-    content.append(chunk, static_cast<std::size_t>(got));
-  }
+  return ReadOpened(file.get(), content, info);
 }
 
 namespace {
@@ -65,16 +89,37 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
+// Where a file is replaced: its folder, held open from the moment its path
+// was looked up, and its name there. Every later step names the file
+// relative to that folder, so that no link planted meanwhile leads a step
+// elsewhere.
+struct Place {
+  FileDescriptor folder{-1};
+  std::string name;
+};
+
+// The folder of `path` (its links followed as OpenExisting follows them)
+// and the last name in it, which must name a file.
+bool FindPlaceFor(const std::string& path, Place& place) {
+  const auto slash = path.rfind('/');
+  place.name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (place.name.empty() || place.name == "." || place.name == "..") return false;
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  place.folder.Reset(OpenWithProtectedLinks(folder.c_str(), O_PATH | O_DIRECTORY, 0));
+  return place.folder.valid();
+}
+
 // A settings file replaced by a link to elsewhere keeps being a link: the
-// write goes to where it points.
-std::string ResolvedTarget(const std::string& path) {
-  struct stat info {};
-  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return path;
-  std::string target(resolved);
-  std::free(resolved);
-  return target;
+// file that was opened through it is replaced where it lies. Its path
+// comes from the system, and must still name that very file.
+bool FindPlaceOf(int fd, const struct stat& opened, Place& place) {
+  char real[PATH_MAX];
+  const ssize_t length = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), real, sizeof real);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof real || real[0] != '/') return false;
+  struct stat named {};
+  return FindPlaceFor(std::string(real, static_cast<std::size_t>(length)), place) &&
+         fstatat(place.folder.get(), place.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
 }
 
 // An existing file's mode and owner, carried over to its replacement.
@@ -92,14 +137,15 @@ void KeepOwner(int fd, const struct stat& info) {
 
 constexpr std::string_view kTemporaryMark = ".tmp-";
 
-// A fresh temporary file beside `path`, named `path`.tmp-PID-N after the
+// A fresh temporary file beside the file, named NAME.tmp-PID-N after the
 // process that writes it; a name left behind by an earlier crash is
 // skipped rather than reused.
-int CreateTemporaryBeside(const std::string& path, std::string& tempPath) {
+int CreateTemporaryBeside(const Place& place, std::string& tempName) {
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath = path + std::string(kTemporaryMark) + std::to_string(getpid()) + "-" + std::to_string(counter++);
-    const int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    tempName = place.name + std::string(kTemporaryMark) + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    const int fd =
+        openat(place.folder.get(), tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
@@ -119,15 +165,17 @@ pid_t WriterOfTemporary(std::string_view rest) {
 
 bool ProcessIsAlive(pid_t pid) { return kill(pid, 0) == 0 || errno == EPERM; }
 
-// Temporary files beside `path` that a writer left when it was killed
+// Temporary files beside the file that a writer left when it was killed
 // mid-write: ours, regular, and named after a process that no longer runs.
 // One whose writer still runs may be about to be renamed into place.
-void RemoveStaleTemporaries(const std::string& path) {
-  const auto slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + std::string(kTemporaryMark);
-  DIR* listing = opendir(folder.c_str());
-  if (listing == nullptr) return;
+void RemoveStaleTemporaries(const Place& place) {
+  const std::string prefix = place.name + std::string(kTemporaryMark);
+  const int folder = openat(place.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* listing = folder < 0 ? nullptr : fdopendir(folder);
+  if (listing == nullptr) {
+    if (folder >= 0) close(folder);
+    return;
+  }
   while (const dirent* item = readdir(listing)) {
     const std::string_view name = item->d_name;
     if (name.substr(0, prefix.size()) != prefix) continue;
@@ -149,34 +197,40 @@ bool FillTemporary(int fd, std::string_view content, const ExistingFile& existin
   return WriteAll(fd, content) && fsync(fd) == 0;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view content, const ExistingFile& existing) {
-  RemoveStaleTemporaries(path);
-  std::string tempPath;
-  FileDescriptor temp(CreateTemporaryBeside(path, tempPath));
+bool ReplaceFile(const Place& place, std::string_view content, const ExistingFile& existing) {
+  RemoveStaleTemporaries(place);
+  std::string tempName;
+  FileDescriptor temp(CreateTemporaryBeside(place, tempName));
   if (!temp.valid()) return false;
   const bool filled = FillTemporary(temp.get(), content, existing);
-  if (temp.Close() && filled && rename(tempPath.c_str(), path.c_str()) == 0) return true;
-  unlink(tempPath.c_str());
+  const int folder = place.folder.get();
+  if (temp.Close() && filled && renameat(folder, tempName.c_str(), folder, place.name.c_str()) == 0) return true;
+  unlinkat(folder, tempName.c_str(), 0);
   return false;
 }
 
 // The rename would succeed over a read-only file in a writable folder; the
 // file's own permission decides instead, also for a privileged user.
-bool IsReadOnly(const std::string& path, const struct stat& info) {
-  return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || access(path.c_str(), W_OK) != 0;
+bool IsReadOnly(const Place& place, const struct stat& info) {
+  return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+         faccessat(place.folder.get(), place.name.c_str(), W_OK, 0) != 0;
 }
 
 }  // namespace
 
 bool RewriteFile(const std::string& path, const std::function<std::string(const std::string&)>& edit) {
-  const std::string target = ResolvedTarget(path);
+  FileDescriptor file(OpenExisting(path));
   ExistingFile existing;
-  existing.exists = stat(target.c_str(), &existing.info) == 0;
-  if (existing.exists && IsReadOnly(target, existing.info)) return false;
   std::string content;
-  const ReadOutcome read = ReadWholeFile(target, content);
-  if (read == ReadOutcome::kFailed || (read == ReadOutcome::kMissing && existing.exists)) return false;
-  return ReplaceFile(target, edit(content), existing);
+  Place place;
+  if (file.valid()) {
+    existing.exists = true;
+    if (ReadOpened(file.get(), content, existing.info) != ReadOutcome::kRead) return false;
+    if (!FindPlaceOf(file.get(), existing.info, place) || IsReadOnly(place, existing.info)) return false;
+  } else if (errno != ENOENT || !FindPlaceFor(path, place)) {
+    return false;
+  }
+  return ReplaceFile(place, edit(content), existing);
 }
 
 }  // namespace platform

@@ -176,6 +176,10 @@ void CaptureHelperProcess::Abandon() {
 
 void CaptureHelperProcess::Finish(int graceMs, const std::function<void(const char*, std::size_t)>& onReports) {
   CloseInput();
+  if (m_reportFd < 0) {  // nothing to drain: a replay's, or one that ended already
+    End(graceMs);
+    return;
+  }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(graceMs);
   std::vector<char> buffer(kDrainReadBytes);
   char* const bytes = buffer.data();

@@ -25,26 +25,35 @@ int LibraryLinkType(std::uint32_t fileLinkType) {
 }  // namespace
 
 SavefileStreamReader::SavefileStreamReader(std::size_t bufferBytes)
-    : m_buffer(std::max(bufferBytes, 2 * (kRecordHeaderBytes + kMaxCaptureLength))) {}
+    : m_bufferBytes(std::max(bufferBytes, 2 * (kRecordHeaderBytes + kMaxCaptureLength))) {}
 
 std::span<std::uint8_t> SavefileStreamReader::Space() {
+  if (m_buffer == nullptr) m_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(m_bufferBytes);
   if (m_begin == m_end) {
     m_begin = m_end = 0;
-  } else if (m_buffer.size() - m_end < kRecordHeaderBytes + kMaxCaptureLength) {
+  } else if (m_bufferBytes - m_end < kRecordHeaderBytes + kMaxCaptureLength) {
     // Only the start of one record is left here as a rule: moving it is
     // cheap, and the space behind it holds the largest record.
-    std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+    std::memmove(m_buffer.get(), m_buffer.get() + m_begin, m_end - m_begin);
     m_end -= m_begin;
     m_begin = 0;
   }
-  return {m_buffer.data() + m_end, m_buffer.size() - m_end};
+  return {m_buffer.get() + m_end, m_bufferBytes - m_end};
 }
 
-void SavefileStreamReader::Commit(std::size_t bytes) { m_end += std::min(bytes, m_buffer.size() - m_end); }
+void SavefileStreamReader::Restart() {
+  SavefileStreamReader fresh(m_bufferBytes);
+  fresh.m_buffer = std::move(m_buffer);
+  *this = std::move(fresh);
+}
+
+void SavefileStreamReader::Commit(std::size_t bytes) {
+  if (m_buffer != nullptr) m_end += std::min(bytes, m_bufferBytes - m_end);
+}
 
 std::uint32_t SavefileStreamReader::Field(std::size_t offset) const {
   std::uint32_t value = 0;
-  std::memcpy(&value, m_buffer.data() + m_begin + offset, sizeof value);
+  std::memcpy(&value, m_buffer.get() + m_begin + offset, sizeof value);
   return m_swapped ? Swapped(value) : value;
 }
 
@@ -88,7 +97,7 @@ SavefileStreamReader::Next SavefileStreamReader::Read(Record& record) {
   record.microseconds = m_nanoseconds ? Field(4) / 1000 : Field(4);
   record.capturedLength = capturedLength;
   record.wireLength = Field(12);
-  record.data = m_buffer.data() + m_begin + kRecordHeaderBytes;
+  record.data = m_buffer.get() + m_begin + kRecordHeaderBytes;
   m_begin += kRecordHeaderBytes + capturedLength;
   return Next::kRecord;
 }

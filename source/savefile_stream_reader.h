@@ -2,9 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
-#include <vector>
 
 // Reads a stream in the capture library's file format (a global header,
 // then records) as it arrives, in pieces of any size: the output of
@@ -37,8 +37,12 @@ class SavefileStreamReader {
   explicit SavefileStreamReader(std::size_t bufferBytes = 1 << 20);
 
   // Where the next bytes go; never empty. Records read before are no
-  // longer valid after it.
+  // longer valid after it. The buffer is made at the first call: a reader
+  // that is never given bytes costs no memory.
   std::span<std::uint8_t> Space();
+  // Reads a new stream from its start, as a new reader would, in the
+  // buffer it has.
+  void Restart();
   // `bytes` of the space were filled.
   void Commit(std::size_t bytes);
   // The next whole record, if it has arrived.
@@ -58,7 +62,8 @@ class SavefileStreamReader {
   Next ReadGlobalHeader();
   Next Fail(std::string reason);
 
-  std::vector<std::uint8_t> m_buffer;
+  std::size_t m_bufferBytes;
+  std::unique_ptr<std::uint8_t[]> m_buffer;  // only the bytes committed are ever read
   std::size_t m_begin = 0;  // the first byte not yet read
   std::size_t m_end = 0;    // one past the last byte committed
   bool m_headerRead = false;

@@ -89,8 +89,14 @@ void ConnectionIndex::Erase(const ConnectionKey& key) {
   m_slots[hole] = Slot{};
 }
 
+// An index of its first size keeps its slots, emptied (no rehash leaves
+// a tombstone, so an index without keys is empty already): a table that is
+// emptied at every Start then costs no mapping of memory.
 void ConnectionIndex::Clear() {
-  Resize(m_initialSlots);
+  if (m_slots == nullptr || m_mask + 1 != m_initialSlots)
+    Resize(m_initialSlots);
+  else if (m_count != 0)
+    std::memset(static_cast<void*>(m_slots.get()), 0, m_initialSlots * sizeof(Slot));  // every slot free
   m_count = 0;
 }
 

@@ -41,7 +41,7 @@ class ConnectionIndex {
   // The same, for an entry whose key's Hash is known.
   void Insert(const TrafficEntry* entry, std::uint32_t hash);
   void Erase(const ConnectionKey& key);
-  // Forgets every key and gives the memory back.
+  // Forgets every key and gives back the memory past its first size.
   void Clear();
   std::size_t Size() const { return m_count; }
 

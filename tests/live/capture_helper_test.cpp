@@ -19,16 +19,13 @@ namespace {
 
 class CaptureHelperTest : public CaptureHelperFixture {
  protected:
-  // A copy of the helper that nobody may run, granted what it needs.
+  // Nobody's copy of the helper, granted what it needs.
   std::string GrantedCopy() {
-    const std::filesystem::path copy = Folder() / "quorvel-capture";
-    std::filesystem::copy_file(platform::CaptureHelperPath(), copy);
-    chmod(copy.c_str(), 0755);
     cap_t raw = cap_from_text("cap_net_raw=p");
-    const int granted = cap_set_file(copy.c_str(), raw);
+    const int granted = cap_set_file(NobodysHelper().c_str(), raw);
     cap_free(raw);
     EXPECT_EQ(granted, 0) << std::strerror(errno);
-    return copy.string();
+    return NobodysHelper();
   }
 };
 

@@ -19,6 +19,7 @@
 #include <filesystem>
 
 #include "platform/app_files.h"
+#include "support/other_user.h"
 
 namespace {
 
@@ -146,10 +147,14 @@ void CaptureHelperFixture::SetUp() {
   if (!m_network.Unavailable().empty()) GTEST_SKIP() << m_network.Unavailable();
   std::filesystem::permissions(Folder(), std::filesystem::perms::owner_all | std::filesystem::perms::group_exec |
                                              std::filesystem::perms::others_exec);
+  const std::filesystem::path helper = NobodysHelper();
+  const std::string noCopy = other_user::CopyRunnableBy(kNobody, helper.parent_path(), {platform::CaptureHelperPath()});
+  if (!noCopy.empty()) GTEST_SKIP() << noCopy;
 }
 
 std::unique_ptr<HelperRun> CaptureHelperFixture::Run(HelperLaunch launch) {
-  if (launch.program.empty()) launch.program = platform::CaptureHelperPath();
+  if (launch.program.empty())
+    launch.program = launch.user == HelperLaunch::User::kRoot ? platform::CaptureHelperPath() : NobodysHelper();
   std::unique_ptr<HelperRun> run;
   m_network.InCaptureNamespace([&] { run = std::make_unique<HelperRun>(launch, Output()); });
   return run;

@@ -19,7 +19,7 @@ struct HelperLaunch {
     // holds it starts the helper: an exec that changes no credentials.
     kNobodyHoldingTheCapability,
   };
-  std::string program = {};  // the built helper unless told
+  std::string program = {};  // the built helper unless told (nobody: NobodysHelper)
   std::vector<std::string> arguments = {};
   User user = User::kRoot;
   bool outputToPipe = false;  // else to the file given
@@ -79,6 +79,10 @@ class CaptureHelperFixture : public SettingsFixture {
   // The helper's arguments for the test's link, with a short read time-out.
   std::vector<std::string> OnTestLink(std::vector<std::string> options = {}) const;
   std::string Output() const { return (Folder() / "out.pcap").string(); }
+  // The helper that nobody runs: a copy in the test's folder that SetUp
+  // makes, as the build's own may lie out of their reach (a clone under a
+  // folder of mode 0700).
+  std::string NobodysHelper() const { return (Folder() / "nobody" / "quorvel-capture").string(); }
   // Waits until the helper has written `bytes` of output to the file.
   bool OutputReaches(std::uintmax_t bytes) const;
   // The length of every frame in the output file, link header included.

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/other_user.h"
 #include "support/process_status.h"
 #include "support/settings_fixture.h"
 #include "test_network.h"
@@ -51,9 +52,10 @@ class ReplayLiveTest : public SettingsFixture {
     Finish(5);
   }
 
-  // Starts the tool in the capture namespace, its output into files.
+  // Starts the tool in the capture namespace, its output into files; as
+  // nobody, the copy that CopyForNobody made.
   void Launch(std::vector<std::string> arguments, bool asNobody = false) {
-    arguments.insert(arguments.begin(), QUORVEL_REPLAY);
+    arguments.insert(arguments.begin(), asNobody ? (Folder() / "quorvel-replay").string() : QUORVEL_REPLAY);
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
@@ -107,6 +109,14 @@ class ReplayLiveTest : public SettingsFixture {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
+  // The tool and its helper, side by side in the test's folder: nobody runs
+  // those copies, as the build's own may lie out of their reach. Why there
+  // can be none, or "".
+  std::string CopyForNobody() const {
+    const std::filesystem::path tool = QUORVEL_REPLAY;
+    return other_user::CopyRunnableBy(kNobody, Folder(), {tool, tool.parent_path() / "quorvel-capture"});
+  }
+
   std::string Output() const { return ReadText(Folder() / "out.csv"); }
   std::string Errors() const { return ReadText(Folder() / "errors.txt"); }
 
@@ -137,7 +147,7 @@ class ReplayLiveTest : public SettingsFixture {
 // counts and the packet log; it ends by itself when its time is up.
 TEST_F(ReplayLiveTest, CountsWhatWasSentAndEndsWhenItsTimeIsUp) {
   const std::string log = (Folder() / "packets.log").string();
-  Launch({"--live", Device(), "--seconds", "3", "--log", "7", log});
+  Launch({"--live", Device(), "--seconds", "2", "--log", "7", log});
   ASSERT_TRUE(WaitUntilCapturing()) << Errors();
   ASSERT_TRUE(m_network.Send({Udp(1000, 100), Udp(1000, 200), Udp(2000, 60), Udp(1000, 300), Udp(2000, 1000)}));
   EXPECT_EQ(Finish(), 0);
@@ -149,7 +159,7 @@ TEST_F(ReplayLiveTest, CountsWhatWasSentAndEndsWhenItsTimeIsUp) {
   EXPECT_EQ(SummaryField(summary, "packets"), 5) << summary;
   EXPECT_EQ(SummaryField(summary, "total"), 1660);
   EXPECT_EQ(SummaryField(summary, "connections"), 2);
-  EXPECT_GE(SummaryField(summary, "seconds"), 3);
+  EXPECT_GE(SummaryField(summary, "seconds"), 2);
   EXPECT_EQ(SummaryField(summary, "received"), 5);
   EXPECT_EQ(SummaryField(summary, "dropped"), 0);
   const std::string logged = ReadText(log);
@@ -181,7 +191,7 @@ TEST_F(ReplayLiveTest, DropsOfATinyKernelBufferAreInTheSummary) {
   Launch({"--live", Device(), "--buffer", "1"});
   ASSERT_TRUE(WaitUntilCapturing()) << Errors();
   m_network.StartFlood(Udp(7, 512));
-  std::this_thread::sleep_for(std::chrono::seconds(3));
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // a buffer this small overflows at once
   m_network.StopFlood();
   Signal(SIGINT);
   EXPECT_EQ(Finish(), 0);
@@ -194,6 +204,7 @@ TEST_F(ReplayLiveTest, DropsOfATinyKernelBufferAreInTheSummary) {
 // how to grant the right when that is what is missing), 2 for a command
 // line it does not take.
 TEST_F(ReplayLiveTest, ExitCodes) {
+  if (const std::string noCopy = CopyForNobody(); !noCopy.empty()) GTEST_SKIP() << noCopy;
   const struct {
     const char* name;
     std::vector<std::string> arguments;

@@ -73,8 +73,7 @@ struct Outcome {
 
 // Feeds `stream` in pieces of `piece` bytes, reading every record each
 // piece completes, as the capture thread does with the pipe.
-Outcome ReadInPieces(const Bytes& stream, std::size_t piece) {
-  SavefileStreamReader reader(0);
+Outcome ReadInPieces(SavefileStreamReader& reader, const Bytes& stream, std::size_t piece) {
   Outcome outcome;
   std::size_t fed = 0;
   for (;;) {
@@ -95,6 +94,11 @@ Outcome ReadInPieces(const Bytes& stream, std::size_t piece) {
   outcome.bad = reader.Bad();
   outcome.error = reader.Error();
   return outcome;
+}
+
+Outcome ReadInPieces(const Bytes& stream, std::size_t piece) {
+  SavefileStreamReader reader(0);
+  return ReadInPieces(reader, stream, piece);
 }
 
 const Bytes kFrameA(60, 0xAA);
@@ -212,6 +216,34 @@ TEST(SavefileStreamReaderTest, LargestRecordsAndTheLibrarysOwnFile) {
     EXPECT_FALSE(outcome.bad) << outcome.error;
     EXPECT_EQ(outcome.linkType, DLT_EN10MB);
     EXPECT_EQ(outcome.records, expected);
+  }
+}
+
+// Restarted, a reader reads the next stream as a new reader would,
+// whatever the last one left behind.
+TEST(SavefileStreamReaderTest, RestartedReaderReadsTheNextStreamAsANewOne) {
+  const Bytes next = StreamBuilder(false).Record(7, 5, kFrameA).Record(8, 6, Bytes(100, 1)).Stream();
+  Bytes halfArrived = StreamBuilder(true, 0xA1B23C4D, 113).Record(1, 0, kFrameA).Stream();
+  halfArrived.pop_back();
+  const struct {
+    const char* name;
+    Bytes stream;
+  } before[] = {
+      {"a bad end", StreamBuilder(false, 0x0A0D0D0A).Stream()},
+      {"half a record, swapped, in nanoseconds", halfArrived},
+      {"a snapshot length shorter than the next stream's records", StreamBuilder(false, 0xA1B2C3D4, 1, 60).Stream()},
+  };
+  const Outcome fresh = ReadInPieces(next, 7);
+  ASSERT_EQ(fresh.records.size(), 2u);
+  for (const auto& c : before) {
+    SCOPED_TRACE(c.name);
+    SavefileStreamReader reader(0);
+    ReadInPieces(reader, c.stream, 7);
+    reader.Restart();
+    const Outcome outcome = ReadInPieces(reader, next, 7);
+    EXPECT_EQ(outcome.records, fresh.records);
+    EXPECT_EQ(outcome.linkType, DLT_EN10MB);
+    EXPECT_FALSE(outcome.bad) << outcome.error;
   }
 }
 
