@@ -2,7 +2,10 @@
 
 #include <arpa/inet.h>
 
+#include <cstring>
 #include <random>
+
+#include "text/dotted_address.h"
 
 namespace {
 
@@ -24,8 +27,19 @@ std::size_t SeededAddressHash::operator()(const std::array<std::uint8_t, 16>& by
 }
 
 const char* FormatIpAddress(const IpAddress& address, char (&text)[IpAddress::kTextSize]) {
+  if (!address.ipv6) {
+    // A new row asks for two of these: the table is several times faster
+    // than the library's conversion.
+    static_assert(IpAddress::kTextSize >= kDottedAddressSize);
+    std::uint32_t ipv4;
+    std::memcpy(&ipv4, address.bytes.data(), sizeof ipv4);
+    char dotted[kDottedAddressSize];
+    FormatDottedAddress(ipv4, dotted);
+    std::memcpy(text, dotted, sizeof dotted);
+    return text;
+  }
   // The C library's form is RFC 5952's: lower case, no leading zeros, the
   // longest run of two or more zero groups as "::".
-  if (inet_ntop(address.ipv6 ? AF_INET6 : AF_INET, address.bytes.data(), text, sizeof text) == nullptr) text[0] = '\0';
+  if (inet_ntop(AF_INET6, address.bytes.data(), text, sizeof text) == nullptr) text[0] = '\0';
   return text;
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "packet/ip_address.h"
-#include "resolve/dotted_address.h"
+#include "text/dotted_address.h"
 
 namespace resolve {
 

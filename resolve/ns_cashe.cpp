@@ -2,13 +2,13 @@
 
 #include <utility>
 
-#include "resolve/dotted_address.h"
 #include "resolve/host_name_store.h"
 #include "resolve/resolver_pool.h"
+#include "text/dotted_address.h"
 
 namespace {
 
-thread_local char t_dottedText[resolve::kDottedAddressSize];
+thread_local char t_dottedText[kDottedAddressSize];
 thread_local char t_ipv6Text[IpAddress::kTextSize];
 
 IpAddress AsIpAddress(std::uint32_t ipv4) { return IpAddress::Ipv4(ipv4); }
@@ -43,7 +43,7 @@ const char* CNSCashe::Sight(const Address& address) {
 
 const char* CNSCashe::Lookup(std::uint32_t ipv4) {
   if (const char* text = Sight(ipv4)) return text;
-  resolve::FormatDottedAddress(ipv4, t_dottedText);
+  FormatDottedAddress(ipv4, t_dottedText);
   return t_dottedText;
 }
 
