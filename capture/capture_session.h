@@ -55,6 +55,9 @@ class CaptureSession {
   // The kernel's buffer for the frames of the captures started from now
   // on, in bytes (0: the library's default).
   void SetKernelBufferBytes(int bytes) { m_kernelBufferBytes = bytes; }
+  // Where the rows of the captures started from now on find the owners of
+  // their connections; null for none.
+  void SetOwners(OwnerLookup* owners) { m_refresh.SetOwners(owners); }
 
   // Opens the adapter by its device name: starts the helper and waits for
   // its answer. 0 on success; 1 on failure, after the user was told why.
