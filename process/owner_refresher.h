@@ -22,7 +22,7 @@ enum class AttributionLevel : std::uint8_t {
 
 // Keeps a table of the owners of this machine's sockets on a thread of its
 // own: the sockets from the kernel's socket listing, their processes from
-// /proc. It looks again when asked (WantOwners) and at most once per
+// /proc. It looks when asked (WantOwners), and at most once per
 // `minimumGap`, never on the caller's thread. The sockets are those of the
 // network namespace of the thread that made the object.
 class COwnerRefresher : public OwnerLookup {
@@ -55,7 +55,7 @@ class COwnerRefresher : public OwnerLookup {
 
   mutable std::mutex m_mutex;
   std::condition_variable m_wake;
-  bool m_wanted = true;  // the first look comes at once
+  bool m_wanted = false;
   bool m_stopping = false;
   std::shared_ptr<const COwnerTable> m_table;     // under m_mutex
   std::shared_ptr<const COwnerTable> m_previous;  // under m_mutex
