@@ -5,21 +5,12 @@
 #include <string_view>
 
 #include "platform/user_account.h"
+#include "process/socket_event_owners.h"
 #include "table/traffic_entry.h"
 
 namespace {
 
 constexpr std::uint8_t kTcp = 6, kUdp = 17;
-
-bool IsAnyAddress(const IpAddress& address) {
-  return std::all_of(address.bytes.begin(), address.bytes.end(), [](std::uint8_t byte) { return byte == 0; });
-}
-
-void CopyName(char (&to)[ConnectionOwner::kNameSize], std::string_view from) {
-  const std::size_t length = std::min(from.size(), sizeof to - 1);
-  std::memcpy(to, from.data(), length);
-  to[length] = '\0';
-}
 
 }  // namespace
 
@@ -32,35 +23,9 @@ const std::string& CUserNames::NameOf(std::uint32_t uid) {
   return at->second;
 }
 
-std::size_t COwnerTable::KeyHash::operator()(const Key& key) const {
-  return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(key.data()), key.size()));
-}
-
-COwnerTable::Key COwnerTable::ConnectedKey(const IpAddress& local, std::uint16_t localPort, const IpAddress& remote,
-                                           std::uint16_t remotePort, std::uint8_t protocol) {
-  Key key{};
-  std::memcpy(&key[0], local.bytes.data(), 16);
-  std::memcpy(&key[16], remote.bytes.data(), 16);
-  std::memcpy(&key[32], &localPort, 2);
-  std::memcpy(&key[34], &remotePort, 2);
-  key[36] = protocol;
-  key[37] = local.ipv6 ? 1 : 0;
-  key[38] = remote.ipv6 ? 1 : 0;
-  return key;
-}
-
-COwnerTable::Key COwnerTable::BoundKey(const IpAddress& local, std::uint16_t localPort, std::uint8_t protocol) {
-  return ConnectedKey(local, localPort, IpAddress(), 0, protocol);
-}
-
-COwnerTable::Key COwnerTable::AnyAddressKey(bool ipv6, std::uint16_t localPort, std::uint8_t protocol) {
-  IpAddress any;
-  any.ipv6 = ipv6;
-  return BoundKey(any, localPort, protocol);
-}
-
 void COwnerTable::Build(const std::vector<SocketRecord>& sockets, const ProcessSockets& processes,
-                        const std::vector<IpAddress>& localAddresses, CUserNames& users) {
+                        const std::vector<IpAddress>& localAddresses, CUserNames& users,
+                        const CSocketEventOwners* events) {
   // A socket that several processes share (inherited, passed on) counts
   // as its first process's, the one that made it as a rule.
   std::vector<ProcessSockets::Holder> holders = processes.holders;
@@ -83,24 +48,26 @@ void COwnerTable::Build(const std::vector<SocketRecord>& sockets, const ProcessS
     ConnectionOwner owner;
     owner.uid = socket.uid;
     owner.uidKnown = true;
-    CopyName(owner.user, users.NameOf(socket.uid));
+    CopyOwnerName(owner.user, users.NameOf(socket.uid));
     const auto holder = std::lower_bound(holders.begin(), holders.end(), socket.inode,
                                          [](const auto& held, std::uint32_t inode) { return held.inode < inode; });
     if (holder != holders.end() && holder->inode == socket.inode) {
       owner.pid = holder->pid;
       const auto program = std::lower_bound(programs.begin(), programs.end(), holder->pid,
                                             [](const auto& known, pid_t pid) { return known.pid < pid; });
-      if (program != programs.end() && program->pid == holder->pid) CopyName(owner.program, program->name);
+      if (program != programs.end() && program->pid == holder->pid) CopyOwnerName(owner.program, program->name);
+    } else if (const ConnectionOwner* reported = events != nullptr ? events->ByCookie(socket.cookie) : nullptr) {
+      owner = *reported;
     }
     const auto at = static_cast<std::uint32_t>(m_owners.size());
     m_owners.push_back(owner);
     if (socket.remotePort != 0)
-      m_connected.try_emplace(ConnectedKey(socket.local, socket.localPort, socket.remote, socket.remotePort,
+      m_connected.try_emplace(MakeSocketKey(socket.local, socket.localPort, socket.remote, socket.remotePort,
                                            socket.protocol), at);
     else if (IsAnyAddress(socket.local))
-      m_anyAddress.try_emplace(AnyAddressKey(socket.local.ipv6, socket.localPort, socket.protocol), at);
+      m_anyAddress.try_emplace(AnyAddressSocketKey(socket.local.ipv6, socket.localPort, socket.protocol), at);
     else
-      m_bound.try_emplace(BoundKey(socket.local, socket.localPort, socket.protocol), at);
+      m_bound.try_emplace(BoundSocketKey(socket.local, socket.localPort, socket.protocol), at);
   }
   m_localAddresses = localAddresses;
   std::sort(m_localAddresses.begin(), m_localAddresses.end());
@@ -111,7 +78,7 @@ bool COwnerTable::IsLocal(const IpAddress& address) const {
   return std::binary_search(m_localAddresses.begin(), m_localAddresses.end(), address);
 }
 
-const ConnectionOwner* COwnerTable::Lookup(const Index& index, const Key& key) const {
+const ConnectionOwner* COwnerTable::Lookup(const Index& index, const SocketKey& key) const {
   const auto found = index.find(key);
   return found == index.end() ? nullptr : &m_owners[found->second];
 }
@@ -121,21 +88,21 @@ const ConnectionOwner* COwnerTable::Lookup(const Index& index, const Key& key) c
 // unless its program said otherwise).
 const ConnectionOwner* COwnerTable::FindAt(const IpAddress& local, std::uint16_t localPort,
                                            std::uint8_t protocol) const {
-  if (const ConnectionOwner* owner = Lookup(m_bound, BoundKey(local, localPort, protocol))) return owner;
+  if (const ConnectionOwner* owner = Lookup(m_bound, BoundSocketKey(local, localPort, protocol))) return owner;
   if (!IsLocal(local)) return nullptr;
   if (!local.ipv6)
-    if (const ConnectionOwner* owner = Lookup(m_anyAddress, AnyAddressKey(false, localPort, protocol))) return owner;
-  return Lookup(m_anyAddress, AnyAddressKey(true, localPort, protocol));
+    if (const ConnectionOwner* owner = Lookup(m_anyAddress, AnyAddressSocketKey(false, localPort, protocol))) return owner;
+  return Lookup(m_anyAddress, AnyAddressSocketKey(true, localPort, protocol));
 }
 
 bool COwnerTable::Find(const ConnectionEndpoints& connection, ConnectionOwner& owner) const {
   const std::uint8_t protocol = connection.protocol;
   if (protocol != kTcp && protocol != kUdp) return false;
-  const ConnectionOwner* found = Lookup(m_connected, ConnectedKey(connection.source, connection.sourcePort,
+  const ConnectionOwner* found = Lookup(m_connected, MakeSocketKey(connection.source, connection.sourcePort,
                                                                   connection.destination,
                                                                   connection.destinationPort, protocol));
   if (found == nullptr)
-    found = Lookup(m_connected, ConnectedKey(connection.destination, connection.destinationPort, connection.source,
+    found = Lookup(m_connected, MakeSocketKey(connection.destination, connection.destinationPort, connection.source,
                                              connection.sourcePort, protocol));
   if (found == nullptr) found = FindAt(connection.source, connection.sourcePort, protocol);
   if (found == nullptr) found = FindAt(connection.destination, connection.destinationPort, protocol);

@@ -10,9 +10,11 @@
 
 #include "packet/ip_address.h"
 #include "process/proc_socket_scan.h"
+#include "process/socket_key.h"
 #include "process/socket_record.h"
 #include "table/connection_owner.h"
 
+class CSocketEventOwners;
 struct ConnectionEndpoints;
 
 // The user names of user ids, each asked of the user database once.
@@ -34,9 +36,12 @@ class CUserNames {
 class COwnerTable {
  public:
   // `localAddresses`: the machine's own, which a socket bound to every
-  // address answers for (every 127.x.x.x counts as well).
+  // address answers for (every 127.x.x.x counts as well). `events`: the
+  // programs the socket programs reported, by socket cookie, for the
+  // sockets whose process could not be seen (null: none).
   void Build(const std::vector<SocketRecord>& sockets, const ProcessSockets& processes,
-             const std::vector<IpAddress>& localAddresses, CUserNames& users);
+             const std::vector<IpAddress>& localAddresses, CUserNames& users,
+             const CSocketEventOwners* events = nullptr);
 
   // The socket that sends from the connection's source first, then the one
   // at its destination: on a connection between two programs of this
@@ -46,20 +51,10 @@ class COwnerTable {
   std::size_t SocketCount() const { return m_owners.size(); }
 
  private:
-  // Address, address, port, port, protocol, families: bytes that compare
-  // and hash as one block.
-  using Key = std::array<std::uint8_t, 40>;
-  struct KeyHash {
-    std::size_t operator()(const Key& key) const;
-  };
-  using Index = std::unordered_map<Key, std::uint32_t, KeyHash>;
+  using Index = std::unordered_map<SocketKey, std::uint32_t, SocketKeyHash>;
 
-  static Key ConnectedKey(const IpAddress& local, std::uint16_t localPort, const IpAddress& remote,
-                          std::uint16_t remotePort, std::uint8_t protocol);
-  static Key BoundKey(const IpAddress& local, std::uint16_t localPort, std::uint8_t protocol);
-  static Key AnyAddressKey(bool ipv6, std::uint16_t localPort, std::uint8_t protocol);
   bool IsLocal(const IpAddress& address) const;
-  const ConnectionOwner* Lookup(const Index& index, const Key& key) const;
+  const ConnectionOwner* Lookup(const Index& index, const SocketKey& key) const;
   const ConnectionOwner* FindAt(const IpAddress& local, std::uint16_t localPort, std::uint8_t protocol) const;
 
   std::vector<ConnectionOwner> m_owners;

@@ -21,21 +21,6 @@ pid_t ProcessIdOf(const char* name) {
   return static_cast<pid_t>(pid);
 }
 
-// The name of the program, as the kernel keeps it for every process and
-// lets anyone read.
-void ReadProgramName(int procFd, pid_t pid, char (&name)[16]) {
-  char path[32];
-  std::snprintf(path, sizeof path, "%d/comm", static_cast<int>(pid));
-  name[0] = '\0';
-  const int fd = openat(procFd, path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return;
-  const ssize_t length = read(fd, name, sizeof name - 1);
-  close(fd);
-  if (length <= 0) return;
-  name[length] = '\0';
-  if (char* end = std::strchr(name, '\n')) *end = '\0';
-}
-
 // Adds the process's sockets; false when its descriptors cannot be read.
 bool ScanDescriptors(int procFd, pid_t pid, ProcessSockets& found) {
   char path[32];
@@ -66,6 +51,19 @@ bool ScanDescriptors(int procFd, pid_t pid, ProcessSockets& found) {
 }
 
 }  // namespace
+
+void ReadProgramName(int procFd, pid_t pid, char (&name)[16]) {
+  char path[32];
+  std::snprintf(path, sizeof path, "%d/comm", static_cast<int>(pid));
+  name[0] = '\0';
+  const int fd = openat(procFd, path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return;
+  const ssize_t length = read(fd, name, sizeof name - 1);
+  close(fd);
+  if (length <= 0) return;
+  name[length] = '\0';
+  if (char* end = std::strchr(name, '\n')) *end = '\0';
+}
 
 std::uint32_t SocketInodeOfLink(const char* link, std::size_t length) {
   static constexpr char kPrefix[] = "socket:[";

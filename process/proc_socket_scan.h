@@ -29,6 +29,11 @@ struct ProcessSockets {
 // Scans `procRoot` (normally "/proc"). False when it cannot be read at all.
 bool ScanProcessSockets(const char* procRoot, ProcessSockets& found);
 
+// The name of the program of process `pid` as the kernel keeps it for
+// every process and lets anyone read (/proc/PID/comm under the folder
+// `procFd`); empty when the process is gone.
+void ReadProgramName(int procFd, pid_t pid, char (&name)[16]);
+
 // The socket inode a descriptor's link names ("socket:[12345]"); 0 for any
 // other link.
 std::uint32_t SocketInodeOfLink(const char* link, std::size_t length);

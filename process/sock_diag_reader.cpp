@@ -10,17 +10,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "process/socket_key.h"
+
 namespace {
 
 constexpr std::size_t kBufferBytes = 64 * 1024;
 
-// An IPv6 socket that talks IPv4 carries its addresses mapped.
 IpAddress AddressOf(int family, const std::uint32_t (&words)[4]) {
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(words);
-  if (family == AF_INET) return IpAddress::Ipv4(words[0]);
-  static const std::uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-  if (std::memcmp(bytes, kMapped, sizeof kMapped) == 0) return IpAddress::Ipv4(words[3]);
-  return IpAddress::Ipv6(bytes);
+  return SocketAddress(family == AF_INET6, reinterpret_cast<const std::uint8_t*>(words));
 }
 
 SocketRecord RecordOf(const inet_diag_msg& message, int protocol) {

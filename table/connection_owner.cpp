@@ -1,6 +1,14 @@
 #include "table/connection_owner.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+
+void CopyOwnerName(char (&to)[ConnectionOwner::kNameSize], std::string_view from) {
+  const std::size_t length = std::min(from.size(), sizeof to - 1);
+  std::memcpy(to, from.data(), length);
+  to[length] = '\0';
+}
 
 const char* ProgramText(const ConnectionOwner& owner, char (&text)[kProgramTextSize]) {
   if (owner.pid == 0)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 struct ConnectionEndpoints;
 
@@ -18,6 +19,9 @@ struct ConnectionOwner {
 
   bool Known() const { return pid != 0 || uidKnown; }
 };
+
+// Copies a name, cut to what an owner holds.
+void CopyOwnerName(char (&to)[ConnectionOwner::kNameSize], std::string_view from);
 
 // What the program's column shows: "name (pid)", the number alone when the
 // name could not be read, empty when the program is not known. Returns

@@ -51,6 +51,7 @@ void COwnerColumns::SetShown(int column, bool shown) {
 
 QString COwnerColumns::LevelText(AttributionLevel level, const QString& error) {
   switch (level) {
+    case AttributionLevel::kSocketEvents:
     case AttributionLevel::kEveryProcess: return tr("进程归属: 显示每个连接的程序和用户");
     case AttributionLevel::kOwnProcesses:
       return tr("进程归属: 只显示您自己的程序, 其他连接只显示用户。要看到所有程序, 请给 quorvel-capture "

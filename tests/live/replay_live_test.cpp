@@ -369,7 +369,9 @@ TEST_F(ReplayLiveTest, ProcessesNameTheTestsOwnServerAndClient) {
         char answer[8];
         EXPECT_EQ(connect(sock, reinterpret_cast<const sockaddr*>(&at), SizeOf(at)), 0) << strerror(errno);
         EXPECT_EQ(send(sock, "hello", 5, 0), 5);
-        if (type == SOCK_DGRAM) EXPECT_EQ(recv(sock, answer, sizeof answer, 0), 5) << "the answer came back";
+        if (type == SOCK_DGRAM) {
+          EXPECT_EQ(recv(sock, answer, sizeof answer, 0), 5) << "the answer came back";
+        }
         close(sock);
       }
     }
@@ -399,8 +401,12 @@ TEST_F(ReplayLiveTest, ProcessesNameTheTestsOwnServerAndClient) {
       return fields[1] == std::to_string(port) || fields[3] == std::to_string(port);
     };
     const std::string owner = fields[8] + " " + fields[9];
-    if (fields[8] == "qv-owner-server") EXPECT_EQ(fields[7], std::to_string(server)) << line;
-    if (fields[8] == "qv-owner-client") EXPECT_EQ(fields[7], std::to_string(client)) << line;
+    if (fields[8] == "qv-owner-server") {
+      EXPECT_EQ(fields[7], std::to_string(server)) << line;
+    }
+    if (fields[8] == "qv-owner-client") {
+      EXPECT_EQ(fields[7], std::to_string(client)) << line;
+    }
     if (!ours(kServerPort) && !ours(kPeerPort)) {
       EXPECT_EQ(owner, " ") << "no program of the test: " << line;
       continue;
