@@ -51,6 +51,8 @@ TEST_F(CaptureHelperTest, RefusesWhatItCannotOpen) {
       {"unknown option", {"--promiscuous=yes", "lo"}, false, "open-failed error unknown option", 2},
       {"filter time-out out of range", {"--filter-timeout=99", "lo"}, false,
        "open-failed error invalid filter time-out", 2},
+      {"cgroup not an absolute path", {"--socket-events=sys/fs/cgroup", "lo"}, false, "open-failed error invalid cgroup",
+       2},
       {"no such device", {"qvnosuch0"}, false, "open-failed error ", 1},
       {"no permission", {"lo"}, true, "open-failed permission ", 1},
   };
