@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "packet/ip_address.h"
 #include "text/decimal_text.h"
 #include "text/protocol_names.h"
 
@@ -60,12 +61,50 @@ char* AppendOffset(char* out, std::uint32_t offset) {
   return out;
 }
 
-char* AppendAddress(char* out, const std::uint8_t (&address)[4]) {
+char* AppendAddress(char* out, const RecordHeader& header, const std::uint8_t (&address)[16]) {
+  if (header.ipv6) {
+    char text[IpAddress::kTextSize];
+    return AppendText(out, FormatIpAddress(IpAddress::Ipv6(address), text));
+  }
   for (int i = 0; i < 4; ++i) {
     if (i != 0) *out++ = '.';
     out = AppendDecimal(out, address[i]);
   }
   return out;
+}
+
+char* AppendEndpoint(char* out, const RecordHeader& header, const std::uint8_t (&address)[16], unsigned port) {
+  if (header.ipv6) *out++ = '[';
+  out = AppendAddress(out, header, address);
+  if (header.ipv6) *out++ = ']';
+  *out++ = ':';
+  return AppendDecimal(out, port);
+}
+
+// The four bytes of the ports as carried, as two numbers.
+void PutPorts(RecordHeader& header, const std::uint8_t* ports) {
+  header.sourcePort = ports[0] * 256u + ports[1];
+  header.destinationPort = ports[2] * 256u + ports[3];
+}
+
+RecordHeader ReadIpv6RecordHeader(const ParsedPacket& packet, unsigned assumedHeaderLength) {
+  RecordHeader header;
+  header.ipv6 = true;
+  header.protocol = packet.protocol;
+  header.totalLength = packet.totalLength;
+  std::memcpy(header.source, packet.Source(), 16);
+  std::memcpy(header.destination, packet.Destination(), 16);
+  PutPorts(header, packet.ports);
+  // The assumed length counts the fixed header once; a later fragment's
+  // data starts right after its fragment header.
+  const bool laterFragment = packet.fragment && !packet.firstFragment;
+  const std::uint32_t transportHeader =
+      laterFragment || assumedHeaderLength <= ParsedPacket::kIpv6HeaderLength
+          ? 0
+          : assumedHeaderLength - static_cast<std::uint32_t>(ParsedPacket::kIpv6HeaderLength);
+  header.payloadOffset = packet.headerLength + transportHeader;
+  header.payloadLength = packet.totalLength > header.payloadOffset ? packet.totalLength - header.payloadOffset : 0;
+  return header;
 }
 
 char* AppendDate(char* out, const platform::LocalTime& time) {
@@ -95,12 +134,17 @@ RecordHeader ReadRecordHeader(const std::uint8_t* ip, std::size_t capturedLength
   RecordHeader header;
   header.protocol = head[9];
   header.totalLength = totalLength;
+  header.payloadOffset = headerLength;
   header.payloadLength = totalLength - headerLength;
   std::memcpy(header.source, head + 12, 4);
   std::memcpy(header.destination, head + 16, 4);
-  header.sourcePort = head[20] * 256u + head[21];
-  header.destinationPort = head[22] * 256u + head[23];
+  PutPorts(header, head + 20);
   return header;
+}
+
+RecordHeader RecordHeaderOf(const ParsedPacket& packet, unsigned assumedHeaderLength) {
+  if (packet.IsIpv6()) return ReadIpv6RecordHeader(packet, assumedHeaderLength);
+  return ReadRecordHeader(packet.ip, packet.capturedLength, assumedHeaderLength, packet.totalLength);
 }
 
 char* AppendTextHeader(char* out, const platform::LocalTime& time, const RecordHeader& header) {
@@ -116,13 +160,9 @@ char* AppendTextHeader(char* out, const platform::LocalTime& time, const RecordH
   out = AppendText(out, " len: ");
   out = AppendDecimal(out, header.totalLength);
   *out++ = ' ';
-  out = AppendAddress(out, header.source);
-  *out++ = ':';
-  out = AppendDecimal(out, header.sourcePort);
+  out = AppendEndpoint(out, header, header.source, header.sourcePort);
   out = AppendText(out, " -> ");
-  out = AppendAddress(out, header.destination);
-  *out++ = ':';
-  out = AppendDecimal(out, header.destinationPort);
+  out = AppendEndpoint(out, header, header.destination, header.destinationPort);
   *out++ = ' ';
   out = AppendLineEnd(out);
   return AppendLineEnd(out);
@@ -137,11 +177,11 @@ char* AppendCsvFields(char* out, const platform::LocalTime& time, const RecordHe
   *out++ = ';';
   out = AppendDecimal(out, header.payloadLength);
   *out++ = ';';
-  out = AppendAddress(out, header.source);
+  out = AppendAddress(out, header, header.source);
   *out++ = ';';
   out = AppendDecimal(out, header.sourcePort);
   *out++ = ';';
-  out = AppendAddress(out, header.destination);
+  out = AppendAddress(out, header, header.destination);
   *out++ = ';';
   return AppendDecimal(out, header.destinationPort);
 }
