@@ -61,11 +61,7 @@ char* AppendOffset(char* out, std::uint32_t offset) {
   return out;
 }
 
-char* AppendAddress(char* out, const RecordHeader& header, const std::uint8_t (&address)[16]) {
-  if (header.ipv6) {
-    char text[IpAddress::kTextSize];
-    return AppendText(out, FormatIpAddress(IpAddress::Ipv6(address), text));
-  }
+char* AppendIpv4Address(char* out, const std::uint8_t* address) {
   for (int i = 0; i < 4; ++i) {
     if (i != 0) *out++ = '.';
     out = AppendDecimal(out, address[i]);
@@ -73,38 +69,44 @@ char* AppendAddress(char* out, const RecordHeader& header, const std::uint8_t (&
   return out;
 }
 
-char* AppendEndpoint(char* out, const RecordHeader& header, const std::uint8_t (&address)[16], unsigned port) {
-  if (header.ipv6) *out++ = '[';
-  out = AppendAddress(out, header, address);
-  if (header.ipv6) *out++ = ']';
+// Out of line, so that the IPv4 records keep their address written in
+// place.
+[[gnu::noinline]] char* AppendIpv6Address(char* out, const std::uint8_t* address) {
+  char text[IpAddress::kTextSize];
+  return AppendText(out, FormatIpAddress(IpAddress::Ipv6(address), text));
+}
+
+[[gnu::always_inline]] inline char* AppendAddress(char* out, const RecordHeader& header,
+                                                  const std::uint8_t (&address)[16]) {
+  return header.ipv6 ? AppendIpv6Address(out, address) : AppendIpv4Address(out, address);
+}
+
+// Each family's endpoints written by code of its own: the text header's
+// IPv4 path tests the family once.
+template <bool kIpv6>
+char* AppendEndpoint(char* out, const std::uint8_t (&address)[16], unsigned port) {
+  if constexpr (kIpv6) {
+    *out++ = '[';
+    out = AppendIpv6Address(out, address);
+    *out++ = ']';
+  } else {
+    out = AppendIpv4Address(out, address);
+  }
   *out++ = ':';
   return AppendDecimal(out, port);
+}
+
+template <bool kIpv6>
+char* AppendEndpoints(char* out, const RecordHeader& header) {
+  out = AppendEndpoint<kIpv6>(out, header.source, header.sourcePort);
+  out = AppendText(out, " -> ");
+  return AppendEndpoint<kIpv6>(out, header.destination, header.destinationPort);
 }
 
 // The four bytes of the ports as carried, as two numbers.
 void PutPorts(RecordHeader& header, const std::uint8_t* ports) {
   header.sourcePort = ports[0] * 256u + ports[1];
   header.destinationPort = ports[2] * 256u + ports[3];
-}
-
-RecordHeader ReadIpv6RecordHeader(const ParsedPacket& packet, unsigned assumedHeaderLength) {
-  RecordHeader header;
-  header.ipv6 = true;
-  header.protocol = packet.protocol;
-  header.totalLength = packet.totalLength;
-  std::memcpy(header.source, packet.Source(), 16);
-  std::memcpy(header.destination, packet.Destination(), 16);
-  PutPorts(header, packet.ports);
-  // The assumed length counts the fixed header once; a later fragment's
-  // data starts right after its fragment header.
-  const bool laterFragment = packet.fragment && !packet.firstFragment;
-  const std::uint32_t transportHeader =
-      laterFragment || assumedHeaderLength <= ParsedPacket::kIpv6HeaderLength
-          ? 0
-          : assumedHeaderLength - static_cast<std::uint32_t>(ParsedPacket::kIpv6HeaderLength);
-  header.payloadOffset = packet.headerLength + transportHeader;
-  header.payloadLength = packet.totalLength > header.payloadOffset ? packet.totalLength - header.payloadOffset : 0;
-  return header;
 }
 
 char* AppendDate(char* out, const platform::LocalTime& time) {
@@ -142,9 +144,24 @@ RecordHeader ReadRecordHeader(const std::uint8_t* ip, std::size_t capturedLength
   return header;
 }
 
-RecordHeader RecordHeaderOf(const ParsedPacket& packet, unsigned assumedHeaderLength) {
-  if (packet.IsIpv6()) return ReadIpv6RecordHeader(packet, assumedHeaderLength);
-  return ReadRecordHeader(packet.ip, packet.capturedLength, assumedHeaderLength, packet.totalLength);
+RecordHeader ReadIpv6RecordHeader(const ParsedPacket& packet, unsigned assumedHeaderLength) {
+  RecordHeader header;
+  header.ipv6 = true;
+  header.protocol = packet.protocol;
+  header.totalLength = packet.totalLength;
+  std::memcpy(header.source, packet.Source(), 16);
+  std::memcpy(header.destination, packet.Destination(), 16);
+  PutPorts(header, packet.ports);
+  // The assumed length counts the fixed header once; a later fragment's
+  // data starts right after its fragment header.
+  const bool laterFragment = packet.fragment && !packet.firstFragment;
+  const std::uint32_t transportHeader =
+      laterFragment || assumedHeaderLength <= ParsedPacket::kIpv6HeaderLength
+          ? 0
+          : assumedHeaderLength - static_cast<std::uint32_t>(ParsedPacket::kIpv6HeaderLength);
+  header.payloadOffset = packet.headerLength + transportHeader;
+  header.payloadLength = packet.totalLength > header.payloadOffset ? packet.totalLength - header.payloadOffset : 0;
+  return header;
 }
 
 char* AppendTextHeader(char* out, const platform::LocalTime& time, const RecordHeader& header) {
@@ -160,9 +177,7 @@ char* AppendTextHeader(char* out, const platform::LocalTime& time, const RecordH
   out = AppendText(out, " len: ");
   out = AppendDecimal(out, header.totalLength);
   *out++ = ' ';
-  out = AppendEndpoint(out, header, header.source, header.sourcePort);
-  out = AppendText(out, " -> ");
-  out = AppendEndpoint(out, header, header.destination, header.destinationPort);
+  out = header.ipv6 ? AppendEndpoints<true>(out, header) : AppendEndpoints<false>(out, header);
   *out++ = ' ';
   out = AppendLineEnd(out);
   return AppendLineEnd(out);

@@ -37,13 +37,19 @@ struct RecordHeader {
 RecordHeader ReadRecordHeader(const std::uint8_t* ip, std::size_t capturedLength,
                               unsigned headerLength, unsigned totalLength);
 
-// The record header of a packet as the parser read it, `assumedHeaderLength`
-// being the part the table does not count as data. IPv4 as above. IPv6:
-// the ports are the parser's (a later fragment's those its first brought),
-// and the payload follows the fixed header and the extension headers, and
-// the transport header the assumed length stands for (TCP's 20 bytes,
-// UDP's 8) where the packet carries one; it may be empty.
-RecordHeader RecordHeaderOf(const ParsedPacket& packet, unsigned assumedHeaderLength);
+// An IPv6 packet's, as the parser read it, `assumedHeaderLength` being the
+// part the table does not count as data: the ports are the parser's (a
+// later fragment's those its first brought), and the payload follows the
+// fixed header, the extension headers and the transport header the
+// assumed length stands for (TCP's 20 bytes, UDP's 8) where the packet
+// carries one; it may be empty.
+RecordHeader ReadIpv6RecordHeader(const ParsedPacket& packet, unsigned assumedHeaderLength);
+
+// The record header of a packet of either family, as the parser read it.
+inline RecordHeader RecordHeaderOf(const ParsedPacket& packet, unsigned assumedHeaderLength) {
+  if (packet.IsIpv6()) return ReadIpv6RecordHeader(packet, assumedHeaderLength);
+  return ReadRecordHeader(packet.ip, packet.capturedLength, assumedHeaderLength, packet.totalLength);
+}
 
 // An empty line, the time stamp in brackets, the line with protocol,
 // length and endpoints, and another empty line. An endpoint is
