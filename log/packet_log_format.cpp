@@ -144,6 +144,18 @@ RecordHeader ReadRecordHeader(const std::uint8_t* ip, std::size_t capturedLength
   return header;
 }
 
+RecordHeader ReadIpv4RecordHeaderAsParsed(const ParsedPacket& packet, unsigned assumedHeaderLength) {
+  RecordHeader header = ReadRecordHeader(packet.ip, packet.capturedLength, assumedHeaderLength, packet.totalLength);
+  PutPorts(header, packet.ports);
+  const bool laterFragment = packet.fragment && !packet.firstFragment;
+  if (laterFragment)
+    header.payloadOffset = packet.headerLength;
+  else if (assumedHeaderLength != 0)  // else the whole packet is payload, as always
+    header.payloadOffset = packet.headerLength + assumedHeaderLength - ParsedPacket::kIpv4HeaderLength;
+  header.payloadLength = packet.totalLength > header.payloadOffset ? packet.totalLength - header.payloadOffset : 0;
+  return header;
+}
+
 RecordHeader ReadIpv6RecordHeader(const ParsedPacket& packet, unsigned assumedHeaderLength) {
   RecordHeader header;
   header.ipv6 = true;

@@ -30,10 +30,10 @@ struct RecordHeader {
   unsigned destinationPort = 0;
 };
 
-// An IPv4 packet's, read from its bytes without going past
-// `capturedLength`: a byte that was not captured reads as zero. Whatever
-// the header's length, the ports are bytes 20 to 23 and the payload starts
-// at the assumed header length.
+// A plain IPv4 packet's (a 20-byte header, not a later fragment), read
+// from its bytes without going past `capturedLength`: a byte that was not
+// captured reads as zero. The ports are bytes 20 to 23 and the payload
+// starts at the assumed header length.
 RecordHeader ReadRecordHeader(const std::uint8_t* ip, std::size_t capturedLength,
                               unsigned headerLength, unsigned totalLength);
 
@@ -45,9 +45,19 @@ RecordHeader ReadRecordHeader(const std::uint8_t* ip, std::size_t capturedLength
 // carries one; it may be empty.
 RecordHeader ReadIpv6RecordHeader(const ParsedPacket& packet, unsigned assumedHeaderLength);
 
+// An IPv4 packet with options, or a later fragment, as the parser read it:
+// the ports the table counts (a later fragment's those its first brought),
+// the payload after the real header and the transport header the assumed
+// length stands for (a later fragment's data right after its IP header).
+RecordHeader ReadIpv4RecordHeaderAsParsed(const ParsedPacket& packet, unsigned assumedHeaderLength);
+
 // The record header of a packet of either family, as the parser read it.
+// A plain IPv4 packet, the common case, is read from its bytes as it
+// always was.
 inline RecordHeader RecordHeaderOf(const ParsedPacket& packet, unsigned assumedHeaderLength) {
   if (packet.IsIpv6()) return ReadIpv6RecordHeader(packet, assumedHeaderLength);
+  if (packet.headerLength != ParsedPacket::kIpv4HeaderLength || (packet.fragment && !packet.firstFragment))
+    return ReadIpv4RecordHeaderAsParsed(packet, assumedHeaderLength);
   return ReadRecordHeader(packet.ip, packet.capturedLength, assumedHeaderLength, packet.totalLength);
 }
 

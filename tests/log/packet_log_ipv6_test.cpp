@@ -15,6 +15,7 @@
 #include "packet/packet_parser.h"
 #include "platform/local_time.h"
 #include "support/ip6_packet.h"
+#include "support/ip_packet.h"
 #include "support/settings_fixture.h"
 #include "table/traffic_list.h"
 
@@ -260,6 +261,28 @@ TEST_F(PacketLogIpv6Test, OnlyCountedPacketsAreLogged) {
             "2021.05.06;13:45:07.083;TCP;1;2001:db8::1;81;2001:db8::2;80\r\n");
   Settings().filtericmp = 0;
   EXPECT_EQ(LogOf(7, {icmpv6.Bytes()}), "2021.05.06;13:45:07.083;unknown (58);60;2001:db8::1;1024;2001:db8::2;80\r\n");
+}
+
+// IPv4 too: a packet with options has its ports and payload after its real
+// header, and a later fragment the ports its first brought, as in the list.
+TEST_F(PacketLogIpv6Test, Ipv4WithOptionsOrInFragmentsShowsTheListsPorts) {
+  IpPacket withOptions;
+  withOptions.headerWords = 6;
+  withOptions.totalLength = 24 + 20 + 4;
+  IpPacket first, later;
+  first.protocol = later.protocol = 17;
+  first.id = later.id = 7;
+  first.moreFragments = true;
+  first.sourcePort = 4000;
+  first.destinationPort = 53;
+  first.totalLength = 20 + 16;
+  later.fragmentOffset = 2;
+  later.sourcePort = 0x4142;  // its data, not ports
+  later.totalLength = 20 + 16;
+  Account(first.Bytes());
+  EXPECT_EQ(LogOf(7, {withOptions.Bytes(), later.Bytes()}),
+            "2021.05.06;13:45:07.083;TCP;4;10.0.0.1;1024;10.0.0.2;80\r\n"
+            "2021.05.06;13:45:07.083;UDP;16;10.0.0.1;4000;10.0.0.2;53\r\n");
 }
 
 }  // namespace
