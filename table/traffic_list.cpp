@@ -72,8 +72,7 @@ void CTrafficList::AccountPacket(const ParsedPacket& packet) {
   std::uint32_t headerLength = 0;
   if (!CountPacket(packet.protocol, packet.IsIpv6(), packet.totalLength, headerLength)) return;
   PublishTotals();
-  if (m_log != nullptr)
-    m_log->WriteLogRecord(packet.ip, headerLength, packet.totalLength, packet.capturedLength);
+  if (m_log != nullptr) m_log->WriteLogRecord(packet, headerLength);
   if (packet.IsIpv6()) {
     AccountIpv6Packet(packet, packet.totalLength);
     return;
