@@ -1,6 +1,7 @@
 // What the packet log adds to the accounting step: AccountPacket with each
 // layout against AccountPacket without a log, for small, middle-sized and
-// full-size packets. The log goes to a file in the temporary folder with a
+// full-size packets, IPv4 (BM_AccountPacketWithLog) and IPv6
+// (BM_AccountIpv6PacketWithLog, whose addresses are written compressed). The log goes to a file in the temporary folder with a
 // 64 MiB limit. The log's own thread writes the file; the figures are the
 // capture thread's, with the records dropped when that writer fell behind
 // in `lost`.
@@ -43,6 +44,19 @@ std::vector<std::uint8_t> MakePacket(int n, int totalLength, std::mt19937& rando
   return p;
 }
 
+// TCP or UDP from 2001:db8::n to fd00::1, without extension headers.
+std::vector<std::uint8_t> MakeIpv6Packet(int n, int totalLength, std::mt19937& random) {
+  std::vector<std::uint8_t> p(static_cast<std::size_t>(totalLength));
+  for (auto& byte : p) byte = static_cast<std::uint8_t>(random());
+  p[0] = 0x60;
+  p[4] = static_cast<std::uint8_t>((totalLength - 40) >> 8);
+  p[5] = static_cast<std::uint8_t>(totalLength - 40);
+  p[6] = n % 4 == 0 ? 17 : 6;
+  inet_pton(AF_INET6, ("2001:db8::" + std::to_string(n)).c_str(), &p[8]);
+  inet_pton(AF_INET6, "fd00::1", &p[24]);
+  return p;
+}
+
 CSettings& BenchSettings() {
   static CSettings settings((std::filesystem::temp_directory_path() / "quorvel-bench-log.dat").string());
   return settings;
@@ -78,13 +92,15 @@ class BenchLog {
   CPacketLog m_log{BenchSettings(), m_list.TableLock()};
 };
 
-void BM_AccountPacketWithLog(benchmark::State& state) {
+using MakePacketFunction = std::vector<std::uint8_t> (*)(int n, int totalLength, std::mt19937& random);
+
+void AccountPacketsWithLog(benchmark::State& state, MakePacketFunction makePacket) {
   const int layout = static_cast<int>(state.range(0));
   const int totalLength = static_cast<int>(state.range(1));
   BenchLog bench("quorvel-bench-packets.log", layout);
   std::mt19937 random(1);
   std::vector<std::vector<std::uint8_t>> packets;
-  for (int n = 0; n < kConnections; ++n) packets.push_back(MakePacket(n, totalLength, random));
+  for (int n = 0; n < kConnections; ++n) packets.push_back(makePacket(n, totalLength, random));
 
   std::size_t i = 0;
   for (auto _ : state) {
@@ -99,7 +115,14 @@ void BM_AccountPacketWithLog(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * totalLength);
   state.SetLabel(layout == kNoLog ? "no log" : "layout " + std::to_string(layout));
 }
+
+void BM_AccountPacketWithLog(benchmark::State& state) { AccountPacketsWithLog(state, MakePacket); }
 BENCHMARK(BM_AccountPacketWithLog)
+    ->ArgNames({"layout", "length"})
+    ->ArgsProduct({{kNoLog, 0, 1, 2, 3, 4, 5, 6, 7, 8}, {64, 576, 1500}});
+
+void BM_AccountIpv6PacketWithLog(benchmark::State& state) { AccountPacketsWithLog(state, MakeIpv6Packet); }
+BENCHMARK(BM_AccountIpv6PacketWithLog)
     ->ArgNames({"layout", "length"})
     ->ArgsProduct({{kNoLog, 0, 1, 2, 3, 4, 5, 6, 7, 8}, {64, 576, 1500}});
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <thread>
@@ -47,16 +48,14 @@ BENCHMARK(BM_ServicePortLookupMiss);
 
 // A cache that already knows every address it is asked for: the refresh
 // pass's common case once names are in.
-void BM_HostNameLookupCached(benchmark::State& state) {
-  const auto addressCount = static_cast<std::uint32_t>(state.range(0));
+template <typename Address>
+void RunCachedHostNameLookups(benchmark::State& state, const std::vector<Address>& addresses) {
   // Limits wide enough for every address to get its name at once.
   const resolve::HostNameLimits unbounded{.waiting = 1 << 20, .queriesPerSecond = 1e9, .burst = 1e9};
-  CNSCashe cache([](std::uint32_t) { return std::optional<std::string>("host.lan"); }, unbounded);
+  CNSCashe cache([](const IpAddress&) { return std::optional<std::string>("host.lan"); }, unbounded);
   cache.SetResolve(1);
-  std::vector<std::uint32_t> addresses;
-  for (std::uint32_t i = 0; i < addressCount; ++i) addresses.push_back(htonl(0x0A000000u + i));
-  for (const std::uint32_t address : addresses) cache.Lookup(address);
-  for (const std::uint32_t address : addresses)
+  for (const Address& address : addresses) cache.Lookup(address);
+  for (const Address& address : addresses)
     while (cache.Find(address) == nullptr) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
   std::size_t next = 0;
@@ -65,10 +64,28 @@ void BM_HostNameLookupCached(benchmark::State& state) {
     next = next + 1 == addresses.size() ? 0 : next + 1;
   }
 }
+
+void BM_HostNameLookupCached(benchmark::State& state) {
+  std::vector<std::uint32_t> addresses;
+  for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(state.range(0)); ++i)
+    addresses.push_back(htonl(0x0A000000u + i));
+  RunCachedHostNameLookups(state, addresses);
+}
 BENCHMARK(BM_HostNameLookupCached)->Arg(16)->Arg(4096);
 
+void BM_HostNameLookupCachedIpv6(benchmark::State& state) {
+  std::vector<IpAddress> addresses;
+  for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(state.range(0)); ++i) {
+    std::uint8_t bytes[16] = {0x20, 0x01, 0x0d, 0xb8};
+    std::memcpy(bytes + 12, &i, sizeof i);
+    addresses.push_back(IpAddress::Ipv6(bytes));
+  }
+  RunCachedHostNameLookups(state, addresses);
+}
+BENCHMARK(BM_HostNameLookupCachedIpv6)->Arg(16)->Arg(4096);
+
 void BM_HostNameLookupSwitchedOff(benchmark::State& state) {
-  CNSCashe cache([](std::uint32_t) { return std::optional<std::string>(); });
+  CNSCashe cache([](const IpAddress&) { return std::optional<std::string>(); });
   std::uint32_t address = htonl(0xC0A80001u);
   for (auto _ : state) {
     benchmark::DoNotOptimize(cache.Lookup(address));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "packet/packet_parser.h"
 #include "table/counting_traffic_display.h"
 #include "table/traffic_list.h"
 
@@ -80,8 +81,10 @@ void BM_AccountKnownConnectionsInRuns(benchmark::State& state) {
   constexpr std::size_t kRun = 256;
   std::vector<CTrafficList::PacketHead> stream(1 << 16);
   for (auto& head : stream) {
-    std::memcpy(head.bytes, table.packets[random() % table.packets.size()].data(), sizeof head.bytes);
-    head.capturedLength = 64;
+    const Packet& packet = table.packets[random() % table.packets.size()];
+    ParsedPacket parsed;
+    ParseIpPacket(packet.data(), packet.size(), parsed);
+    head = CTrafficList::HeadOf(parsed);
   }
   std::size_t i = 0;
   for (auto _ : state) {
@@ -127,7 +130,7 @@ void BM_RemoveProtocol(benchmark::State& state) {
     auto table = std::make_unique<Table>(connections, 1);
     for (std::size_t i = 0; i < table->list.EntryCount(); ++i) {
       TrafficEntry& entry = table->list.Entry(i);
-      entry.row = table->display.InsertRow(table->display.ItemCount(), "", entry);
+      entry.row = table->display.InsertRow(table->display.ItemCount(), "", entry, Ipv4EndpointsOf(entry.key));
     }
     state.ResumeTiming();
     table->list.RemoveProtocol(17);

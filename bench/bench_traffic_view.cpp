@@ -220,7 +220,7 @@ void FillRows(CQuorvelView& view, TrafficDisplay& display) {
       std::snprintf(text, sizeof text, "host-%d.example", n);
     else
       std::snprintf(text, sizeof text, "10.%d.%d.%d", n >> 16, (n >> 8) & 255, n & 255);
-    const int row = display.InsertRow(n, text, entry);
+    const int row = display.InsertRow(n, text, entry, Ipv4EndpointsOf(entry.key));
     std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(random() % 65536));
     display.SetCellText(row, 1, text);
     display.SetCellText(row, 2, n % 2 ? "192.168.0.1" : "192.168.0.2");

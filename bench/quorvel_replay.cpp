@@ -42,8 +42,8 @@
 #include "filters/filter_capture.h"
 #include "filters/filter_manager.h"
 #include "log/packet_log.h"
+#include "packet/ip_address.h"
 #include "platform/whole_file.h"
-#include "resolve/dotted_address.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
 #include "table/counting_traffic_display.h"
@@ -190,10 +190,10 @@ class ScratchSettings {
   std::optional<CSettings> m_settings;
 };
 
-char* AppendDotted(char* out, std::uint32_t address) {
-  char text[resolve::kDottedAddressSize];
-  resolve::FormatDottedAddress(address, text);
-  return AppendText(out, text);
+// Dotted for IPv4, compressed for IPv6.
+char* AppendAddress(char* out, const IpAddress& address) {
+  char text[IpAddress::kTextSize];
+  return AppendText(out, FormatIpAddress(address, text));
 }
 
 // What the filter store gives a capture of a file: the expression it would
@@ -242,7 +242,7 @@ void PrintConnections(CTrafficList& table) {
   std::lock_guard lock(table.TableLock());
   std::fputs("src,sport,dst,dport,proto,bytes,packets\n", stdout);
   // Two addresses, two ports, the protocol, two counters, six commas, the end.
-  constexpr std::size_t kLongestLine = 2 * 15 + 2 * 5 + 3 + 2 * 10 + 7;
+  constexpr std::size_t kLongestLine = 2 * IpAddress::kTextSize + 2 * 5 + 3 + 2 * 20 + 7;
   std::vector<char> buffer(std::size_t{1} << 16);
   char* out = buffer.data();
   for (std::size_t i = 0; i < table.EntryCount(); ++i) {
@@ -251,15 +251,16 @@ void PrintConnections(CTrafficList& table) {
       std::fwrite(buffer.data(), 1, static_cast<std::size_t>(out - buffer.data()), stdout);
       out = buffer.data();
     }
-    const std::uint32_t numbers[] = {entry.key.protocol, entry.bytes, entry.packets};
-    out = AppendDotted(out, entry.key.sourceAddress);
+    const ConnectionEndpoints endpoints = table.EndpointsOf(entry.key);
+    const std::uint64_t numbers[] = {entry.key.protocol, entry.bytes, entry.packets};
+    out = AppendAddress(out, endpoints.source);
     *out++ = ',';
-    out = AppendDecimal(out, ntohs(entry.key.sourcePort));
+    out = AppendDecimal(out, ntohs(endpoints.sourcePort));
     *out++ = ',';
-    out = AppendDotted(out, entry.key.destinationAddress);
+    out = AppendAddress(out, endpoints.destination);
     *out++ = ',';
-    out = AppendDecimal(out, ntohs(entry.key.destinationPort));
-    for (const std::uint32_t number : numbers) {
+    out = AppendDecimal(out, ntohs(endpoints.destinationPort));
+    for (const std::uint64_t number : numbers) {
       *out++ = ',';
       out = AppendDecimal(out, number);
     }
@@ -337,9 +338,10 @@ int main(int argc, char** argv) {
 
   PrintConnections(table);
   std::fflush(stdout);
-  std::fprintf(stderr, "packets=%u data=%u total=%u connections=%zu seconds=%.3f pps=%.0f", totals.packets,
-               totals.dataBytes, totals.totalBytes, table.EntryCount(), seconds,
-               seconds > 0 ? totals.packets / seconds : 0.0);
+  std::fprintf(stderr, "packets=%llu data=%llu total=%llu connections=%zu seconds=%.3f pps=%.0f",
+               static_cast<unsigned long long>(totals.packets), static_cast<unsigned long long>(totals.dataBytes),
+               static_cast<unsigned long long>(totals.totalBytes), table.EntryCount(), seconds,
+               seconds > 0 ? static_cast<double>(totals.packets) / seconds : 0.0);
   const CaptureHealth health = session.Health();
   if (options->device != nullptr)
     std::fprintf(stderr, " received=%llu dropped=%llu", static_cast<unsigned long long>(health.received),

@@ -206,20 +206,20 @@ void CaptureSession::ReadFrames(FrameSource& source, FrameBatch& batch) {
     batch.Flush();
     if (m_schedule.running == 0 || read == FrameSource::kEnded) break;
     if (read == 0) WaitForFrames(source);
-    RunDuePasses(batch.TakeIpv4Seen());
+    RunDuePasses(batch.TakePacketSeen());
   }
 }
 
 // Full passes keep a one-second grid: the due tick advances by exactly one
 // period, so after a stall one full pass runs per turn until it caught up.
-// Partial passes follow IPv4 frames, at most every 100 ms.
-void CaptureSession::RunDuePasses(bool gotIpv4Frame) {
+// Partial passes follow IP packets, at most every 100 ms.
+void CaptureSession::RunDuePasses(bool gotPacket) {
   const std::uint32_t now = platform::TickCount();
   if (now - m_schedule.nextFullPassTick >= kFullPassPeriodMs) {
     m_refresh.RefreshPass(true);
     m_schedule.nextFullPassTick += kFullPassPeriodMs;
     m_schedule.previousPassTick = now;
-  } else if (gotIpv4Frame && now - m_schedule.previousPassTick > kPartialPassGapMs) {
+  } else if (gotPacket && now - m_schedule.previousPassTick > kPartialPassGapMs) {
     m_refresh.RefreshPass(false);
     m_schedule.previousPassTick = now;
   }

@@ -122,7 +122,7 @@ class CaptureSession {
   void ResetTotals(bool startNow);
   void CaptureThread(std::shared_ptr<ThreadTicket> ticket);
   void ReadFrames(FrameSource& source, FrameBatch& batch);
-  void RunDuePasses(bool gotIpv4Frame);
+  void RunDuePasses(bool gotPacket);
   void WaitForFrames(FrameSource& source);
   void EndThread(ThreadTicket& ticket);
   bool AbandonThread();

@@ -3,7 +3,7 @@
 // say; and whole records in every layout go to a log that restarts often.
 //
 // Input: the layout (one byte), the clock (eight 32-bit fields), the offset
-// a dump line reports (32 bits), then the IPv4 packet as captured.
+// a dump line reports (32 bits), then the IPv4 or IPv6 packet as captured.
 #include <memory>
 #include <vector>
 
@@ -11,6 +11,7 @@
 #include "fuzz_input.h"
 #include "log/packet_log.h"
 #include "log/packet_log_format.h"
+#include "packet/packet_parser.h"
 #include "platform/local_time.h"
 #include "platform/user_message.h"
 #include "table/traffic_list.h"
@@ -27,14 +28,23 @@ void ExpectPieceFits(Append append) {
   fuzz::Check(end >= room.get() && end <= room.get() + kMaxPieceLength, "piece longer than its room");
 }
 
+// The record header the log makes of the packet: as the parser reads it
+// when it is an IP packet; any other bytes are read as IPv4's, to try the
+// pieces with values no parser would let through.
+packet_log::RecordHeader HeaderOf(const std::vector<std::uint8_t>& packet) {
+  ParsedPacket parsed;
+  if (ParseIpPacket(packet.data(), packet.size(), parsed))
+    return packet_log::RecordHeaderOf(parsed, CTrafficList::HeaderLength(parsed.protocol, parsed.IsIpv6()));
+  const std::uint8_t protocol = packet.size() > 9 ? packet[9] : 0;
+  const unsigned totalLength = packet.size() > 3 ? packet[2] * 256u + packet[3] : 0;
+  return packet_log::ReadRecordHeader(packet.data(), packet.size(), CTrafficList::HeaderLength(protocol), totalLength);
+}
+
 // As the log formats them, for a packet of at least one byte: the table
 // never hands over less than a header.
 void FormatPieces(const std::vector<std::uint8_t>& packet, const platform::LocalTime& time, std::uint32_t offset) {
   if (packet.empty()) return;
-  const std::uint8_t protocol = packet.size() > 9 ? packet[9] : 0;
-  const unsigned totalLength = packet.size() > 3 ? packet[2] * 256u + packet[3] : 0;
-  const packet_log::RecordHeader header =
-      packet_log::ReadRecordHeader(packet.data(), packet.size(), CTrafficList::HeaderLength(protocol), totalLength);
+  const packet_log::RecordHeader header = HeaderOf(packet);
   ExpectPieceFits([&](char* out) { return packet_log::AppendTextHeader(out, time, header); });
   ExpectPieceFits([&](char* out) { return packet_log::AppendLineEnd(packet_log::AppendCsvFields(out, time, header)); });
   const std::size_t line = std::min(packet.size(), packet_log::kBytesPerLine);

@@ -14,14 +14,13 @@
 #include "capture/capture_session.h"
 #include "config/settings.h"
 #include "fuzz_input.h"
+#include "packet/link_layer.h"
+#include "packet/packet_parser.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
-#include "source/link_layer.h"
 #include "table/traffic_list.h"
 
 namespace {
-
-constexpr std::uint8_t kIpv4With20ByteHeader = 0x45;
 
 // One engine for every input, as a monitor has for every replay: each
 // replay starts afresh on the same session and table, as a new Start does.
@@ -61,12 +60,15 @@ Reading ReadEveryRecord(const std::uint8_t* data, std::size_t size, CTrafficList
   const int linkType = pcap_datalink(file);
   pcap_pkthdr* header = nullptr;
   const u_char* frame = nullptr;
+  PacketParser parser;
+  ParsedPacket packet;
   int result;
   while ((result = pcap_next_ex(file, &header, &frame)) == 1) {
     ++reading.records;
     const int offset = NetworkLayerOffset(linkType, frame, header->caplen);
     if (offset < 0 || header->caplen <= static_cast<bpf_u_int32>(offset)) continue;
-    if (frame[offset] == kIpv4With20ByteHeader) table.AccountPacket(frame + offset, header->caplen - offset);
+    const auto seconds = static_cast<std::uint32_t>(header->ts.tv_sec);
+    if (parser.Parse(frame + offset, header->caplen - offset, seconds, packet)) table.AccountPacket(packet);
   }
   pcap_close(file);
   reading.readError = result != PCAP_ERROR_BREAK;  // else the end of the file

@@ -8,6 +8,7 @@
 
 #include "config/settings.h"
 #include "log/packet_log_format.h"
+#include "packet/parsed_packet.h"
 #include "platform/local_time.h"
 #include "platform/user_message.h"
 
@@ -160,27 +161,25 @@ void CPacketLog::ReportOpenFailure() const {
        {std::string(m_settings.logfile, strnlen(m_settings.logfile, sizeof m_settings.logfile))}});
 }
 
-void CPacketLog::WriteLogRecord(const std::uint8_t* ip, unsigned headerLength, unsigned totalLength,
-                                std::size_t capturedLength) {
+void CPacketLog::WriteLogRecord(const ParsedPacket& packet, unsigned assumedHeaderLength) {
   std::lock_guard lock(m_tableLock);
   if (m_writer == nullptr) return;
   m_writer->SetSizeLimit(m_settings.logSizeLimit);
   m_writer->BeginRecord();
-  WriteRecord(ip, headerLength, totalLength, capturedLength);
+  WriteRecord(packet, assumedHeaderLength);
   m_writer->EndRecord();  // counts the record as lost when it does not fit
 }
 
 // The dumps stop at the captured bytes; the header and the CSV line still
 // give the packet's own total and payload lengths.
-void CPacketLog::WriteRecord(const std::uint8_t* ip, unsigned headerLength, unsigned totalLength,
-                             std::size_t capturedLength) {
+void CPacketLog::WriteRecord(const ParsedPacket& packet, unsigned assumedHeaderLength) {
   const Layout& layout = SelectLayout(m_settings.logtype);
-  const packet_log::RecordHeader header =
-      packet_log::ReadRecordHeader(ip, capturedLength, headerLength, totalLength);
+  const packet_log::RecordHeader header = packet_log::RecordHeaderOf(packet, assumedHeaderLength);
   const platform::LocalTime time = platform::GetLocalTime();
 
-  const std::size_t end = std::min<std::size_t>(capturedLength, totalLength);
-  const std::size_t begin = layout.wholePacket ? 0 : std::min<std::size_t>(headerLength, end);
+  const std::uint8_t* ip = packet.ip;
+  const std::size_t end = std::min<std::size_t>(packet.capturedLength, header.totalLength);
+  const std::size_t begin = layout.wholePacket ? 0 : std::min<std::size_t>(header.payloadOffset, end);
 
   RecordWriter out(*m_writer, m_recordBuffer.get());
   if (!layout.csv) {

@@ -10,6 +10,7 @@
 #include "log/packet_log_writer.h"
 
 class CSettings;
+struct ParsedPacket;
 
 // The packet log: every packet the connection table counts, written to a
 // file in the layout chosen by `logtype` (0 to 8; any other value gives
@@ -22,6 +23,11 @@ class CSettings;
 //   6  text header only
 //   7  one semicolon-separated line
 //   8  that line with the payload in hex
+//
+// IPv6 packets take the same layouts: the whole packet is the fixed header
+// and all that follows it, the payload what follows the extension headers
+// and the transport header (packet_log::RecordHeaderOf), and an address
+// shows in its compressed form, in brackets where a port follows it.
 //
 // The file keeps growing across captures; the first record written after
 // it has grown past the size limit starts it afresh.
@@ -58,11 +64,11 @@ class CPacketLog {
   // seen by the next frame read after it.
   bool IsOpen() const;
 
-  // Writes the record of one counted packet, if a log is open. `ip` is the
-  // IPv4 header; nothing at or past `capturedLength` bytes from it is read,
-  // so a dump of a frame cut short holds only the bytes that were captured.
-  void WriteLogRecord(const std::uint8_t* ip, unsigned headerLength, unsigned totalLength,
-                      std::size_t capturedLength);
+  // Writes the record of one counted packet, if a log is open;
+  // `assumedHeaderLength` is the part of it the table does not count as
+  // data. Nothing at or past the packet's captured bytes is read, so a dump
+  // of a frame cut short holds only the bytes that were captured.
+  void WriteLogRecord(const ParsedPacket& packet, unsigned assumedHeaderLength);
 
   // The settings dialog's change of the log file. Opens `path` for
   // appending; when that fails, or the path does not fit into `logfile`,
@@ -85,8 +91,7 @@ class CPacketLog {
   // Takes the open log's writer away (null: none). Caller holds the lock.
   std::unique_ptr<PacketLogWriter> TakeWriter();
   void Finish(std::unique_ptr<PacketLogWriter> writer);
-  void WriteRecord(const std::uint8_t* ip, unsigned headerLength, unsigned totalLength,
-                   std::size_t capturedLength);
+  void WriteRecord(const ParsedPacket& packet, unsigned assumedHeaderLength);
 
   CSettings& m_settings;
   std::recursive_mutex& m_tableLock;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "packet/ip_address.h"
 #include "text/decimal_text.h"
 #include "text/protocol_names.h"
 
@@ -60,12 +61,52 @@ char* AppendOffset(char* out, std::uint32_t offset) {
   return out;
 }
 
-char* AppendAddress(char* out, const std::uint8_t (&address)[4]) {
+char* AppendIpv4Address(char* out, const std::uint8_t* address) {
   for (int i = 0; i < 4; ++i) {
     if (i != 0) *out++ = '.';
     out = AppendDecimal(out, address[i]);
   }
   return out;
+}
+
+// Out of line, so that the IPv4 records keep their address written in
+// place.
+[[gnu::noinline]] char* AppendIpv6Address(char* out, const std::uint8_t* address) {
+  char text[IpAddress::kTextSize];
+  return AppendText(out, FormatIpAddress(IpAddress::Ipv6(address), text));
+}
+
+[[gnu::always_inline]] inline char* AppendAddress(char* out, const RecordHeader& header,
+                                                  const std::uint8_t (&address)[16]) {
+  return header.ipv6 ? AppendIpv6Address(out, address) : AppendIpv4Address(out, address);
+}
+
+// Each family's endpoints written by code of its own: the text header's
+// IPv4 path tests the family once.
+template <bool kIpv6>
+char* AppendEndpoint(char* out, const std::uint8_t (&address)[16], unsigned port) {
+  if constexpr (kIpv6) {
+    *out++ = '[';
+    out = AppendIpv6Address(out, address);
+    *out++ = ']';
+  } else {
+    out = AppendIpv4Address(out, address);
+  }
+  *out++ = ':';
+  return AppendDecimal(out, port);
+}
+
+template <bool kIpv6>
+char* AppendEndpoints(char* out, const RecordHeader& header) {
+  out = AppendEndpoint<kIpv6>(out, header.source, header.sourcePort);
+  out = AppendText(out, " -> ");
+  return AppendEndpoint<kIpv6>(out, header.destination, header.destinationPort);
+}
+
+// The four bytes of the ports as carried, as two numbers.
+void PutPorts(RecordHeader& header, const std::uint8_t* ports) {
+  header.sourcePort = ports[0] * 256u + ports[1];
+  header.destinationPort = ports[2] * 256u + ports[3];
 }
 
 char* AppendDate(char* out, const platform::LocalTime& time) {
@@ -95,11 +136,43 @@ RecordHeader ReadRecordHeader(const std::uint8_t* ip, std::size_t capturedLength
   RecordHeader header;
   header.protocol = head[9];
   header.totalLength = totalLength;
+  header.payloadOffset = headerLength;
   header.payloadLength = totalLength - headerLength;
   std::memcpy(header.source, head + 12, 4);
   std::memcpy(header.destination, head + 16, 4);
-  header.sourcePort = head[20] * 256u + head[21];
-  header.destinationPort = head[22] * 256u + head[23];
+  PutPorts(header, head + 20);
+  return header;
+}
+
+RecordHeader ReadIpv4RecordHeaderAsParsed(const ParsedPacket& packet, unsigned assumedHeaderLength) {
+  RecordHeader header = ReadRecordHeader(packet.ip, packet.capturedLength, assumedHeaderLength, packet.totalLength);
+  PutPorts(header, packet.ports);
+  const bool laterFragment = packet.fragment && !packet.firstFragment;
+  if (laterFragment)
+    header.payloadOffset = packet.headerLength;
+  else if (assumedHeaderLength != 0)  // else the whole packet is payload, as always
+    header.payloadOffset = packet.headerLength + assumedHeaderLength - ParsedPacket::kIpv4HeaderLength;
+  header.payloadLength = packet.totalLength > header.payloadOffset ? packet.totalLength - header.payloadOffset : 0;
+  return header;
+}
+
+RecordHeader ReadIpv6RecordHeader(const ParsedPacket& packet, unsigned assumedHeaderLength) {
+  RecordHeader header;
+  header.ipv6 = true;
+  header.protocol = packet.protocol;
+  header.totalLength = packet.totalLength;
+  std::memcpy(header.source, packet.Source(), 16);
+  std::memcpy(header.destination, packet.Destination(), 16);
+  PutPorts(header, packet.ports);
+  // The assumed length counts the fixed header once; a later fragment's
+  // data starts right after its fragment header.
+  const bool laterFragment = packet.fragment && !packet.firstFragment;
+  const std::uint32_t transportHeader =
+      laterFragment || assumedHeaderLength <= ParsedPacket::kIpv6HeaderLength
+          ? 0
+          : assumedHeaderLength - static_cast<std::uint32_t>(ParsedPacket::kIpv6HeaderLength);
+  header.payloadOffset = packet.headerLength + transportHeader;
+  header.payloadLength = packet.totalLength > header.payloadOffset ? packet.totalLength - header.payloadOffset : 0;
   return header;
 }
 
@@ -116,13 +189,7 @@ char* AppendTextHeader(char* out, const platform::LocalTime& time, const RecordH
   out = AppendText(out, " len: ");
   out = AppendDecimal(out, header.totalLength);
   *out++ = ' ';
-  out = AppendAddress(out, header.source);
-  *out++ = ':';
-  out = AppendDecimal(out, header.sourcePort);
-  out = AppendText(out, " -> ");
-  out = AppendAddress(out, header.destination);
-  *out++ = ':';
-  out = AppendDecimal(out, header.destinationPort);
+  out = header.ipv6 ? AppendEndpoints<true>(out, header) : AppendEndpoints<false>(out, header);
   *out++ = ' ';
   out = AppendLineEnd(out);
   return AppendLineEnd(out);
@@ -137,11 +204,11 @@ char* AppendCsvFields(char* out, const platform::LocalTime& time, const RecordHe
   *out++ = ';';
   out = AppendDecimal(out, header.payloadLength);
   *out++ = ';';
-  out = AppendAddress(out, header.source);
+  out = AppendAddress(out, header, header.source);
   *out++ = ';';
   out = AppendDecimal(out, header.sourcePort);
   *out++ = ';';
-  out = AppendAddress(out, header.destination);
+  out = AppendAddress(out, header, header.destination);
   *out++ = ';';
   return AppendDecimal(out, header.destinationPort);
 }

@@ -7,7 +7,8 @@ namespace resolve {
 // How much host names may cost. The addresses on the network are chosen by
 // whoever sends to it: a flood of made-up sources must turn neither into a
 // flood of queries to the name server nor into memory without end. An
-// address past a limit shows its dotted text, and is not looked up.
+// address past a limit shows its number, and is not looked up. The limits
+// hold for IPv4 and IPv6 addresses together.
 struct HostNameLimits {
   // Lookups at once.
   unsigned threads = 4;
@@ -17,7 +18,7 @@ struct HostNameLimits {
   double queriesPerSecond = 20;
   // ...after up to this many at once when the resolver was quiet.
   double burst = 50;
-  // Addresses remembered, with their names or dotted texts.
+  // Addresses remembered, with their names or numbers.
   std::size_t addresses = std::size_t{1} << 20;
 };
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "packet/ip_address.h"
 #include "resolve/host_name_limits.h"
 #include "resolve/reverse_lookup.h"
 
@@ -13,23 +14,25 @@ class HostNameStore;
 class ResolverPool;
 }  // namespace resolve
 
-// Host names for the address columns of the traffic list.
+// Host names for the address columns of the traffic list, of IPv4 and IPv6
+// addresses alike.
 //
 // With the switch on, every address is looked up once per process lifetime
-// and the outcome kept for good: its name, or its dotted text when the
-// lookup failed, even if a name turns up later. Lookups run on resolver
+// and the outcome kept for good: its name, or its number's text (dotted for
+// IPv4, compressed for IPv6) when the lookup failed, even if a name turns
+// up later. Lookups run on resolver
 // threads, never on the caller's: the capture thread calls Lookup while it
 // holds the connection table lock, and a slow resolver must not stall the
 // accounting or the window.
 //
 // The lookups are bounded (resolve::HostNameLimits): a few at once, at a
 // steady rate, with a bounded queue of addresses waiting for theirs. An
-// address that finds the queue full keeps its dotted text for good, as if
-// its lookup had failed; one that finds the cache full is shown dotted and
-// neither kept nor looked up.
+// address that finds the queue full keeps its number's text for good, as if
+// its lookup had failed; one that finds the cache full is shown as a number
+// and neither kept nor looked up. Both families share every bound.
 //
 // Late names. A row inserted before its address was answered shows the
-// dotted text. The refresh pass mends such rows once:
+// number's text. The refresh pass mends such rows once:
 //   1. each pass compares NamesGeneration() with the value it saw last (one
 //      atomic load, nothing else when it is unchanged);
 //   2. when it changed, it keeps the new value and then calls
@@ -63,30 +66,37 @@ class CNSCashe {
   std::int32_t SetResolve(std::int32_t value);
   bool IsResolving() const { return m_resolve.load() != 0; }
 
-  // The answered text of an address (network byte order): its name or, for
-  // a failed lookup, its dotted text. Null when the address was never seen
-  // with the switch on or its answer is still awaited.
-  const char* Find(std::uint32_t address) const;
+  // The answered text of an address: its name or, for a failed lookup, its
+  // number's text. Null when the address was never seen with the switch on
+  // or its answer is still awaited. `ipv4` as carried (network byte order).
+  const char* Find(std::uint32_t ipv4) const;
+  const char* Find(const IpAddress& address) const;
 
-  // The text to show for an address (network byte order); never null and
-  // never blocks.
-  // - Switch off: the dotted text in a per-thread buffer, valid until the
+  // The text to show for an address; never null and never blocks.
+  // - Switch off: the number's text in a per-thread buffer, valid until the
   //   next such call on the same thread; nothing is stored or looked up.
-  // - Switch on: the answered text when there is one; otherwise the dotted
-  //   text while the one lookup of the address runs, started by the first
-  //   such call. Valid until the cache is destroyed. No allocation once the
-  //   address is known. With the cache full, a new address gets its dotted
-  //   text as with the switch off.
-  const char* Lookup(std::uint32_t address);
+  // - Switch on: the answered text when there is one; otherwise the
+  //   number's text while the one lookup of the address runs, started by
+  //   the first such call. Valid until the cache is destroyed. No allocation
+  //   once the address is known. With the cache full, a new address gets
+  //   its number's text as with the switch off.
+  const char* Lookup(std::uint32_t ipv4);
+  const char* Lookup(const IpAddress& address);
 
   // Grows with each address answered with a name. See "Late names".
   std::uint64_t NamesGeneration() const noexcept;
 
   // The addresses answered with a name since the previous take, in no
   // particular order. See "Late names".
-  std::vector<std::uint32_t> TakeNewlyNamed();
+  std::vector<IpAddress> TakeNewlyNamed();
 
  private:
+  // The stored text of an address while the switch is on, asking for its
+  // lookup when the address is new; null when the switch is off or the
+  // store is full.
+  template <typename Address>
+  const char* Sight(const Address& address);
+
   std::atomic<std::int32_t> m_resolve{0};
   std::shared_ptr<resolve::HostNameStore> m_store;
   std::shared_ptr<resolve::ResolverPool> m_pool;

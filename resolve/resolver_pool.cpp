@@ -19,7 +19,7 @@ ResolverPool::ResolverPool(ReverseResolver resolver, std::shared_ptr<HostNameSto
                            const HostNameLimits& limits)
     : m_resolver(std::move(resolver)), m_store(std::move(store)), m_limits(limits), m_queries(limits.burst) {}
 
-bool ResolverPool::Request(std::uint32_t address) {
+bool ResolverPool::Request(const IpAddress& address) {
   std::lock_guard lock(m_mutex);
   if (m_closed || m_waiting.size() >= m_limits.waiting) return false;
   m_waiting.push_back(address);
@@ -53,7 +53,7 @@ void ResolverPool::Work() {
   while (const auto address = NextRequest()) m_store->Answer(*address, ResolveQuietly(*address));
 }
 
-std::optional<std::uint32_t> ResolverPool::NextRequest() {
+std::optional<IpAddress> ResolverPool::NextRequest() {
   std::unique_lock lock(m_mutex);
   for (;;) {
     // Leaving is decided under the same lock that Request holds while it
@@ -66,7 +66,7 @@ std::optional<std::uint32_t> ResolverPool::NextRequest() {
     if (wait == Clock::duration::zero()) break;
     m_closing.wait_for(lock, wait);
   }
-  const std::uint32_t address = m_waiting.front();
+  const IpAddress address = m_waiting.front();
   m_waiting.pop_front();
   return address;
 }
@@ -84,7 +84,7 @@ ResolverPool::Clock::duration ResolverPool::TakeQueryLocked() {
   return std::max<Clock::duration>(std::chrono::duration_cast<Clock::duration>(missing), std::chrono::milliseconds(1));
 }
 
-std::optional<std::string> ResolverPool::ResolveQuietly(std::uint32_t address) const {
+std::optional<std::string> ResolverPool::ResolveQuietly(const IpAddress& address) const {
   // An exception must not end the process from a detached thread; a lookup
   // that throws has simply failed.
   try {

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -35,7 +34,7 @@ class ResolverPool : public std::enable_shared_from_this<ResolverPool> {
 
   // Queues one lookup; the caller asks once per address. False when the
   // queue is full (or the pool closed): the address is not looked up.
-  bool Request(std::uint32_t address);
+  bool Request(const IpAddress& address);
 
   // Drops the requests not yet started and refuses new ones; a lookup in
   // progress ends on its own time. Returns at once.
@@ -48,10 +47,10 @@ class ResolverPool : public std::enable_shared_from_this<ResolverPool> {
 
   void StartThreadLocked();
   void Work();
-  std::optional<std::uint32_t> NextRequest();
+  std::optional<IpAddress> NextRequest();
   // Takes one query's worth of the rate, or says how long until there is one.
   Clock::duration TakeQueryLocked();
-  std::optional<std::string> ResolveQuietly(std::uint32_t address) const;
+  std::optional<std::string> ResolveQuietly(const IpAddress& address) const;
 
   const ReverseResolver m_resolver;
   const std::shared_ptr<HostNameStore> m_store;
@@ -59,7 +58,7 @@ class ResolverPool : public std::enable_shared_from_this<ResolverPool> {
 
   std::mutex m_mutex;
   std::condition_variable m_closing;
-  std::deque<std::uint32_t> m_waiting;
+  std::deque<IpAddress> m_waiting;
   unsigned m_threads = 0;
   bool m_closed = false;
   double m_queries;  // queries allowed now; grows at the rate up to the burst

@@ -12,17 +12,17 @@
 class CountingTrafficDisplay : public TrafficDisplay {
  public:
   int ItemCount() const override { return m_rows; }
-  int InsertRow(int, const char*, const TrafficEntry&) override { return m_rows++; }
+  int InsertRow(int, const char*, const TrafficEntry&, const ConnectionEndpoints&) override { return m_rows++; }
   void SetCellText(int, int, const char*) override {}
   void DeleteRow(int) override { --m_rows; }
   void DeleteAllRows() override { m_rows = 0; }
   bool WindowExists() const override { return true; }
   void RedrawAll() override {}
-  void SetStatusTotals(std::uint32_t packets, std::uint32_t, std::uint32_t, int) override { m_packets = packets; }
+  void SetStatusTotals(std::uint64_t packets, std::uint64_t, std::uint64_t, int) override { m_packets = packets; }
 
-  std::uint32_t Packets() const { return m_packets; }
+  std::uint64_t Packets() const { return m_packets; }
 
  private:
   std::atomic<int> m_rows{0};
-  std::atomic<std::uint32_t> m_packets{0};
+  std::atomic<std::uint64_t> m_packets{0};
 };

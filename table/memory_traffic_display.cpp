@@ -6,8 +6,8 @@
 
 int MemoryTrafficDisplay::ItemCount() const { return static_cast<int>(m_rows.size()); }
 
-int MemoryTrafficDisplay::InsertRow(int position, const char* firstColumnText,
-                                    const TrafficEntry& entry) {
+int MemoryTrafficDisplay::InsertRow(int position, const char* firstColumnText, const TrafficEntry& entry,
+                                    const ConnectionEndpoints& endpoints) {
   if (m_failingInserts > 0) {
     --m_failingInserts;
     return -1;
@@ -16,7 +16,7 @@ int MemoryTrafficDisplay::InsertRow(int position, const char* firstColumnText,
   Row row;
   row.cells[0] = firstColumnText;
   row.itemData = &entry;
-  row.key = entry.key;
+  row.endpoints = endpoints;
   m_rows.insert(m_rows.begin() + position, std::move(row));
   if (m_recording) Record("insert " + std::to_string(position));
   return position;
@@ -46,8 +46,8 @@ void MemoryTrafficDisplay::RedrawAll() {
   if (m_recording) Record("redraw");
 }
 
-void MemoryTrafficDisplay::SetStatusTotals(std::uint32_t packets, std::uint32_t dataBytes,
-                                           std::uint32_t totalBytes, int units) {
+void MemoryTrafficDisplay::SetStatusTotals(std::uint64_t packets, std::uint64_t dataBytes,
+                                           std::uint64_t totalBytes, int units) {
   char line[kTotalsLineSize];
   FormatTotalsLine(line, packets, dataBytes, totalBytes, units);
   m_statusText = line;

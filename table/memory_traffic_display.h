@@ -9,25 +9,26 @@
 
 // A traffic list kept in memory: the list the tests and the replay tool
 // use. It holds what a list control would hold (rows of cell texts, each
-// with its item data and a copy of its connection key, and the status
+// with its item data and a copy of its connection's endpoints, and the status
 // text) and can record the row operations it was given.
 class MemoryTrafficDisplay : public TrafficDisplay {
  public:
   struct Row {
     std::array<std::string, kColumnCount> cells;
     const TrafficEntry* itemData = nullptr;
-    ConnectionKey key;
+    ConnectionEndpoints endpoints;
   };
 
   int ItemCount() const override;
-  int InsertRow(int position, const char* firstColumnText, const TrafficEntry& entry) override;
+  int InsertRow(int position, const char* firstColumnText, const TrafficEntry& entry,
+                const ConnectionEndpoints& endpoints) override;
   void SetCellText(int row, int column, const char* text) override;
   void DeleteRow(int row) override;
   void DeleteAllRows() override;
   bool WindowExists() const override;
   void RedrawAll() override;
   // Formats the totals line at once, so that a test sees it after every packet.
-  void SetStatusTotals(std::uint32_t packets, std::uint32_t dataBytes, std::uint32_t totalBytes,
+  void SetStatusTotals(std::uint64_t packets, std::uint64_t dataBytes, std::uint64_t totalBytes,
                        int units) override;
 
   const std::vector<Row>& Rows() const { return m_rows; }

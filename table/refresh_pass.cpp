@@ -7,7 +7,6 @@
 
 #include "config/settings.h"
 #include "platform/tick_count.h"
-#include "resolve/dotted_address.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
 #include "table/traffic_display.h"
@@ -182,14 +181,14 @@ bool CRefreshPass::TakeLateNames() {
 void CRefreshPass::InsertRow(TrafficEntry& entry) {
   TrafficDisplay& display = *m_table.Display();
   const ConnectionKey& key = entry.key;
+  const ConnectionEndpoints endpoints = m_table.EndpointsOf(key);
   const int units = m_settings.units;
   const int previousCount = display.ItemCount();
-  entry.row = display.InsertRow(previousCount, m_hostNames.Lookup(key.sourceAddress), entry);
+  entry.row = display.InsertRow(previousCount, AddressCell(endpoints.source, entry.awaitingSourceName), entry,
+                                endpoints);
   if (entry.row != -1) {
-    const bool resolving = m_hostNames.IsResolving();
-    entry.awaitingSourceName = resolving && m_hostNames.Find(key.sourceAddress) == nullptr;
-    display.SetCellText(entry.row, kDestinationAddress, m_hostNames.Lookup(key.destinationAddress));
-    entry.awaitingDestinationName = resolving && m_hostNames.Find(key.destinationAddress) == nullptr;
+    display.SetCellText(entry.row, kDestinationAddress,
+                        AddressCell(endpoints.destination, entry.awaitingDestinationName));
     display.SetCellText(entry.row, kProtocol, ProtocolNames[key.protocol]);
     display.SetCellText(entry.row, kTraffic, FormatAmount(entry.bytes, 0, 0, units));
     display.SetCellText(entry.row, kSourcePort, PortText(key.sourcePort, key.protocol));
@@ -209,36 +208,48 @@ void CRefreshPass::UpdateRow(TrafficEntry& entry, const PassState& pass) {
   display.SetCellText(entry.row, kSpeed, FormatAmount(entry.bytes - entry.bytesAtLastFullPass, 0, 1, pass.units));
   entry.bytesAtLastFullPass = entry.bytes;
   if (entry.lastSeen > entry.firstSeen) {
-    const std::uint32_t seconds = (entry.lastSeen - entry.firstSeen) / 1000;
+    const std::uint64_t seconds = (entry.lastSeen - entry.firstSeen) / 1000;
     if (seconds != 0)
       display.SetCellText(entry.row, kAverageSpeed, FormatAmount(entry.bytes / seconds, 0, 1, pass.units));
   }
 }
 
+// An address's host name when it is known, else its number, asking for the
+// name when names are looked up; `awaiting` says whether the name may still
+// come. The text lasts until the next call.
+const char* CRefreshPass::AddressCell(const IpAddress& address, bool& awaiting) {
+  const char* text = m_hostNames.Lookup(address);
+  awaiting = m_hostNames.IsResolving() && m_hostNames.Find(address) == nullptr;
+  return text;
+}
+
 // A row shows the name of an address that was still being looked up when
 // the row went in, once, as soon as the answer is there. A failed lookup
-// leaves the dotted text the row already shows.
+// leaves the number the row already shows.
 void CRefreshPass::PutLateNames(TrafficEntry& entry) {
+  if (!entry.awaitingSourceName && !entry.awaitingDestinationName) return;
+  // An IPv6 key holds only its addresses' numbers in the table's book.
+  const ConnectionEndpoints endpoints = m_table.EndpointsOf(entry.key);
   struct Side {
     bool& awaiting;
-    std::uint32_t address;
+    const IpAddress& address;
     int column;
   };
-  for (Side side : {Side{entry.awaitingSourceName, entry.key.sourceAddress, kSourceAddress},
-                    Side{entry.awaitingDestinationName, entry.key.destinationAddress, kDestinationAddress}}) {
+  for (Side side : {Side{entry.awaitingSourceName, endpoints.source, kSourceAddress},
+                    Side{entry.awaitingDestinationName, endpoints.destination, kDestinationAddress}}) {
     if (!side.awaiting) continue;
     const char* answer = m_hostNames.Find(side.address);
     if (answer == nullptr) continue;
     side.awaiting = false;
-    char dotted[resolve::kDottedAddressSize];
-    resolve::FormatDottedAddress(side.address, dotted);
-    if (std::strcmp(answer, dotted) != 0) m_table.Display()->SetCellText(entry.row, side.column, answer);
+    char number[IpAddress::kTextSize];
+    if (std::strcmp(answer, FormatIpAddress(side.address, number)) != 0)
+      m_table.Display()->SetCellText(entry.row, side.column, answer);
   }
 }
 
 void CRefreshPass::ComputeRates(std::uint32_t now, bool full) {
   CaptureTotals& totals = m_table.Totals();
-  const std::uint32_t seconds = now > totals.startTick ? (now - totals.startTick) / 1000 : 0;
+  const std::uint64_t seconds = now > totals.startTick ? (now - totals.startTick) / 1000 : 0;
   totals.averageRate = seconds != 0 ? totals.totalBytes / seconds : 0;
   if (!full) return;
   totals.currentRate = totals.totalBytes - totals.totalAtLastFullPass;

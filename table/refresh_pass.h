@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "packet/ip_address.h"
 #include "table/partial_pass_plan.h"
 #include "table/pass_schedule.h"
 
@@ -45,6 +46,7 @@ class CRefreshPass {
   // Whether host names arrived since the last pass that took them.
   bool TakeLateNames();
   void InsertRow(TrafficEntry& entry);
+  const char* AddressCell(const IpAddress& address, bool& awaiting);
   void UpdateRow(TrafficEntry& entry, const PassState& pass);
   void PutLateNames(TrafficEntry& entry);
   void ComputeRates(std::uint32_t now, bool full);
@@ -58,5 +60,5 @@ class CRefreshPass {
   PartialPassPlan m_plan;
   bool m_walkWholeTable = false;
   std::uint64_t m_namesGenerationSeen = 0;
-  char m_decimal[12] = {};
+  char m_decimal[24] = {};  // the longest 64-bit count and its end
 };

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+struct ConnectionEndpoints;
 struct TrafficEntry;
 
 // What the capture side does to the traffic list and the status bar. It is
@@ -17,10 +18,11 @@ class TrafficDisplay {
 
   virtual int ItemCount() const = 0;
   // Appends or inserts a row whose column 0 reads `firstColumnText` and that
-  // belongs to `entry`. Returns the new row's index, or -1 on failure. The
-  // implementation copies what it needs of the entry (its key): the entry
-  // may be gone by the time a user looks at the row.
-  virtual int InsertRow(int position, const char* firstColumnText, const TrafficEntry& entry) = 0;
+  // belongs to `entry`, the connection between `endpoints`. Returns the new
+  // row's index, or -1 on failure. The implementation copies what it needs:
+  // the entry may be gone by the time a user looks at the row.
+  virtual int InsertRow(int position, const char* firstColumnText, const TrafficEntry& entry,
+                        const ConnectionEndpoints& endpoints) = 0;
   // The text may be reused by the caller right after the call.
   virtual void SetCellText(int row, int column, const char* text) = 0;
   virtual void DeleteRow(int row) = 0;
@@ -31,6 +33,6 @@ class TrafficDisplay {
   // line (FormatTotalsLine). A status bar drawn a few times a second keeps
   // only the latest and formats the line when it draws, instead of once per
   // packet.
-  virtual void SetStatusTotals(std::uint32_t packets, std::uint32_t dataBytes, std::uint32_t totalBytes,
+  virtual void SetStatusTotals(std::uint64_t packets, std::uint64_t dataBytes, std::uint64_t totalBytes,
                                int units) = 0;
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/settings.h"
+#include "packet/packet_parser.h"
 #include "log/packet_log.h"
 #include "platform/tick_count.h"
 #include "table/traffic_display.h"
@@ -12,11 +13,12 @@
 
 namespace {
 
-constexpr std::size_t kIpHeaderLength = 20;
-constexpr std::size_t kKeyBytesEnd = 24;  // the two ports end here
 constexpr std::uint8_t kIcmp = 1;
 constexpr std::uint8_t kTcp = 6;
 constexpr std::uint8_t kUdp = 17;
+constexpr std::uint8_t kIcmpv6 = 58;
+constexpr unsigned kIpv6HeaderGrowth = ParsedPacket::kIpv6HeaderLength - ParsedPacket::kIpv4HeaderLength;
+
 
 }  // namespace
 
@@ -44,24 +46,76 @@ unsigned CTrafficList::HeaderLength(std::uint8_t protocol) {
   }
 }
 
-bool CTrafficList::IsHidden(std::uint8_t protocol) const {
+unsigned CTrafficList::HeaderLength(std::uint8_t protocol, bool ipv6) {
+  const unsigned length = HeaderLength(protocol);
+  return ipv6 && length != 0 ? length + kIpv6HeaderGrowth : length;
+}
+
+// ICMPv6 is the ICMP of IPv6: the ICMP switch hides both.
+inline bool CTrafficList::IsHidden(std::uint8_t protocol, bool ipv6) const {
   switch (protocol) {
     case kTcp: return m_settings.filtertcp != 0;
     case kUdp: return m_settings.filterudp != 0;
     case kIcmp: return m_settings.filtericmp != 0;
+    case kIcmpv6: return ipv6 && m_settings.filtericmp != 0;
     default: return false;
   }
 }
 
 void CTrafficList::AccountPacket(const std::uint8_t* ip, std::size_t capturedLength) {
-  if (capturedLength < kIpHeaderLength) return;
+  ParsedPacket packet;
+  if (ParseIpPacket(ip, capturedLength, packet)) AccountPacket(packet);
+}
+
+void CTrafficList::AccountPacket(const ParsedPacket& packet) {
   std::lock_guard lock(m_lock);
-  std::uint32_t headerLength = 0, totalLength = 0;
-  if (!CountPacket(ip, headerLength, totalLength)) return;
+  std::uint32_t headerLength = 0;
+  if (!CountPacket(packet.protocol, packet.IsIpv6(), packet.totalLength, headerLength)) return;
   PublishTotals();
-  FillKey(m_keyScratch, ip, capturedLength);
-  if (m_log != nullptr) m_log->WriteLogRecord(ip, headerLength, totalLength, capturedLength);
-  MatchPacket(totalLength, platform::TickCount(), m_index.Hash(m_keyScratch));
+  if (m_log != nullptr) m_log->WriteLogRecord(packet, headerLength);
+  if (packet.IsIpv6()) {
+    AccountIpv6Packet(packet, packet.totalLength);
+    return;
+  }
+  m_keyScratch = HeadOf(packet).key;
+  MatchPacket(packet.totalLength, platform::TickCount(), m_index.Hash(m_keyScratch));
+}
+
+// An address in none of the table's keys makes a new connection, and the
+// address book gets it only then: a packet of a known connection adds no
+// holder.
+void CTrafficList::AccountIpv6Packet(const ParsedPacket& packet, std::uint32_t totalLength) {
+  if (FindIpv6Key(packet, m_keyScratch) &&
+      CountToEntry(totalLength, platform::TickCount(), m_index.Hash(m_keyScratch)))
+    return;
+  if (m_settings.paused != 0) return;
+  m_keyScratch.sourceAddress = m_ipv6Addresses.Add(packet.Source());
+  m_keyScratch.destinationAddress = m_ipv6Addresses.Add(packet.Destination());
+  AddEntry(totalLength, m_index.Hash(m_keyScratch));
+}
+
+bool CTrafficList::FindIpv6Key(const ParsedPacket& packet, ConnectionKey& key) const {
+  key = ConnectionKey();
+  key.ipv6 = 1;
+  PutPorts(key, packet);
+  key.sourceAddress = m_ipv6Addresses.Find(packet.Source());
+  key.destinationAddress = m_ipv6Addresses.Find(packet.Destination());
+  return key.sourceAddress != AddressBook::kNone && key.destinationAddress != AddressBook::kNone;
+}
+
+void CTrafficList::ReleaseAddresses(const ConnectionKey& key) {
+  if (key.ipv6 == 0) return;
+  m_ipv6Addresses.Release(key.sourceAddress);
+  m_ipv6Addresses.Release(key.destinationAddress);
+}
+
+ConnectionEndpoints CTrafficList::EndpointsOf(const ConnectionKey& key) const {
+  ConnectionEndpoints endpoints = Ipv4EndpointsOf(key);
+  if (key.ipv6 != 0) {
+    endpoints.source = IpAddress::Ipv6(m_ipv6Addresses.Get(key.sourceAddress).data());
+    endpoints.destination = IpAddress::Ipv6(m_ipv6Addresses.Get(key.destinationAddress).data());
+  }
+  return endpoints;
 }
 
 // A rolling pipeline: while packet i is matched, the index slot of packet
@@ -75,9 +129,8 @@ void CTrafficList::AccountPackets(const PacketHead* packets, std::size_t count) 
   ConnectionKey keys[kRing];
   std::uint32_t hashes[kRing];
   const auto prepare = [&](std::size_t i) {
-    ConnectionKey& key = keys[i % kRing];
-    FillKey(key, packets[i].bytes, packets[i].capturedLength);
-    hashes[i % kRing] = m_index.Hash(key);
+    keys[i % kRing] = packets[i].key;
+    hashes[i % kRing] = m_index.Hash(packets[i].key);
     m_index.PrefetchSlot(hashes[i % kRing]);
   };
   std::lock_guard lock(m_lock);
@@ -88,9 +141,9 @@ void CTrafficList::AccountPackets(const PacketHead* packets, std::size_t count) 
   for (std::size_t i = 0; i < count; ++i) {
     if (i + kSlotsAhead < count) prepare(i + kSlotsAhead);
     if (i + kEntriesAhead < count) m_index.PrefetchEntry(hashes[(i + kEntriesAhead) % kRing]);
-    if (packets[i].capturedLength < kIpHeaderLength) continue;
-    std::uint32_t headerLength = 0, totalLength = 0;
-    if (!CountPacket(packets[i].bytes, headerLength, totalLength)) continue;
+    std::uint32_t headerLength = 0;
+    const std::uint32_t totalLength = packets[i].totalLength;
+    if (!CountPacket(packets[i].key.protocol, false, totalLength, headerLength)) continue;
     counted = true;
     m_keyScratch = keys[i % kRing];
     MatchPacket(totalLength, now, hashes[i % kRing]);
@@ -100,11 +153,10 @@ void CTrafficList::AccountPackets(const PacketHead* packets, std::size_t count) 
 
 bool CTrafficList::NeedsWholePackets() const { return m_log != nullptr && m_log->IsOpen(); }
 
-bool CTrafficList::CountPacket(const std::uint8_t* ip, std::uint32_t& headerLength, std::uint32_t& totalLength) {
-  const std::uint8_t protocol = ip[9];
-  if (IsHidden(protocol)) return false;
-  headerLength = HeaderLength(protocol);
-  totalLength = ip[2] * 256u + ip[3];
+bool CTrafficList::CountPacket(std::uint8_t protocol, bool ipv6, std::uint32_t totalLength,
+                               std::uint32_t& headerLength) {
+  if (IsHidden(protocol, ipv6)) return false;
+  headerLength = HeaderLength(protocol, ipv6);
   if (headerLength >= totalLength) return false;
   m_totals.packets += 1;
   m_totals.dataBytes += totalLength - headerLength;
@@ -120,25 +172,17 @@ void CTrafficList::PublishTotals() {
 // Matches the key scratch to its entry, straight through the index (the
 // entry's position is not needed), or opens a new one unless paused.
 void CTrafficList::MatchPacket(std::uint32_t totalLength, std::uint32_t now, std::uint32_t hash) {
-  if (TrafficEntry* entry = m_index.Find(m_keyScratch, hash)) {
-    entry->bytes += totalLength;
-    entry->packets += 1;
-    entry->lastSeen = now;
-    m_touched.Insert(entry->position);
-  } else if (m_settings.paused == 0) {
-    AddEntry(totalLength, hash);
-  }
+  if (!CountToEntry(totalLength, now, hash) && m_settings.paused == 0) AddEntry(totalLength, hash);
 }
 
-void CTrafficList::FillKey(ConnectionKey& key, const std::uint8_t* ip, std::size_t capturedLength) {
-  std::memcpy(&key.sourceAddress, ip + 12, 4);
-  std::memcpy(&key.destinationAddress, ip + 16, 4);
-  std::uint8_t ports[4] = {0, 0, 0, 0};
-  if (capturedLength > kIpHeaderLength)
-    std::memcpy(ports, ip + kIpHeaderLength, std::min(capturedLength, kKeyBytesEnd) - kIpHeaderLength);
-  std::memcpy(&key.sourcePort, ports, 2);
-  std::memcpy(&key.destinationPort, ports + 2, 2);
-  key.protocol = ip[9];
+bool CTrafficList::CountToEntry(std::uint32_t totalLength, std::uint32_t now, std::uint32_t hash) {
+  TrafficEntry* entry = m_index.Find(m_keyScratch, hash);
+  if (entry == nullptr) return false;
+  entry->bytes += totalLength;
+  entry->packets += 1;
+  entry->lastSeen = now;
+  m_touched.Insert(entry->position);
+  return true;
 }
 
 const char* CTrafficList::StatusText() {
@@ -171,6 +215,7 @@ void CTrafficList::AddEntry(std::uint32_t totalLength, std::uint32_t hash) {
 void CTrafficList::RemoveEntry(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= m_entries.size()) return;
   m_index.Erase(m_entries[index]->key);
+  ReleaseAddresses(m_entries[index]->key);
   m_pool.Free(m_entries[index]);
   m_entries.erase(m_entries.begin() + index);
   for (std::size_t i = index; i < m_entries.size(); ++i)
@@ -182,6 +227,7 @@ void CTrafficList::FreeAllEntries() {
   m_entries.clear();
   m_entries.shrink_to_fit();
   m_index.Clear();
+  m_ipv6Addresses.Clear();
   m_pool.Clear();
   m_touched.Release();
   ++m_removals;
@@ -202,7 +248,8 @@ void CTrafficList::RemoveProtocol(std::uint8_t protocol) {
   int deletedRows = 0;
   RemoveEntriesIf([&](TrafficEntry& entry) {
     if (entry.row >= 0) entry.row -= deletedRows;
-    if (entry.key.protocol != protocol) return false;
+    const bool icmpv6 = protocol == kIcmp && entry.key.ipv6 != 0 && entry.key.protocol == kIcmpv6;
+    if (entry.key.protocol != protocol && !icmpv6) return false;
     if (entry.row >= 0) {
       if (m_display != nullptr) m_display->DeleteRow(entry.row);
       ++deletedRows;

@@ -2,9 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
+#include "packet/parsed_packet.h"
+#include "table/address_book.h"
 #include "table/capture_totals.h"
 #include "table/connection_index.h"
 #include "table/entry_pool.h"
@@ -17,8 +20,8 @@ class CPacketLog;
 class CSettings;
 class TrafficDisplay;
 
-// The table of connections seen on the adapter, and the accounting step
-// every captured IPv4 packet goes through.
+// The table of connections seen on the adapter, IPv4 and IPv6, and the
+// accounting step every captured IP packet goes through.
 //
 // Entries stay in creation order; the rows of the traffic list appear in the
 // same order, so an entry's row is its position among the shown entries.
@@ -44,30 +47,46 @@ class CTrafficList {
   void SetPacketLog(CPacketLog* log);
   CPacketLog* PacketLog() const { return m_log; }
 
-  // Accounts one packet. `ip` points at an IPv4 header whose first byte is
-  // 0x45; `capturedLength` is how many bytes from there were captured.
-  // Nothing past them is read: missing port bytes count as zero, and a
-  // packet whose captured part lacks a whole 20-byte header is ignored.
+  // Accounts one packet, as the parser read it.
+  void AccountPacket(const ParsedPacket& packet);
+  // Reads the IP packet at `ip` (`capturedLength` bytes of it were
+  // captured) and accounts it; nothing when it is no IP packet. Without a
+  // parser's memory of fragments: a later fragment has no ports.
   void AccountPacket(const std::uint8_t* ip, std::size_t capturedLength);
 
-  // What accounting reads of a packet: its first bytes (zero past the
-  // captured ones) and how many were captured.
+  // What accounting needs of an IPv4 packet: its key and its length.
   struct PacketHead {
-    std::uint8_t bytes[24];
-    std::uint32_t capturedLength;
+    ConnectionKey key;
+    std::uint32_t totalLength;
   };
-  static constexpr std::size_t kPacketHeadBytes = sizeof(PacketHead::bytes);
-  // Accounts a run of packets exactly as AccountPacket would one by one,
-  // under one hold of the lock and with their memory accesses overlapped.
-  // Not for packets that must be logged: the log needs the whole packet.
+  static PacketHead HeadOf(const ParsedPacket& ipv4Packet) {
+    PacketHead head{};
+    std::memcpy(&head.key.sourceAddress, ipv4Packet.Source(), 4);
+    std::memcpy(&head.key.destinationAddress, ipv4Packet.Destination(), 4);
+    PutPorts(head.key, ipv4Packet);
+    head.totalLength = ipv4Packet.totalLength;
+    return head;
+  }
+  // The protocol and the first four bytes of its header into the key.
+  static void PutPorts(ConnectionKey& key, const ParsedPacket& packet) {
+    std::memcpy(&key.sourcePort, packet.ports, 2);
+    std::memcpy(&key.destinationPort, packet.ports + 2, 2);
+    key.protocol = packet.protocol;
+  }
+  // Accounts a run of IPv4 packets exactly as AccountPacket would one by
+  // one, under one hold of the lock and with their memory accesses
+  // overlapped. Not for packets that must be logged: the log needs the
+  // whole packet.
   void AccountPackets(const PacketHead* packets, std::size_t count);
   // Whether packets must reach AccountPacket whole: a log is open. Cheap
   // enough to ask for every frame, and answered without the lock.
   bool NeedsWholePackets() const;
 
   // The header length assumed for the protocol: the part of a packet that
-  // is not counted as data.
+  // is not counted as data. An IPv6 packet's is 20 bytes longer, as its
+  // fixed header is, where IPv4's is not 0.
   static unsigned HeaderLength(std::uint8_t protocol);
+  static unsigned HeaderLength(std::uint8_t protocol, bool ipv6);
 
   // The caller holds the lock for these four.
   int FindEntry() const;                        // position of the key scratch's entry, or -1
@@ -76,7 +95,13 @@ class CTrafficList {
   ConnectionKey& KeyScratch() { return m_keyScratch; }
 
   void RemoveAll();
+  // Also the ICMPv6 entries when `protocol` is ICMP's: hiding ICMP hides
+  // both families'.
   void RemoveProtocol(std::uint8_t protocol);
+
+  // Both addresses of a key in full; the caller holds the lock, and the
+  // key is one of the table's entries.
+  ConnectionEndpoints EndpointsOf(const ConnectionKey& key) const;
 
   // Visits every entry in order and removes those for which `remove(entry)`
   // answers true, closing all the gaps in one sweep instead of moving the
@@ -102,13 +127,19 @@ class CTrafficList {
   const char* StatusText();
 
  private:
-  bool IsHidden(std::uint8_t protocol) const;
-  static void FillKey(ConnectionKey& key, const std::uint8_t* ip, std::size_t capturedLength);
+  bool IsHidden(std::uint8_t protocol, bool ipv6) const;
+  // The key of an IPv6 packet, its addresses by their numbers in the
+  // address book; false when one of them is in none of the table's keys.
+  bool FindIpv6Key(const ParsedPacket& packet, ConnectionKey& key) const;
   // The shared steps of both ways in; the lock is held. Returns false when
   // the packet is not counted.
-  bool CountPacket(const std::uint8_t* ip, std::uint32_t& headerLength, std::uint32_t& totalLength);
+  bool CountPacket(std::uint8_t protocol, bool ipv6, std::uint32_t totalLength, std::uint32_t& headerLength);
   void MatchPacket(std::uint32_t totalLength, std::uint32_t now, std::uint32_t hash);
+  // Counts the packet to the key scratch's entry; false when it has none.
+  bool CountToEntry(std::uint32_t totalLength, std::uint32_t now, std::uint32_t hash);
   void AddEntry(std::uint32_t totalLength, std::uint32_t hash);
+  void AccountIpv6Packet(const ParsedPacket& packet, std::uint32_t totalLength);
+  void ReleaseAddresses(const ConnectionKey& key);
   void PublishTotals();
   void FreeAllEntries();
 
@@ -119,6 +150,7 @@ class CTrafficList {
   EntryPool m_pool;                       // owns the entries
   HugePageVector<TrafficEntry*> m_entries;   // in creation order
   ConnectionIndex m_index{m_pool};
+  AddressBook m_ipv6Addresses;  // of the IPv6 entries' keys
   PositionSet m_touched;
   std::uint64_t m_removals = 0;
   CaptureTotals m_totals;
@@ -133,6 +165,7 @@ std::size_t CTrafficList::RemoveEntriesIf(Decide remove) {
     TrafficEntry* entry = m_entries[i];
     if (remove(*entry)) {
       m_index.Erase(entry->key);
+      ReleaseAddresses(entry->key);
       m_pool.Free(entry);
       continue;
     }

@@ -5,7 +5,7 @@
 namespace {
 
 constexpr int kResultBuffers = 3;
-constexpr int kResultSize = 20;  // "4294967295 bytes" and "4194304.00 Mb/s" fit
+constexpr int kResultSize = 32;  // "18446744073709551615 bytes" fits
 
 struct ResultBuffers {
   char text[kResultBuffers][kResultSize];
@@ -44,7 +44,7 @@ char* AppendWord(char* out, const UnitWords& words, int rate) {
 
 // The dynamic unit decides on the value rounded to single precision, so
 // values above 2^24 lose their low bits before they are divided.
-char* AppendDynamic(char* out, std::uint32_t value, int rate) {
+char* AppendDynamic(char* out, std::uint64_t value, int rate) {
   const float rounded = static_cast<float>(value);
   const auto roundedValue = static_cast<std::uint64_t>(rounded);
   if (rounded > 1048576.0f)
@@ -56,7 +56,7 @@ char* AppendDynamic(char* out, std::uint32_t value, int rate) {
 
 }  // namespace
 
-const char* FormatAmount(std::uint32_t value, int withUnit, int rate, int units) {
+const char* FormatAmount(std::uint64_t value, int withUnit, int rate, int units) {
   t_results.last = (t_results.last + 1) % kResultBuffers;
   char* const text = t_results.text[t_results.last];
   char* end = text;

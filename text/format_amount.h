@@ -18,4 +18,4 @@ enum AmountUnits : int {
 // The text lives in one of three buffers of the calling thread, used in
 // turn: a result stays unchanged until the same thread has made three more
 // calls. Threads never share these buffers.
-const char* FormatAmount(std::uint32_t value, int withUnit, int rate, int units);
+const char* FormatAmount(std::uint64_t value, int withUnit, int rate, int units);

@@ -3,8 +3,8 @@
 #include "text/decimal_text.h"
 #include "text/format_amount.h"
 
-void FormatTotalsLine(char (&line)[kTotalsLineSize], std::uint32_t packets, std::uint32_t dataBytes,
-                      std::uint32_t totalBytes, int units) {
+void FormatTotalsLine(char (&line)[kTotalsLineSize], std::uint64_t packets, std::uint64_t dataBytes,
+                      std::uint64_t totalBytes, int units) {
   char* out = line;
   out = AppendText(out, "All packets: ");
   out = AppendDecimal(out, packets);

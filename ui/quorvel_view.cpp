@@ -14,7 +14,6 @@
 
 #include "config/settings.h"
 #include "filters/filter_manager.h"
-#include "resolve/dotted_address.h"
 #include "table/traffic_list.h"
 #include "text/format_amount.h"
 #include "ui/product.h"
@@ -37,10 +36,9 @@ constexpr int kRatesRetryMs = 20;
 
 constexpr std::uint8_t kIcmp = 1, kTcp = 6, kUdp = 17;
 
-QString AddressText(std::uint32_t addressNetworkOrder) {
-  char text[resolve::kDottedAddressSize];
-  resolve::FormatDottedAddress(addressNetworkOrder, text);
-  return QString::fromLatin1(text);
+QString AddressText(const IpAddress& address) {
+  char text[IpAddress::kTextSize];
+  return QString::fromLatin1(FormatIpAddress(address, text));
 }
 
 QString PortText(std::uint16_t portNetworkOrder) { return QString::number(ntohs(portNetworkOrder)); }
@@ -353,11 +351,11 @@ std::unique_ptr<QMenu> CQuorvelView::CreateContextMenu() {
   const int row = std::min_element(selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) {
                     return a.row() < b.row();
                   })->row();
-  const ConnectionKey& key = m_model.KeyAt(row);
-  m_sourceAddressText = AddressText(key.sourceAddress);
-  m_sourcePortText = PortText(key.sourcePort);
-  m_destinationAddressText = AddressText(key.destinationAddress);
-  m_destinationPortText = PortText(key.destinationPort);
+  const ConnectionEndpoints& endpoints = m_model.EndpointsAt(row);
+  m_sourceAddressText = AddressText(endpoints.source);
+  m_sourcePortText = PortText(endpoints.sourcePort);
+  m_destinationAddressText = AddressText(endpoints.destination);
+  m_destinationPortText = PortText(endpoints.destinationPort);
 
   auto menu = std::make_unique<QMenu>(this);
   menu->addAction(tr("复制源地址: ") + m_sourceAddressText, this,
@@ -379,9 +377,9 @@ void CQuorvelView::CopySelectedLines() {
   std::sort(selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
   QString text;
   for (const QModelIndex& index : selected) {
-    const ConnectionKey& key = m_model.KeyAt(index.row());
-    text += AddressText(key.sourceAddress) + '\t' + PortText(key.sourcePort) + '\t' +
-            AddressText(key.destinationAddress) + '\t' + PortText(key.destinationPort) + QStringLiteral("\r\n");
+    const ConnectionEndpoints& endpoints = m_model.EndpointsAt(index.row());
+    text += AddressText(endpoints.source) + '\t' + PortText(endpoints.sourcePort) + '\t' +
+            AddressText(endpoints.destination) + '\t' + PortText(endpoints.destinationPort) + QStringLiteral("\r\n");
   }
   if (!text.isEmpty()) CopyToClipboard(text);
 }

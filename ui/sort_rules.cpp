@@ -38,6 +38,9 @@ ColumnOrder ColumnSortOrder(int column) {
     case 7:  // speed
     case 8:  // average speed
       return ColumnOrder::kAmount;
+    case 0:  // source address
+    case 2:  // destination address
+      return ColumnOrder::kAddress;
     default:
       return ColumnOrder::kText;
   }

@@ -5,7 +5,7 @@
 
 void JournalBatch::Clear() {
   operations.clear();
-  insertedKeys.clear();
+  insertedEndpoints.clear();
   text.clear();
   redraw = false;
   hasTotals = false;
@@ -24,11 +24,12 @@ void CTrafficJournal::Append(JournalBatch::Kind kind, int row, int column, const
   m_batch.text.append(text != nullptr ? text : "", length);
 }
 
-int CTrafficJournal::InsertRow(int position, const char* firstColumnText, const TrafficEntry& entry) {
+int CTrafficJournal::InsertRow(int position, const char* firstColumnText, const TrafficEntry&,
+                               const ConnectionEndpoints& endpoints) {
   std::lock_guard lock(m_mutex);
   if (position < 0 || position > m_rowCount) position = m_rowCount;
   Append(JournalBatch::Kind::kInsert, position, 0, firstColumnText);
-  m_batch.insertedKeys.push_back(entry.key);
+  m_batch.insertedEndpoints.push_back(endpoints);
   ++m_rowCount;
   return position;
 }
@@ -50,7 +51,7 @@ void CTrafficJournal::DeleteRow(int row) {
 void CTrafficJournal::DeleteAllRows() {
   std::lock_guard lock(m_mutex);
   m_batch.operations.clear();
-  m_batch.insertedKeys.clear();
+  m_batch.insertedEndpoints.clear();
   m_batch.text.clear();
   Append(JournalBatch::Kind::kDeleteAll, 0, 0, nullptr);
   m_rowCount = 0;
@@ -66,7 +67,7 @@ void CTrafficJournal::RedrawAll() {
   m_batch.redraw = true;
 }
 
-void CTrafficJournal::SetStatusTotals(std::uint32_t packets, std::uint32_t dataBytes, std::uint32_t totalBytes,
+void CTrafficJournal::SetStatusTotals(std::uint64_t packets, std::uint64_t dataBytes, std::uint64_t totalBytes,
                                       int units) {
   std::lock_guard lock(m_mutex);
   m_batch.hasTotals = true;

@@ -22,15 +22,15 @@ struct JournalBatch {
   };
 
   struct Totals {
-    std::uint32_t packets = 0;
-    std::uint32_t dataBytes = 0;
-    std::uint32_t totalBytes = 0;
+    std::uint64_t packets = 0;
+    std::uint64_t dataBytes = 0;
+    std::uint64_t totalBytes = 0;
     int units = 0;
   };
 
   std::vector<Operation> operations;
-  std::vector<ConnectionKey> insertedKeys;  // one per kInsert, in order
-  std::string text;                         // the texts of all operations
+  std::vector<ConnectionEndpoints> insertedEndpoints;  // one per kInsert, in order
+  std::string text;  // the texts of all operations
   bool redraw = false;
   bool hasTotals = false;
   Totals totals;  // the latest, when hasTotals
@@ -52,13 +52,14 @@ struct JournalBatch {
 class CTrafficJournal : public TrafficDisplay {
  public:
   int ItemCount() const override;
-  int InsertRow(int position, const char* firstColumnText, const TrafficEntry& entry) override;
+  int InsertRow(int position, const char* firstColumnText, const TrafficEntry& entry,
+                const ConnectionEndpoints& endpoints) override;
   void SetCellText(int row, int column, const char* text) override;
   void DeleteRow(int row) override;
   void DeleteAllRows() override;
   bool WindowExists() const override;
   void RedrawAll() override;
-  void SetStatusTotals(std::uint32_t packets, std::uint32_t dataBytes, std::uint32_t totalBytes,
+  void SetStatusTotals(std::uint64_t packets, std::uint64_t dataBytes, std::uint64_t totalBytes,
                        int units) override;
 
   // Hands over everything recorded since the last take; `batch` must be

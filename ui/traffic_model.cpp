@@ -76,7 +76,7 @@ Qt::Alignment CTrafficModel::ColumnAlignment(int column) {
   return (left ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter;
 }
 
-const ConnectionKey& CTrafficModel::KeyAt(int row) const { return m_shownOrder.At(row)->key; }
+const ConnectionEndpoints& CTrafficModel::EndpointsAt(int row) const { return m_shownOrder.At(row)->endpoints; }
 
 const std::string& CTrafficModel::CellText(int row, int column) const {
   return m_shownOrder.At(row)->cells[column];
@@ -97,14 +97,14 @@ void CTrafficModel::Apply(const JournalBatch& batch) {
 
 // The rows shown have no gaps here, so a shown row's slot is its position.
 void CTrafficModel::ApplyOperations(const JournalBatch& batch, Pending& pending) {
-  std::size_t nextKey = 0;
+  std::size_t nextInsert = 0;
   for (const JournalBatch::Operation& op : batch.operations) {
     const std::string_view text = batch.TextOf(op);
     switch (op.kind) {
       case JournalBatch::Kind::kInsert: {
         auto row = std::make_unique<TrafficRow>();
         row->cells[0] = text;
-        row->key = batch.insertedKeys[nextKey++];
+        row->endpoints = batch.insertedEndpoints[nextInsert++];
         pending.added.push_back(row.get());
         m_captureOrder.Insert(op.row, row.release());
         break;
@@ -216,6 +216,7 @@ void CTrafficModel::Sort(int column, bool ascending, int units) {
       SortByKey(column, ascending, [units](std::string_view text) { return AmountValue(text, units); });
       break;
     case ColumnOrder::kText: SortByText(column, ascending); break;
+    case ColumnOrder::kAddress: SortByAddress(column, ascending); break;
   }
   m_shownOrder.Renumber();
 
@@ -232,6 +233,40 @@ void CTrafficModel::SortByKey(int column, bool ascending, Key key) {
   std::vector<std::pair<std::int64_t, TrafficRow*>> keyed;
   keyed.reserve(rows.size());
   for (TrafficRow* row : rows) keyed.emplace_back(key(row->cells[column]), row);
+  StableSortRows(keyed, ascending);
+  for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = keyed[i].second;
+}
+
+// A row that shows its address as a number sorts by the address itself,
+// IPv4 before IPv6; one that shows a host name sorts after those, by the
+// name as text.
+void CTrafficModel::SortByAddress(int column, bool ascending) {
+  std::vector<TrafficRow*>& rows = m_shownOrder.Rows();
+  std::unordered_map<std::string_view, std::uint32_t> nameIndex;
+  std::vector<std::string_view> names;
+  struct Order {
+    std::uint32_t nameRank;  // 0: a number; names rank from 1
+    IpAddress address;
+    bool operator<(const Order& other) const {
+      return nameRank != other.nameRank ? nameRank < other.nameRank : address < other.address;
+    }
+  };
+  std::vector<std::pair<Order, TrafficRow*>> keyed;
+  keyed.reserve(rows.size());
+  std::vector<std::uint32_t> rowName(rows.size(), 0);
+  char number[IpAddress::kTextSize];
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const IpAddress& address = column == 0 ? rows[i]->endpoints.source : rows[i]->endpoints.destination;
+    const std::string_view text = rows[i]->cells[column];
+    keyed.push_back({{0, address}, rows[i]});
+    if (text == FormatIpAddress(address, number)) continue;
+    const auto [at, added] = nameIndex.try_emplace(text, static_cast<std::uint32_t>(names.size()));
+    if (added) names.push_back(text);
+    rowName[i] = at->second + 1;
+  }
+  const std::vector<std::uint32_t> rank = RankTexts(names);
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    if (rowName[i] != 0) keyed[i].first = {rank[rowName[i] - 1] + 1, IpAddress()};
   StableSortRows(keyed, ascending);
   for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = keyed[i].second;
 }

@@ -45,7 +45,7 @@ class CTrafficModel : public QAbstractTableModel {
   void Sort(int column, bool ascending, int units);
 
   // By position in the order shown.
-  const ConnectionKey& KeyAt(int row) const;
+  const ConnectionEndpoints& EndpointsAt(int row) const;
   const std::string& CellText(int row, int column) const;
 
  private:
@@ -56,6 +56,7 @@ class CTrafficModel : public QAbstractTableModel {
   template <typename Key>
   void SortByKey(int column, bool ascending, Key key);
   void SortByText(int column, bool ascending);
+  void SortByAddress(int column, bool ascending);
 
   RowSequence m_captureOrder{&TrafficRow::logicalSlot};
   RowSequence m_shownOrder{&TrafficRow::displaySlot};

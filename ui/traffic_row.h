@@ -8,11 +8,12 @@
 #include "table/traffic_entry.h"
 
 // One row of the traffic list as the window keeps it: the cell texts and a
-// copy of the connection's key, so that nothing the window does reaches an
-// entry of the table, which the capture thread may free at any time.
+// copy of the connection's endpoints, so that nothing the window does
+// reaches an entry of the table, which the capture thread may free at any
+// time.
 struct TrafficRow {
   std::array<std::string, TrafficDisplay::kColumnCount> cells;
-  ConnectionKey key;
+  ConnectionEndpoints endpoints;
   // Where the row stands in the capture's order and in the order shown;
   // kept by the two RowSequences. -1: not in that order.
   std::int32_t logicalSlot = -1;

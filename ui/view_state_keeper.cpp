@@ -12,11 +12,16 @@
 
 namespace {
 
-struct KeyHash {
-  std::size_t operator()(const ConnectionKey& key) const {
-    std::uint64_t halves[2];
-    std::memcpy(halves, &key, sizeof halves);
-    return std::hash<std::uint64_t>()(halves[0] * 0x9E3779B97F4A7C15ull ^ halves[1]);
+struct EndpointsHash {
+  std::size_t operator()(const ConnectionEndpoints& endpoints) const {
+    std::uint64_t words[4];
+    std::memcpy(words, endpoints.source.bytes.data(), 16);
+    std::memcpy(words + 2, endpoints.destination.bytes.data(), 16);
+    std::uint64_t hash = (std::uint64_t{endpoints.sourcePort} << 24 | std::uint64_t{endpoints.destinationPort} << 8 |
+                          endpoints.protocol) ^
+                         (endpoints.source.ipv6 ? 0x5555 : 0);
+    for (const std::uint64_t word : words) hash = (hash ^ word) * 0x9E3779B97F4A7C15ull;
+    return std::hash<std::uint64_t>()(hash);
   }
 };
 
@@ -32,24 +37,24 @@ void ViewStateKeeper::Save() {
   m_selected.clear();
   m_topRows.clear();
   m_current.reset();
-  for (const QModelIndex& index : m_view.selectionModel()->selectedRows()) m_selected.push_back(m_model.KeyAt(index.row()));
+  for (const QModelIndex& index : m_view.selectionModel()->selectedRows()) m_selected.push_back(m_model.EndpointsAt(index.row()));
   const QModelIndex current = m_view.currentIndex();
-  if (current.isValid()) m_current = m_model.KeyAt(current.row());
+  if (current.isValid()) m_current = m_model.EndpointsAt(current.row());
   const int top = std::max(0, m_view.rowAt(0));
   const int bottom = m_view.rowAt(m_view.viewport()->height() - 1);
   const int last = bottom < 0 ? m_model.rowCount() - 1 : bottom;
-  for (int row = top; row <= last && row < m_model.rowCount(); ++row) m_topRows.push_back(m_model.KeyAt(row));
+  for (int row = top; row <= last && row < m_model.rowCount(); ++row) m_topRows.push_back(m_model.EndpointsAt(row));
   m_horizontalScroll = m_view.horizontalScrollBar()->value();
 }
 
 void ViewStateKeeper::Restore() {
   if (m_selected.empty() && !m_current && m_topRows.empty()) return;
-  std::unordered_map<ConnectionKey, int, KeyHash> rowOf;
+  std::unordered_map<ConnectionEndpoints, int, EndpointsHash> rowOf;
   rowOf.reserve(static_cast<std::size_t>(m_model.rowCount()));
-  for (int row = 0; row < m_model.rowCount(); ++row) rowOf.emplace(m_model.KeyAt(row), row);
+  for (int row = 0; row < m_model.rowCount(); ++row) rowOf.emplace(m_model.EndpointsAt(row), row);
 
   std::vector<int> selected;
-  for (const ConnectionKey& key : m_selected)
+  for (const ConnectionEndpoints& key : m_selected)
     if (const auto found = rowOf.find(key); found != rowOf.end()) selected.push_back(found->second);
   std::sort(selected.begin(), selected.end());
   QItemSelection selection;
@@ -65,7 +70,7 @@ void ViewStateKeeper::Restore() {
     if (const auto found = rowOf.find(*m_current); found != rowOf.end())
       m_view.selectionModel()->setCurrentIndex(m_model.index(found->second, 0), QItemSelectionModel::NoUpdate);
 
-  for (const ConnectionKey& key : m_topRows) {
+  for (const ConnectionEndpoints& key : m_topRows) {
     const auto found = rowOf.find(key);
     if (found == rowOf.end()) continue;
     m_view.scrollTo(m_model.index(found->second, 0), QAbstractItemView::PositionAtTop);

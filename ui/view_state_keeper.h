@@ -24,8 +24,8 @@ class ViewStateKeeper : public QObject {
 
   QTableView& m_view;
   CTrafficModel& m_model;
-  std::vector<ConnectionKey> m_selected;
-  std::optional<ConnectionKey> m_current;
-  std::vector<ConnectionKey> m_topRows;  // from the top down: the first still there is the top again
+  std::vector<ConnectionEndpoints> m_selected;
+  std::optional<ConnectionEndpoints> m_current;
+  std::vector<ConnectionEndpoints> m_topRows;  // from the top down: the first still there is the top again
   int m_horizontalScroll = 0;
 };

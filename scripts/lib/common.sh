@@ -13,6 +13,7 @@ QUORVEL_PACKAGES=(
   qt6-l10n-tools qt6-tools-dev  # lupdate and lrelease, for the translations
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2
+  tcpdump iputils-ping  # the live tests count their traffic a second way, and ping
   binutils  # addr2line, which the crash report tests use
 )
 

@@ -24,6 +24,7 @@
 #include "log/packet_log.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "support/ip6_packet.h"
 #include "support/ip_packet.h"
 #include "support/link_frames.h"
 #include "support/pcap_writer.h"
@@ -73,7 +74,9 @@ struct LinkCase {
   int vlanTags;
 };
 
-TEST_F(ReplayTest, CountsIpv4OnEveryLinkTypeAndSkipsEverythingElse) {
+// IPv4 with and without options, and IPv6, on every link type; a frame too
+// short for its link header is skipped.
+TEST_F(ReplayTest, CountsIpOnEveryLinkTypeAndSkipsEverythingElse) {
   const LinkCase cases[] = {
       {"ethernet", DLT_EN10MB, 0},   {"802.1Q", DLT_EN10MB, 1}, {"802.1ad + 802.1Q", DLT_EN10MB, 2},
       {"token ring", DLT_IEEE802, 0}, {"cooked", DLT_LINUX_SLL, 0}, {"cooked v2", DLT_LINUX_SLL2, 0},
@@ -89,21 +92,28 @@ TEST_F(ReplayTest, CountsIpv4OnEveryLinkTypeAndSkipsEverythingElse) {
       writer.Write(LinkFrame(c.linkType, Packet(6, 1000), 0x0800, c.vlanTags));
       writer.Write(LinkFrame(c.linkType, Packet(17, 200, 53), 0x0800, c.vlanTags));
       writer.Write(LinkFrame(c.linkType, Packet(6, 1000), 0x0800, c.vlanTags));
-      std::vector<std::uint8_t> withOptions = Packet(6, 1000);
-      withOptions[0] = 0x46;
-      writer.Write(LinkFrame(c.linkType, withOptions, 0x0800, c.vlanTags));
-      std::vector<std::uint8_t> ipv6(60, 0);
-      ipv6[0] = 0x60;
-      writer.Write(LinkFrame(c.linkType, ipv6, 0x86DD, c.vlanTags));
+      IpPacket withOptions;
+      withOptions.headerWords = 6;  // a router alert
+      withOptions.protocol = 2;
+      withOptions.totalLength = 32;
+      writer.Write(LinkFrame(c.linkType, withOptions.Bytes(), 0x0800, c.vlanTags));
+      Ip6Packet ipv6;
+      ipv6.protocol = 17;
+      ipv6.payloadLength = 100;
+      writer.Write(LinkFrame(c.linkType, ipv6.Bytes(), 0x86DD, c.vlanTags));
       writer.Write(std::vector<std::uint8_t>{0x45});  // shorter than any link header but raw
     }
     const CaptureTotals totals = Replay(path);
-    EXPECT_EQ(totals.packets, 3u);
-    EXPECT_EQ(totals.totalBytes, 2200u);
-    EXPECT_EQ(totals.dataBytes, 2 * 960u + 172u);
-    ASSERT_EQ(m_list.EntryCount(), 2u);
+    EXPECT_EQ(totals.packets, 5u);
+    EXPECT_EQ(totals.totalBytes, 2200u + 32u + 140u);
+    EXPECT_EQ(totals.dataBytes, 2 * 960u + 172u + (32u - 28u) + (140u - 48u));
+    ASSERT_EQ(m_list.EntryCount(), 4u);
     EXPECT_EQ(m_list.Entry(0).packets, 2u);
     EXPECT_EQ(m_list.Entry(1).key.destinationPort, htons(53));
+    EXPECT_EQ(m_list.Entry(2).key.protocol, 2);
+    EXPECT_EQ(m_list.Entry(3).key.ipv6, 1);
+    char text[IpAddress::kTextSize];
+    EXPECT_STREQ(FormatIpAddress(m_list.EndpointsOf(m_list.Entry(3).key).destination, text), "2001:db8::2");
   }
 }
 

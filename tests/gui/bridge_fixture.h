@@ -18,9 +18,10 @@ class TeeDisplay : public TrafficDisplay {
   TeeDisplay(TrafficDisplay& first, MemoryTrafficDisplay& second) : m_first(first), m_second(second) {}
 
   int ItemCount() const override { return m_first.ItemCount(); }
-  int InsertRow(int position, const char* text, const TrafficEntry& entry) override {
-    m_second.InsertRow(position, text, entry);
-    return m_first.InsertRow(position, text, entry);
+  int InsertRow(int position, const char* text, const TrafficEntry& entry,
+                const ConnectionEndpoints& endpoints) override {
+    m_second.InsertRow(position, text, entry, endpoints);
+    return m_first.InsertRow(position, text, entry, endpoints);
   }
   void SetCellText(int row, int column, const char* text) override {
     m_first.SetCellText(row, column, text);
@@ -36,7 +37,7 @@ class TeeDisplay : public TrafficDisplay {
   }
   bool WindowExists() const override { return m_first.WindowExists(); }
   void RedrawAll() override { m_first.RedrawAll(); }
-  void SetStatusTotals(std::uint32_t packets, std::uint32_t data, std::uint32_t total, int units) override {
+  void SetStatusTotals(std::uint64_t packets, std::uint64_t data, std::uint64_t total, int units) override {
     m_first.SetStatusTotals(packets, data, total, units);
     m_second.SetStatusTotals(packets, data, total, units);
   }
@@ -65,6 +66,12 @@ class MadeUpEntries {
   std::uint32_t m_count = 0;
 };
 
+// Inserts a row for a made-up entry, as the refresh pass does for an IPv4
+// connection.
+inline int Insert(TrafficDisplay& display, int position, const char* text, const TrafficEntry& entry) {
+  return display.InsertRow(position, text, entry, Ipv4EndpointsOf(entry.key));
+}
+
 // Applies everything the journal holds to the model.
 inline void DrainInto(CTrafficJournal& journal, CTrafficModel& model) {
   JournalBatch batch;
@@ -72,14 +79,14 @@ inline void DrainInto(CTrafficJournal& journal, CTrafficModel& model) {
   model.Apply(batch);
 }
 
-// A model row's cells and key, for comparing with the in-memory list.
+// A model row's cells and endpoints, for comparing with the in-memory list.
 inline MemoryTrafficDisplay::Row ModelRow(const CTrafficModel& model, int row) {
   MemoryTrafficDisplay::Row copy;
   for (int column = 0; column < TrafficDisplay::kColumnCount; ++column) copy.cells[column] = model.CellText(row, column);
-  copy.key = model.KeyAt(row);
+  copy.endpoints = model.EndpointsAt(row);
   return copy;
 }
 
 inline bool SameRow(const MemoryTrafficDisplay::Row& a, const MemoryTrafficDisplay::Row& b) {
-  return a.cells == b.cells && a.key == b.key;
+  return a.cells == b.cells && a.endpoints == b.endpoints;
 }

@@ -73,14 +73,12 @@ class BusyCapture {
     for (int round = 0; !m_stop; ++round, ++m_rounds) {
       for (CTrafficList::PacketHead& head : heads) {
         const std::uint32_t n = random() % 3000;
-        std::memset(head.bytes, 0, sizeof head.bytes);
-        head.bytes[0] = 0x45;
-        head.bytes[2] = 0x02;  // 512 bytes
-        head.bytes[9] = n % 3 == 0 ? 6 : n % 3 == 1 ? 17 : 1;
-        head.bytes[12] = 10, head.bytes[14] = static_cast<std::uint8_t>(n >> 8), head.bytes[15] = static_cast<std::uint8_t>(n);
-        head.bytes[16] = 10, head.bytes[19] = 1;
-        head.bytes[21] = 80;
-        head.capturedLength = 64;
+        head = CTrafficList::PacketHead{};
+        head.totalLength = 512;
+        head.key.protocol = n % 3 == 0 ? 6 : n % 3 == 1 ? 17 : 1;
+        head.key.sourceAddress = htonl(0x0A000000u | n);
+        head.key.destinationAddress = htonl(0x0A000001u);
+        head.key.destinationPort = htons(80);
       }
       m_table.AccountPackets(heads, 1 + random() % 256);
       m_pass.RefreshPass(round % 10 == 0);
@@ -139,10 +137,10 @@ TEST_F(ViewTest, ListKeepsUpWithABusyCaptureWhileTheUserWorksIt) {
   const auto& rows = expected.Rows();
   ASSERT_EQ(view->Model().rowCount(), static_cast<int>(rows.size()));
   std::map<std::pair<std::uint32_t, std::uint8_t>, const MemoryTrafficDisplay::Row*> byConnection;
-  for (const auto& row : rows) byConnection[{row.key.sourceAddress, row.key.protocol}] = &row;
+  for (const auto& row : rows) byConnection[{row.endpoints.source.Ipv4Carried(), row.endpoints.protocol}] = &row;
   for (int i = 0; i < view->Model().rowCount(); ++i) {
-    const ConnectionKey& key = view->Model().KeyAt(i);
-    const auto found = byConnection.find({key.sourceAddress, key.protocol});
+    const ConnectionEndpoints& endpoints = view->Model().EndpointsAt(i);
+    const auto found = byConnection.find({endpoints.source.Ipv4Carried(), endpoints.protocol});
     ASSERT_NE(found, byConnection.end()) << "row " << i;
     EXPECT_TRUE(SameRow(ModelRow(view->Model(), i), *found->second)) << "row " << i;
   }

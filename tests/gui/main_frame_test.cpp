@@ -343,7 +343,9 @@ TEST_F(FrameCommandTest, StatePanesShowAPauseAndTheFiltersInForce) {
   EXPECT_EQ(inForce.toolTip().toStdString(), "(host 10.0.0.5) or (port 53)");
   QApplication::processEvents();
   for (const QLabel* pane : frame.statusBar()->findChildren<QLabel*>())
-    if (pane->text() == frame.StatusText()) EXPECT_LT(pause.x(), pane->x()) << "left of the totals";
+    if (pane->text() == frame.StatusText()) {
+      EXPECT_LT(pause.x(), pane->x()) << "left of the totals";
+    }
 
   Settings().paused = 0;
   store.RebuildFromList(FakeFilterRows({{"port 53", false}}));

@@ -37,7 +37,7 @@ class RandomOperations {
     if (dice == 0) {
       m_display.DeleteAllRows();
     } else if (rows == 0 || dice < 2500) {
-      const int row = m_display.InsertRow(rows, Text().c_str(), m_entries.Next());
+      const int row = Insert(m_display, rows, Text().c_str(), m_entries.Next());
       for (const int column : {2, 4, 5, 1, 3}) m_display.SetCellText(row, column, Text().c_str());
     } else if (dice < 3400) {
       m_display.DeleteRow(Pick(rows));
@@ -92,10 +92,10 @@ TEST(TrafficModel, EndsAsTheOperationsDescribeInEveryOrder) {
     }
     // Sorted: the same rows, each with its own cells, in another order.
     std::map<std::uint32_t, const MemoryTrafficDisplay::Row*> byConnection;
-    for (const auto& row : rows) byConnection[row.key.sourceAddress] = &row;
+    for (const auto& row : rows) byConnection[row.endpoints.source.Ipv4Carried()] = &row;
     ASSERT_EQ(byConnection.size(), rows.size());
     for (int i = 0; i < model.rowCount(); ++i) {
-      const auto found = byConnection.find(model.KeyAt(i).sourceAddress);
+      const auto found = byConnection.find(model.EndpointsAt(i).source.Ipv4Carried());
       ASSERT_NE(found, byConnection.end());
       ASSERT_TRUE(SameRow(ModelRow(model, i), *found->second)) << "row " << i;
     }
@@ -114,7 +114,7 @@ TEST(TrafficModel, BatchesAnnounceRowChangesWithoutAReset) {
   QSignalSpy removals(&model, &QAbstractItemModel::rowsRemoved);
   QSignalSpy layouts(&model, &QAbstractItemModel::layoutChanged);
 
-  for (int i = 0; i < 1000; ++i) journal.InsertRow(i, "a", entries.Next());
+  for (int i = 0; i < 1000; ++i) Insert(journal, i, "a", entries.Next());
   DrainInto(journal, model);
   EXPECT_EQ(inserts.count(), 1);  // a thousand rows in one insert
   EXPECT_EQ(changes.count(), 0);
@@ -123,8 +123,8 @@ TEST(TrafficModel, BatchesAnnounceRowChangesWithoutAReset) {
   for (int row = 0; row < 1000; ++row) journal.SetCellText(row, 7, "9");
   for (int i = 0; i < 10; ++i) journal.DeleteRow(10);
   journal.DeleteRow(490);
-  journal.InsertRow(989, "new", entries.Next());
-  journal.InsertRow(990, "new", entries.Next());
+  Insert(journal, 989, "new", entries.Next());
+  Insert(journal, 990, "new", entries.Next());
   DrainInto(journal, model);
   EXPECT_EQ(changes.count(), 1);
   EXPECT_EQ(removals.count(), 2);  // 500 alone, then 10-19 in one go
@@ -143,7 +143,7 @@ TEST(TrafficModel, CaptureIndicesStillReachTheirRowsAfterASort) {
   CTrafficModel model;
   MadeUpEntries entries;
   for (int i = 0; i < 5; ++i) {
-    journal.InsertRow(i, "x", entries.Next());
+    Insert(journal, i, "x", entries.Next());
     journal.SetCellText(i, 6, std::to_string(50 - i).c_str());  // packets, falling
   }
   DrainInto(journal, model);
@@ -171,13 +171,13 @@ TEST(TrafficModel, SelectionAndScrollSurviveUpdates) {
   view.setSelectionMode(QAbstractItemView::ExtendedSelection);
   view.resize(400, 300);
   view.show();
-  for (int i = 0; i < 500; ++i) journal.InsertRow(i, std::to_string(i).c_str(), entries.Next());
+  for (int i = 0; i < 500; ++i) Insert(journal, i, std::to_string(i).c_str(), entries.Next());
   DrainInto(journal, model);
 
   const auto selectedKeys = [&] {
     std::set<std::uint32_t> keys;
     for (const QModelIndex& index : view.selectionModel()->selectedRows())
-      keys.insert(model.KeyAt(index.row()).sourceAddress);
+      keys.insert(model.EndpointsAt(index.row()).source.Ipv4Carried());
     return keys;
   };
   for (const int row : {300, 301, 450})
@@ -189,13 +189,13 @@ TEST(TrafficModel, SelectionAndScrollSurviveUpdates) {
   for (int round = 0; round < 5; ++round) {
     for (int row = 0; row < journal.ItemCount(); ++row) journal.SetCellText(row, 5, std::to_string(round).c_str());
     journal.DeleteRow(10 + round);  // above the selection
-    journal.InsertRow(journal.ItemCount(), "new", entries.Next());
+    Insert(journal, journal.ItemCount(), "new", entries.Next());
     DrainInto(journal, model);
     QApplication::processEvents();
   }
   model.Sort(5, false, kUnitsBytes);
   EXPECT_EQ(selectedKeys(), keysBefore);
-  EXPECT_EQ(model.KeyAt(view.currentIndex().row()).sourceAddress, htonl(0x0A000000u + 301));
+  EXPECT_EQ(model.EndpointsAt(view.currentIndex().row()).source, IpAddress::Ipv4(htonl(0x0A000000u + 301)));
   EXPECT_EQ(view.verticalScrollBar()->value(), 280);
 }
 

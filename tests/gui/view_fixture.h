@@ -73,7 +73,7 @@ class ViewTest : public TempSettingsFile {
     TrafficDisplay& display = *Table().Display();
     TrafficEntry entry;
     entry.key = key;
-    const int row = display.InsertRow(display.ItemCount(), cells[0].c_str(), entry);
+    const int row = display.InsertRow(display.ItemCount(), cells[0].c_str(), entry, Ipv4EndpointsOf(key));
     for (int column = 1; column < static_cast<int>(cells.size()); ++column)
       display.SetCellText(row, column, cells[column].c_str());
     view->Drain();

@@ -20,8 +20,8 @@ namespace fs = std::filesystem;
 // Lowest first. The helper's protocol headers are shared by the helper and
 // the core, and include nothing of either.
 const std::vector<std::string> kLayers = {
-    "capture_helper", "platform", "text", "config", "resolve", "filters",
-    "log",            "table",    "source", "capture", "ui",
+    "capture_helper", "platform", "text", "packet", "config", "resolve",
+    "filters",        "log",      "table", "source", "capture", "ui",
 };
 
 int Rank(const std::string& folder) {

@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "helper_run.h"
+#include "support/dns_question.h"
 #include "support/slow_filter.h"
 
 namespace {
@@ -58,31 +58,11 @@ class NameServer {
 
  private:
   void Answer() {
-    while (!m_stopping) {
-      pollfd question = {m_socket, POLLIN, 0};
-      if (poll(&question, 1, 50) <= 0) continue;
-      std::uint8_t bytes[512];
-      sockaddr_in from{};
-      socklen_t fromSize = sizeof from;
-      const ssize_t size = recvfrom(m_socket, bytes, sizeof bytes, 0, reinterpret_cast<sockaddr*>(&from), &fromSize);
-      std::size_t end = 12;  // the header, then the name's labels, its type and class
-      while (end < static_cast<std::size_t>(std::max<ssize_t>(size, 0)) && bytes[end] != 0) end += bytes[end] + 1u;
-      end += 5;
-      if (size < 12 || end > static_cast<std::size_t>(size)) continue;
-      const bool forIpv4 = bytes[end - 4] == 0 && bytes[end - 3] == 1;
-      std::vector<std::uint8_t> answer(bytes, bytes + end);
-      answer[2] = 0x81;  // an answer, recursion asked for
-      answer[3] = 0x80;  // and available, no error
-      answer[7] = forIpv4 ? 1 : 0;
-      answer[8] = answer[9] = answer[10] = answer[11] = 0;
-      if (forIpv4) {
-        const std::uint8_t record[] = {0xC0, 0x0C, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4};
-        answer.insert(answer.end(), record, record + sizeof record);
-        const auto* address = reinterpret_cast<const std::uint8_t*>(&m_address);
-        answer.insert(answer.end(), address, address + 4);
-      }
-      sendto(m_socket, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), fromSize);
-    }
+    const auto* address = reinterpret_cast<const std::uint8_t*>(&m_address);
+    const std::vector<std::uint8_t> record(address, address + 4);
+    while (!m_stopping)
+      if (const auto question = DnsQuestion::Receive(m_socket, 50))
+        question->Answer(m_socket, question->type == DnsQuestion::kA ? &record : nullptr);
   }
 
   std::uint32_t m_address;

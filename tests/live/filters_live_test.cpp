@@ -112,7 +112,7 @@ class LiveFilterTest : public SettingsFixture {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     std::lock_guard lock(m_list.TableLock());
     std::set<int> protocols;
-    for (const MemoryTrafficDisplay::Row& row : m_display.Rows()) protocols.insert(row.key.protocol);
+    for (const MemoryTrafficDisplay::Row& row : m_display.Rows()) protocols.insert(row.endpoints.protocol);
     return protocols;
   }
 

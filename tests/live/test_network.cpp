@@ -126,6 +126,34 @@ bool TestNetwork::MakeLink() {
          Run(inSender + "ip neigh replace " + net + "9 lladdr 02:00:00:00:00:99 dev " + m_senderInterface);
 }
 
+bool TestNetwork::EnableIpv6() {
+  const struct {
+    const std::string& space;
+    const std::string& interface;
+    const char* address;
+    const char* neighbour;
+    const char* neighbourMac;
+  } ends[] = {
+      {m_captureNamespace, m_captureInterface, CaptureAddress6(), SenderAddress6(), "02:00:00:00:00:02"},
+      {m_senderNamespace, m_senderInterface, SenderAddress6(), CaptureAddress6(), "02:00:00:00:00:01"},
+  };
+  for (const auto& end : ends) {
+    const std::string in = "ip netns exec " + end.space + " ";
+    const std::string conf = "net.ipv6.conf." + end.interface + ".";
+    const bool made = Run(in + "sysctl -qw " + conf + "addr_gen_mode=1 " + conf + "accept_ra=0 " + conf +
+                          "router_solicitations=0 " + conf + "accept_dad=0 " + conf +
+                          "mldv2_unsolicited_report_interval=1 " + conf + "mldv1_unsolicited_report_interval=1") &&
+                      Run(in + "sysctl -qw " + conf + "disable_ipv6=0") &&
+                      Run(in + "ip -6 addr add " + end.address + "/64 dev " + end.interface + " nodad") &&
+                      Run(in + "ip -6 neigh replace " + end.neighbour + " lladdr " + end.neighbourMac + " dev " +
+                          end.interface);
+    if (!made) return false;
+  }
+  // The reports of the new addresses' groups go out within milliseconds.
+  usleep(50000);
+  return true;
+}
+
 TestNetwork::~TestNetwork() {
   StopFlood();
   if (!m_captureNamespace.empty()) Run("ip netns delete " + m_captureNamespace + " 2>/dev/null");

@@ -29,6 +29,15 @@ class TestNetwork {
   // a foreign destination MAC, which only a promiscuous capture sees.
   std::uint32_t ForeignAddress() const { return m_foreignAddress; }
 
+  // Gives the pair IPv6 as well, on its own: the capture end CaptureAddress6,
+  // the sender end SenderAddress6, each knowing the other's link address,
+  // no link-local addresses, router solicitations or duplicate address
+  // detection, and the multicast listener reports of the new addresses sent
+  // at once, so that the link carries only the test's traffic from here on.
+  bool EnableIpv6();
+  static constexpr const char* CaptureAddress6() { return "fd00:5157::1"; }
+  static constexpr const char* SenderAddress6() { return "fd00:5157::2"; }
+
   // How many holders keep the capture end in promiscuous mode; -1 when it
   // cannot be read.
   int CapturePromiscuity();

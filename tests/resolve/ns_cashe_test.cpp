@@ -31,21 +31,41 @@ bool WaitUntil(Condition done, std::chrono::milliseconds limit = 5s) {
   return true;
 }
 
-bool WaitForAnswer(const CNSCashe& cache, std::uint32_t address) {
+IpAddress Ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  return IpAddress::Ipv4(Address(a, b, c, d));
+}
+
+IpAddress Ipv6(const char* text) {
+  std::uint8_t bytes[16] = {};
+  EXPECT_EQ(inet_pton(AF_INET6, text, bytes), 1) << text;
+  return IpAddress::Ipv6(bytes);
+}
+
+template <typename Address>
+bool WaitForAnswer(const CNSCashe& cache, const Address& address) {
   return WaitUntil([&] { return cache.Find(address) != nullptr; });
 }
 
-TEST(NSCasheTest, SwitchedOffGivesDottedTextPerThreadAndStoresNothing) {
+TEST(NSCasheTest, SwitchedOffGivesNumericTextPerThreadAndStoresNothing) {
   FakeResolver resolver;
   CNSCashe cache(resolver.AsResolver());
   const std::uint32_t first = Address(10, 0, 0, 1);
+  const IpAddress firstIpv6 = Ipv6("2001:0db8:0000:0000:0000:0000:0000:0001");
 
   const char* text = cache.Lookup(first);
+  const char* textIpv6 = cache.Lookup(firstIpv6);
   EXPECT_STREQ(text, "10.0.0.1");
-  std::thread([&] { EXPECT_STREQ(cache.Lookup(Address(172, 16, 5, 4)), "172.16.5.4"); }).join();
+  EXPECT_STREQ(textIpv6, "2001:db8::1") << "compressed";
+  std::thread([&] {
+    EXPECT_STREQ(cache.Lookup(Address(172, 16, 5, 4)), "172.16.5.4");
+    EXPECT_STREQ(cache.Lookup(Ipv6("fe80::1")), "fe80::1");
+  }).join();
   EXPECT_STREQ(text, "10.0.0.1") << "another thread's call leaves this thread's text alone";
+  EXPECT_STREQ(textIpv6, "2001:db8::1");
   EXPECT_STREQ(cache.Lookup(Address(255, 255, 255, 255)), "255.255.255.255");
+  EXPECT_STREQ(cache.Lookup(Ipv4(192, 0, 2, 9)), "192.0.2.9") << "an IPv4 address given in full";
   EXPECT_EQ(cache.Find(first), nullptr);
+  EXPECT_EQ(cache.Find(firstIpv6), nullptr);
   EXPECT_EQ(resolver.TotalCalls(), 0);
 
   EXPECT_EQ(cache.SetResolve(1), 0);
@@ -55,37 +75,49 @@ TEST(NSCasheTest, SwitchedOffGivesDottedTextPerThreadAndStoresNothing) {
 
 TEST(NSCasheTest, EachAddressIsResolvedOnceAndItsOutcomeKeptForGood) {
   const struct {
-    std::uint32_t address;
+    IpAddress address;
     const char* name;  // null: the resolver finds none
     const char* expected;
   } cases[] = {
-      {Address(192, 168, 1, 2), "printer.lan", "printer.lan"},
-      {Address(192, 168, 1, 3), nullptr, "192.168.1.3"},
-      {Address(0, 0, 0, 0), "zero.lan", "zero.lan"},
-      {Address(255, 255, 255, 255), nullptr, "255.255.255.255"},
-      {Address(10, 9, 8, 7), "10.9.8.7", "10.9.8.7"},  // numeric answer: no name
-      {Address(10, 9, 8, 6), "", "10.9.8.6"},
+      {Ipv4(192, 168, 1, 2), "printer.lan", "printer.lan"},
+      {Ipv4(192, 168, 1, 3), nullptr, "192.168.1.3"},
+      {Ipv4(0, 0, 0, 0), "zero.lan", "zero.lan"},
+      {Ipv4(255, 255, 255, 255), nullptr, "255.255.255.255"},
+      {Ipv4(10, 9, 8, 7), "10.9.8.7", "10.9.8.7"},  // numeric answer: no name
+      {Ipv4(10, 9, 8, 6), "", "10.9.8.6"},
+      {Ipv6("2001:db8::2"), "printer6.lan", "printer6.lan"},
+      {Ipv6("2001:db8::3"), nullptr, "2001:db8::3"},
+      {Ipv6("::"), "zero6.lan", "zero6.lan"},
+      {Ipv6("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"), nullptr, "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},
+      {Ipv6("::ffff:10.9.8.5"), nullptr, "::ffff:10.9.8.5"},
+      {Ipv6("2001:db8::7"), "2001:db8::7", "2001:db8::7"},
+      {Ipv6("2001:db8::6"), "", "2001:db8::6"},
+      // The bytes of 10.9.8.7 followed by zeros: another address.
+      {Ipv6("a09:807::"), "not-ten.lan", "not-ten.lan"},
   };
   FakeResolver resolver;
   for (const auto& c : cases)
     if (c.name != nullptr) resolver.Name(c.address, c.name);
-  const std::uint32_t faulty = Address(10, 66, 66, 66);
-  resolver.Throw(faulty);
+  const IpAddress faulty[] = {Ipv4(10, 66, 66, 66), Ipv6("2001:db8::66")};
+  for (const IpAddress& address : faulty) resolver.Throw(address);
   CNSCashe cache(resolver.AsResolver());
   cache.SetResolve(1);
 
   for (const auto& c : cases) cache.Lookup(c.address);
-  cache.Lookup(faulty);
+  for (const IpAddress& address : faulty) cache.Lookup(address);
   for (const auto& c : cases) {
     ASSERT_TRUE(WaitForAnswer(cache, c.address)) << c.expected;
     EXPECT_STREQ(cache.Find(c.address), c.expected);
     EXPECT_EQ(cache.Lookup(c.address), cache.Find(c.address)) << "the cached text itself";
   }
-  ASSERT_TRUE(WaitForAnswer(cache, faulty));
-  EXPECT_STREQ(cache.Lookup(faulty), "10.66.66.66");
+  for (const IpAddress& address : faulty) ASSERT_TRUE(WaitForAnswer(cache, address));
+  EXPECT_STREQ(cache.Lookup(faulty[0]), "10.66.66.66");
+  EXPECT_STREQ(cache.Lookup(faulty[1]), "2001:db8::66");
 
-  resolver.Name(Address(192, 168, 1, 3), "late.lan");
-  EXPECT_STREQ(cache.Lookup(Address(192, 168, 1, 3)), "192.168.1.3") << "a failure is for good";
+  resolver.Name(Ipv4(192, 168, 1, 3), "late.lan");
+  resolver.Name(Ipv6("2001:db8::3"), "late6.lan");
+  EXPECT_STREQ(cache.Lookup(Ipv4(192, 168, 1, 3)), "192.168.1.3") << "a failure is for good";
+  EXPECT_STREQ(cache.Lookup(Ipv6("2001:db8::3")), "2001:db8::3") << "a failure is for good";
   std::this_thread::sleep_for(20ms);
   for (const auto& c : cases) EXPECT_EQ(resolver.Calls(c.address), 1) << c.expected;
 }
@@ -135,10 +167,10 @@ TEST(NSCasheTest, SwitchingOffAndOnKeepsTheCache) {
 
 TEST(NSCasheTest, NamedAnswersAreReportedOnceForTheRefreshPass) {
   FakeResolver resolver;
-  const std::uint32_t named = Address(10, 0, 0, 10);
-  const std::uint32_t unnamed = Address(10, 0, 0, 11);
-  const std::uint32_t alsoNamed = Address(10, 0, 0, 12);
-  const std::uint32_t numeric = Address(10, 0, 0, 14);
+  const IpAddress named = Ipv4(10, 0, 0, 10);
+  const IpAddress unnamed = Ipv6("2001:db8::11");
+  const IpAddress alsoNamed = Ipv6("2001:db8::12");
+  const IpAddress numeric = Ipv4(10, 0, 0, 14);
   resolver.Name(named, "a.lan");
   resolver.Name(alsoNamed, "c.lan");
   resolver.Name(numeric, "10.0.0.14");
@@ -146,24 +178,21 @@ TEST(NSCasheTest, NamedAnswersAreReportedOnceForTheRefreshPass) {
   cache.SetResolve(1);
   EXPECT_EQ(cache.NamesGeneration(), 0u);
 
-  for (const std::uint32_t address : {named, unnamed, alsoNamed, numeric}) cache.Lookup(address);
-  for (const std::uint32_t address : {named, unnamed, alsoNamed, numeric})
-    ASSERT_TRUE(WaitForAnswer(cache, address));
+  for (const IpAddress& address : {named, unnamed, alsoNamed, numeric}) cache.Lookup(address);
+  for (const IpAddress& address : {named, unnamed, alsoNamed, numeric}) ASSERT_TRUE(WaitForAnswer(cache, address));
   const std::uint64_t seen = cache.NamesGeneration();
   EXPECT_EQ(seen, 2u) << "a failure or a numeric answer is no name";
   auto taken = cache.TakeNewlyNamed();
   std::sort(taken.begin(), taken.end());
-  std::vector<std::uint32_t> expected{named, alsoNamed};
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(taken, expected);
+  EXPECT_EQ(taken, (std::vector<IpAddress>{named, alsoNamed})) << "in order: IPv4 before IPv6";
   EXPECT_TRUE(cache.TakeNewlyNamed().empty());
   EXPECT_EQ(cache.NamesGeneration(), seen) << "taking is no news";
 
-  const std::uint32_t later = Address(10, 0, 0, 13);
+  const IpAddress later = Ipv6("2001:db8::13");
   resolver.Name(later, "d.lan");
   cache.Lookup(later);
   ASSERT_TRUE(WaitUntil([&] { return cache.NamesGeneration() != seen; }));
-  EXPECT_EQ(cache.TakeNewlyNamed(), std::vector<std::uint32_t>{later});
+  EXPECT_EQ(cache.TakeNewlyNamed(), std::vector<IpAddress>{later});
 }
 
 TEST(NSCasheTest, LookupsRunOnAFewThreadsAtMost) {
@@ -171,17 +200,18 @@ TEST(NSCasheTest, LookupsRunOnAFewThreadsAtMost) {
   resolver.Hold();
   CNSCashe cache(resolver.AsResolver(), {.threads = 2});
   cache.SetResolve(1);
-  std::vector<std::uint32_t> addresses;
-  for (std::uint8_t last = 1; last <= 6; ++last) addresses.push_back(Address(10, 2, 0, last));
+  std::vector<IpAddress> addresses;
+  for (const char* ipv6 : {"2001:db8::2:1", "2001:db8::2:2", "2001:db8::2:3"}) addresses.push_back(Ipv6(ipv6));
+  for (std::uint8_t last = 1; last <= 3; ++last) addresses.push_back(Ipv4(10, 2, 0, last));
 
-  for (const std::uint32_t address : addresses) cache.Lookup(address);
-  for (const std::uint32_t address : addresses) cache.Lookup(address);
+  for (const IpAddress& address : addresses) cache.Lookup(address);
+  for (const IpAddress& address : addresses) cache.Lookup(address);
   ASSERT_TRUE(WaitUntil([&] { return resolver.InFlight() == 2; }));
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(resolver.MostInFlight(), 2);
 
   resolver.Release();
-  for (const std::uint32_t address : addresses) {
+  for (const IpAddress& address : addresses) {
     ASSERT_TRUE(WaitForAnswer(cache, address));
     EXPECT_EQ(resolver.Calls(address), 1);
   }
@@ -207,14 +237,15 @@ TEST(NSCasheTest, DestructionDoesNotWaitForAHangingLookup) {
   EXPECT_EQ(resolver.TotalCalls(), 1) << "queued lookups are dropped";
 }
 
-// A flood of new addresses: those that find the queue full keep their
-// dotted text at once and for good, the queued ones are asked no faster
-// than the rate allows.
+// A flood of new addresses of both families: those that find the queue
+// full keep their numeric text at once and for good, the queued ones are
+// asked no faster than the rate allows.
 TEST(NSCasheTest, LookupsWaitInABoundedQueueAndGoOutAtABoundedRate) {
   FakeResolver resolver;
-  std::vector<std::uint32_t> flood;
+  std::vector<IpAddress> flood;
   for (int n = 1; n <= 200; ++n) {
-    flood.push_back(Address(10, 4, static_cast<std::uint8_t>(n / 256), static_cast<std::uint8_t>(n)));
+    const std::string ipv6 = "2001:db8::4:" + std::to_string(n);
+    flood.push_back(n % 2 == 0 ? Ipv6(ipv6.c_str()) : Ipv4(10, 4, 0, static_cast<std::uint8_t>(n)));
     resolver.Name(flood.back(), "host.lan");
   }
   resolver.Hold();
@@ -224,7 +255,7 @@ TEST(NSCasheTest, LookupsWaitInABoundedQueueAndGoOutAtABoundedRate) {
 
   cache.Lookup(flood[0]);
   ASSERT_TRUE(WaitUntil([&] { return resolver.InFlight() == 1; }));
-  for (const std::uint32_t address : flood) cache.Lookup(address);
+  for (const IpAddress& address : flood) cache.Lookup(address);
   for (std::size_t n = 11; n < flood.size(); ++n) {
     ASSERT_NE(cache.Find(flood[n]), nullptr) << n << ": no room to wait, so no lookup to wait for";
     EXPECT_STREQ(cache.Find(flood[n]), cache.Lookup(flood[n]));
@@ -244,21 +275,36 @@ TEST(NSCasheTest, LookupsWaitInABoundedQueueAndGoOutAtABoundedRate) {
   EXPECT_EQ(resolver.TotalCalls(), 11);
 }
 
-TEST(NSCasheTest, AFullCacheShowsNewAddressesDottedWithoutAskingOrKeeping) {
-  FakeResolver resolver;
-  const std::uint32_t known = Address(10, 5, 0, 1), other = Address(10, 5, 0, 2), late = Address(10, 5, 0, 3);
-  for (const std::uint32_t address : {known, other, late}) resolver.Name(address, "named.lan");
-  CNSCashe cache(resolver.AsResolver(), {.addresses = 2});
-  cache.SetResolve(1);
-  cache.Lookup(known);
-  cache.Lookup(other);
-  EXPECT_STREQ(cache.Lookup(late), "10.5.0.3");
-  ASSERT_TRUE(WaitForAnswer(cache, known));
-  EXPECT_STREQ(cache.Lookup(known), "named.lan");
-  std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(cache.Find(late), nullptr);
-  EXPECT_STREQ(cache.Lookup(late), "10.5.0.3");
-  EXPECT_EQ(resolver.Calls(late), 0);
+// The bound counts both families together, whichever of them fills it.
+TEST(NSCasheTest, AFullCacheShowsNewAddressesAsNumbersWithoutAskingOrKeeping) {
+  const struct {
+    IpAddress first, second;
+  } fillings[] = {
+      {Ipv4(10, 5, 0, 1), Ipv6("2001:db8::5:2")},
+      {Ipv6("2001:db8::5:1"), Ipv4(10, 5, 0, 2)},
+  };
+  const IpAddress late[] = {Ipv4(10, 5, 0, 3), Ipv6("2001:db8::5:3")};
+  for (const auto& filling : fillings) {
+    SCOPED_TRACE(filling.first.ipv6 ? "IPv6 first" : "IPv4 first");
+    FakeResolver resolver;
+    for (const IpAddress& address : {filling.first, filling.second, late[0], late[1]})
+      resolver.Name(address, "named.lan");
+    CNSCashe cache(resolver.AsResolver(), {.addresses = 2});
+    cache.SetResolve(1);
+    cache.Lookup(filling.first);
+    cache.Lookup(filling.second);
+    EXPECT_STREQ(cache.Lookup(late[0]), "10.5.0.3");
+    EXPECT_STREQ(cache.Lookup(late[1]), "2001:db8::5:3");
+    ASSERT_TRUE(WaitForAnswer(cache, filling.first));
+    ASSERT_TRUE(WaitForAnswer(cache, filling.second));
+    EXPECT_STREQ(cache.Lookup(filling.second), "named.lan");
+    std::this_thread::sleep_for(20ms);
+    for (const IpAddress& address : late) {
+      EXPECT_EQ(cache.Find(address), nullptr);
+      EXPECT_EQ(resolver.Calls(address), 0);
+    }
+    EXPECT_STREQ(cache.Lookup(late[1]), "2001:db8::5:3");
+  }
 }
 
 TEST(NSCasheTest, SystemResolverNamesTheLoopbackAddress) {

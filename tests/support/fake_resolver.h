@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "packet/ip_address.h"
 #include "resolve/reverse_lookup.h"
 
 // A reverse resolver under the test's control: it answers from a table,
@@ -22,11 +23,13 @@ class FakeResolver {
   // test cannot hang the run.
   static constexpr std::chrono::seconds kLongestHold{10};
 
-  void Name(std::uint32_t address, std::string name) {
+  // An IPv4 address may be given as carried (network byte order).
+  void Name(const IpAddress& address, std::string name) {
     std::lock_guard lock(m_state->mutex);
     m_state->names[address] = std::move(name);
   }
-  void Throw(std::uint32_t address) {
+  void Name(std::uint32_t ipv4, std::string name) { Name(IpAddress::Ipv4(ipv4), std::move(name)); }
+  void Throw(const IpAddress& address) {
     std::lock_guard lock(m_state->mutex);
     m_state->throwing[address] = true;
   }
@@ -40,35 +43,36 @@ class FakeResolver {
     m_state->released.notify_all();
   }
 
-  int Calls(std::uint32_t address) const {
-    return Read([address](const State& s) {
+  int Calls(const IpAddress& address) const {
+    return Read([&address](const State& s) {
       const auto found = s.calls.find(address);
       return found == s.calls.end() ? 0 : found->second;
     });
   }
+  int Calls(std::uint32_t ipv4) const { return Calls(IpAddress::Ipv4(ipv4)); }
   int TotalCalls() const { return Read([](const State& s) { return s.totalCalls; }); }
   int Returned() const { return Read([](const State& s) { return s.returned; }); }
   int InFlight() const { return Read([](const State& s) { return s.inFlight; }); }
   int MostInFlight() const { return Read([](const State& s) { return s.mostInFlight; }); }
 
   resolve::ReverseResolver AsResolver() const {
-    return [state = m_state](std::uint32_t address) { return state->Resolve(address); };
+    return [state = m_state](const IpAddress& address) { return state->Resolve(address); };
   }
 
  private:
   struct State {
     std::mutex mutex;
     std::condition_variable released;
-    std::map<std::uint32_t, std::string> names;
-    std::map<std::uint32_t, bool> throwing;
-    std::map<std::uint32_t, int> calls;
+    std::map<IpAddress, std::string> names;
+    std::map<IpAddress, bool> throwing;
+    std::map<IpAddress, int> calls;
     bool holding = false;
     int totalCalls = 0;
     int returned = 0;
     int inFlight = 0;
     int mostInFlight = 0;
 
-    std::optional<std::string> Resolve(std::uint32_t address) {
+    std::optional<std::string> Resolve(const IpAddress& address) {
       std::unique_lock lock(mutex);
       ++calls[address];
       ++totalCalls;

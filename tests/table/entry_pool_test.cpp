@@ -8,7 +8,7 @@
 
 namespace {
 
-[[maybe_unused]] std::uint32_t Touch(const TrafficEntry* entry) { return *static_cast<const volatile std::uint32_t*>(&entry->bytes); }
+[[maybe_unused]] std::uint64_t Touch(const TrafficEntry* entry) { return *static_cast<const volatile std::uint64_t*>(&entry->bytes); }
 
 TEST(EntryPoolDeathTest, ReadingAnEntryThatIsNotAllocatedIsReported) {
 #ifndef QUORVEL_TESTS_ASAN

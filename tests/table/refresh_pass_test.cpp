@@ -11,10 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "packet/ip_address.h"
 #include "platform/tick_count.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
 #include "support/fake_resolver.h"
+#include "support/ip6_packet.h"
 #include "support/ip_packet.h"
 #include "support/settings_fixture.h"
 #include "table/memory_traffic_display.h"
@@ -41,7 +43,8 @@ class RefreshPassTest : public SettingsFixture {
 
   void Clock(std::uint32_t tick) { platform::SetTestTickCount(tick); }
 
-  void Account(const IpPacket& packet) {
+  template <typename Packet>  // IpPacket or Ip6Packet
+  void Account(const Packet& packet) {
     const auto bytes = packet.Bytes();
     m_list.AccountPacket(bytes.data(), bytes.size());
   }
@@ -85,7 +88,7 @@ TEST_F(RefreshPassTest, NewRowGetsItsFirstColumnsInOrderAndTheOthersPassByPass) 
   EXPECT_EQ(Pass(false), (Operations{"insert 0", "set 0 2 10.0.0.2", "set 0 4 TCP", "set 0 5 1500",
                                      "set 0 1 1024", "set 0 3 80", "redraw"}));
   EXPECT_EQ(m_display.Rows()[0].cells[0], "10.0.0.1");
-  EXPECT_EQ(m_display.Rows()[0].key.sourceAddress, m_list.Entry(0).key.sourceAddress);
+  EXPECT_EQ(m_display.Rows()[0].endpoints, m_list.EndpointsOf(m_list.Entry(0).key));
 
   Clock(1200);
   EXPECT_EQ(Pass(false), Operations{}) << "no traffic since the last pass";
@@ -146,7 +149,7 @@ TEST_F(RefreshPassTest, RowsAreRenumberedAfterSeveralRemovalsInOnePass) {
   EXPECT_EQ(deletions, (Operations{"delete 0", "delete 1", "delete 3"}));
   ExpectRowsMatchEntries();
   for (std::size_t i = 0; i < m_list.EntryCount(); ++i)
-    EXPECT_EQ(m_display.Rows()[i].key.sourceAddress, m_list.Entry(i).key.sourceAddress);
+    EXPECT_EQ(m_display.Rows()[i].endpoints, m_list.EndpointsOf(m_list.Entry(i).key));
 }
 
 // Paused for 3 s with a pass every 100 ms, as a busy link makes them: the
@@ -336,6 +339,38 @@ TEST_F(RefreshPassTest, ALateHostNameArrivingWhilePausedReachesItsRow) {
   Settings().paused = 0;
   Clock(2100);
   EXPECT_EQ(Pass(false), Operations{"set 0 0 host.example"});
+}
+
+// An IPv6 row is named as an IPv4 row is: its numbers first, a name once it
+// comes, and a failed lookup leaves the number.
+TEST_F(RefreshPassTest, AnIpv6RowGetsItsLateHostNameOnce) {
+  Ip6Packet packet;
+  packet.source = "2001:db8::1";
+  packet.destination = "2001:db8:0:0:1:0:0:2";
+  std::uint8_t bytes[16];
+  Ip6Packet::PutAddress(bytes, packet.source);
+  const IpAddress source = IpAddress::Ipv6(bytes);
+  Ip6Packet::PutAddress(bytes, packet.destination);
+  const IpAddress destination = IpAddress::Ipv6(bytes);
+  m_resolver.Name(source, "v6host.example");  // the destination has no name
+  m_resolver.Hold();
+  m_hostNames.SetResolve(1);
+  Account(IpPacket{});  // an IPv4 row before it: the IPv6 one is row 1
+  Account(packet);
+  Clock(1050);
+  Pass(false);
+  EXPECT_EQ(m_display.Rows()[1].cells[0], "2001:db8::1");
+  EXPECT_EQ(m_display.Rows()[1].cells[2], "2001:db8::1:0:0:2");
+
+  m_resolver.Release();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while ((m_hostNames.Find(source) == nullptr || m_hostNames.Find(destination) == nullptr) &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  Clock(1100);
+  EXPECT_EQ(Pass(false), Operations{"set 1 0 v6host.example"});
+  Clock(1200);
+  EXPECT_EQ(Pass(false), Operations{}) << "once only";
 }
 
 }  // namespace

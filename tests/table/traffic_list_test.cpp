@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "packet/packet_parser.h"
 #include "platform/tick_count.h"
+#include "support/ip6_packet.h"
 #include "support/ip_packet.h"
 #include "support/settings_fixture.h"
 #include "table/memory_traffic_display.h"
@@ -32,7 +34,7 @@ class TrafficListTest : public SettingsFixture {
   void ShowEntries() {
     for (std::size_t i = 0; i < m_list.EntryCount(); ++i) {
       TrafficEntry& entry = m_list.Entry(i);
-      if (entry.row < 0) entry.row = m_display.InsertRow(m_display.ItemCount(), "", entry);
+      if (entry.row < 0) entry.row = m_display.InsertRow(m_display.ItemCount(), "", entry, m_list.EndpointsOf(entry.key));
     }
   }
 
@@ -177,14 +179,19 @@ TEST_F(TrafficListTest, StatusLineFollowsEveryCountedPacketInTheChosenUnit) {
   EXPECT_STREQ(m_list.StatusText(), m_display.StatusText().c_str());
 }
 
-TEST_F(TrafficListTest, CountersWrapModulo2To32) {
+// A connection that moves more than 4 GiB keeps counting; so do the totals.
+TEST_F(TrafficListTest, CountersGoPast4GiB) {
   IpPacket packet;
   Account(packet);
   m_list.Entry(0).bytes = 0xFFFFFFF0u;
+  m_list.Entry(0).packets = 0xFFFFFFFFu;
   m_list.Totals().totalBytes = 0xFFFFFFF0u;
+  m_list.Totals().packets = 0xFFFFFFFFu;
   Account(packet);
-  EXPECT_EQ(m_list.Entry(0).bytes, 84u);
-  EXPECT_EQ(m_list.Totals().totalBytes, 84u);
+  EXPECT_EQ(m_list.Entry(0).bytes, 0x100000054u);
+  EXPECT_EQ(m_list.Entry(0).packets, 0x100000000u);
+  EXPECT_EQ(m_list.Totals().totalBytes, 0x100000054u);
+  EXPECT_EQ(m_list.Totals().packets, 0x100000000u);
 }
 
 TEST_F(TrafficListTest, NeverReadsPastTheCapturedBytes) {
@@ -216,18 +223,19 @@ TEST_F(TrafficListTest, RunsOfPacketsAccountAsOneAtATime) {
   for (int round = 0; round < 300; ++round) {
     Settings().filterudp = round % 7 == 3;
     Settings().paused = round % 11 == 5;
-    run.resize(random() % 100 == 0 ? 1 + random() % 600 : random() % 70);
-    for (CTrafficList::PacketHead& head : run) {
+    run.clear();
+    const std::size_t length = random() % 100 == 0 ? 1 + random() % 600 : random() % 70;
+    for (std::size_t i = 0; i < length; ++i) {
       IpPacket packet;
       packet.source = 0x0A000000u + random() % 400;
       packet.protocol = random() % 2 ? 6 : 17;
       packet.totalLength = static_cast<std::uint16_t>(random() % 1500);
       const auto bytes = packet.Bytes();
-      head.capturedLength = random() % 10 == 0 ? random() % 30 : 64;
-      const std::size_t kept = std::min<std::size_t>(head.capturedLength, sizeof head.bytes);
-      std::memset(head.bytes, 0, sizeof head.bytes);
-      std::memcpy(head.bytes, bytes.data(), kept);
-      oneByOne.AccountPacket(head.bytes, kept);
+      const std::size_t captured = std::min<std::size_t>(bytes.size(), random() % 10 == 0 ? random() % 30 : 64);
+      ParsedPacket parsed;
+      if (!ParseIpPacket(bytes.data(), captured, parsed)) continue;
+      run.push_back(CTrafficList::HeadOf(parsed));
+      oneByOne.AccountPacket(parsed);
     }
     m_list.AccountPackets(run.data(), run.size());
   }
@@ -346,3 +354,93 @@ TEST_F(TrafficListTest, FindEntryAnswersAsALinearSearchWould) {
 }
 
 }  // namespace
+
+// IPv6 beside IPv4: the same 5-tuple rule, the addresses in full in the
+// endpoints, an IPv6 packet's header counted 20 bytes longer, and ICMPv6
+// under the ICMP switch.
+class Ipv6TableTest : public TrafficListTest {
+ protected:
+  void Account6(const Ip6Packet& packet) {
+    const auto bytes = packet.Bytes();
+    m_list.AccountPacket(bytes.data(), bytes.size());
+  }
+  std::string Source(std::size_t position) {
+    char text[IpAddress::kTextSize];
+    return FormatIpAddress(m_list.EndpointsOf(m_list.Entry(position).key).source, text);
+  }
+};
+
+TEST_F(Ipv6TableTest, ConnectionsOfBothFamiliesKeepTheirAddresses) {
+  Ip6Packet a;
+  a.source = "2001:db8::10";
+  Ip6Packet reply = a;
+  std::swap(reply.source, reply.destination);
+  std::swap(reply.sourcePort, reply.destinationPort);
+  Account6(a);
+  Account(IpPacket{});
+  Account6(reply);
+  Account6(a);
+  ASSERT_EQ(m_list.EntryCount(), 3u);
+  EXPECT_EQ(Source(0), "2001:db8::10");
+  EXPECT_EQ(m_list.Entry(0).packets, 2u);
+  EXPECT_EQ(m_list.Entry(0).bytes, 200u);
+  EXPECT_EQ(Source(1), "10.0.0.1");
+  EXPECT_EQ(Source(2), "2001:db8::2");
+  EXPECT_EQ(m_list.EndpointsOf(m_list.Entry(2).key).destinationPort, htons(1024));
+  EXPECT_EQ(m_list.EndpointsOf(m_list.Entry(2).key).destination, m_list.EndpointsOf(m_list.Entry(0).key).source);
+}
+
+TEST_F(Ipv6TableTest, AssumedHeadersAre20BytesLongerThanIpv4s) {
+  Ip6Packet bareAck;
+  bareAck.payloadLength = 20;  // 60 bytes: a TCP header and no data
+  Account6(bareAck);
+  EXPECT_EQ(m_list.Totals().packets, 0u);
+  bareAck.payloadLength = 21;
+  Account6(bareAck);
+  EXPECT_EQ(m_list.Totals().dataBytes, 1u);
+  Ip6Packet ping;
+  ping.protocol = 58;
+  ping.payloadLength = 64;
+  Account6(ping);
+  EXPECT_EQ(m_list.Totals().dataBytes, 1u + 104u) << "ICMPv6 has no assumed header, as ICMP";
+}
+
+TEST_F(Ipv6TableTest, TheIcmpSwitchHidesIcmpv6Too) {
+  Ip6Packet ping;
+  ping.protocol = 58;
+  Account6(ping);
+  Account6(Ip6Packet{});
+  Settings().filtericmp = 1;
+  m_list.RemoveProtocol(1);
+  ASSERT_EQ(m_list.EntryCount(), 1u);
+  EXPECT_EQ(m_list.Entry(0).key.protocol, 6);
+  Account6(ping);
+  EXPECT_EQ(m_list.Totals().packets, 2u);
+  Settings().filtericmp = 0;
+}
+
+// Addresses are numbered only while an entry holds them: entries that go
+// and come back get their addresses right, however they were renumbered.
+TEST_F(Ipv6TableTest, AddressesStayRightWhileEntriesComeAndGo) {
+  std::mt19937 random(3);
+  for (int step = 0; step < 3000; ++step) {
+    Ip6Packet packet;
+    packet.source = "2001:db8::" + std::to_string(random() % 50);
+    packet.destination = "fd00::" + std::to_string(random() % 5);
+    Account6(packet);
+    if (step % 97 == 0) {
+      m_list.RemoveEntriesIf([&](const TrafficEntry&) { return random() % 3 == 0; });
+    }
+    if (step % 1000 == 999) m_list.RemoveAll();
+  }
+  char text[IpAddress::kTextSize];
+  for (std::size_t i = 0; i < m_list.EntryCount(); ++i) {
+    const ConnectionEndpoints endpoints = m_list.EndpointsOf(m_list.Entry(i).key);
+    const std::string source = FormatIpAddress(endpoints.source, text);
+    const std::string destination = FormatIpAddress(endpoints.destination, text);
+    EXPECT_EQ(source.rfind("2001:db8::", 0), 0u) << source;
+    EXPECT_EQ(destination.rfind("fd00::", 0), 0u) << destination;
+    m_list.KeyScratch() = m_list.Entry(i).key;
+    EXPECT_EQ(m_list.FindEntry(), static_cast<int>(i));
+  }
+}

@@ -1,8 +1,6 @@
-#include "resolve/dotted_address.h"
+#include "text/dotted_address.h"
 
 #include <cstring>
-
-namespace resolve {
 
 namespace {
 
@@ -42,5 +40,3 @@ void FormatDottedAddress(std::uint32_t addressNetworkOrder, char (&text)[kDotted
   }
   out[-1] = '\0';
 }
-
-}  // namespace resolve

@@ -1,4 +1,4 @@
-#include "source/link_layer.h"
+#include "packet/link_layer.h"
 
 #include <pcap/dlt.h>
 #include <pcap/sll.h>

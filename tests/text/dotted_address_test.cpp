@@ -1,4 +1,4 @@
-#include "resolve/dotted_address.h"
+#include "text/dotted_address.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +19,8 @@ TEST(DottedAddressTest, WritesWhatTheLibraryWrites) {
     const std::uint32_t address = htonl(hostOrder);
     char expected[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &address, expected, sizeof expected);
-    char text[resolve::kDottedAddressSize];
-    resolve::FormatDottedAddress(address, text);
+    char text[kDottedAddressSize];
+    FormatDottedAddress(address, text);
     EXPECT_STREQ(text, expected);
   }
 }
