@@ -145,6 +145,7 @@ class BothFamiliesLiveTest : public SettingsFixture {
     kill(m_tcpdump, SIGINT);
     EXPECT_TRUE(Reap(m_tcpdump, 5)) << "tcpdump ends on SIGINT";
     m_tcpdump = -1;
+    m_tcpdumpReport = ReadWholeText((Folder() / "tcpdump.txt").string());
     FlowCount count;
     std::string error;
     EXPECT_TRUE(count.ReadFile(TcpdumpFile(), error)) << error;
@@ -287,7 +288,19 @@ class BothFamiliesLiveTest : public SettingsFixture {
     return sent;
   }
 
+
+ protected:
+  // What tcpdump said at its end, its counts among it: a tcpdump that lost
+  // packets on a loaded machine is no measure of the monitor.
+  bool TcpdumpLostPackets() const {
+    const std::size_t at = m_tcpdumpReport.find(" packets dropped by kernel");
+    if (at == std::string::npos) return false;
+    const std::size_t start = m_tcpdumpReport.find_last_of('\n', at);
+    return std::strtoull(m_tcpdumpReport.c_str() + (start == std::string::npos ? 0 : start + 1), nullptr, 10) != 0;
+  }
+
   pid_t m_tcpdump = -1;
+  std::string m_tcpdumpReport;
 };
 
 // A TCP transfer both ways, datagrams (one empty: not longer than its
@@ -299,7 +312,8 @@ TEST_F(BothFamiliesLiveTest, Ipv6ConnectionsCountAsTcpdumpSeesThem) {
   UdpEcho(AF_INET6, {0, 1, 100, 1200});
   Ping(AF_INET6, 56);
   const std::string seen = StopCaptures();
-  EXPECT_EQ(MonitorRows(), seen);
+  if (TcpdumpLostPackets()) GTEST_SKIP() << "tcpdump lost packets, so its count is no measure: " << m_tcpdumpReport;
+  EXPECT_EQ(MonitorRows(), seen) << "tcpdump said: " << m_tcpdumpReport;
 
   std::multiset<std::string> protocols;
   for (const std::string& line : Lines(seen)) {
@@ -324,7 +338,8 @@ TEST_F(BothFamiliesLiveTest, FragmentedDatagramsOfBothFamiliesMakeOneRowPairEach
   UdpEcho(AF_INET, {4000});
   UdpEcho(AF_INET6, {4000});
   const std::string seen = StopCaptures();
-  EXPECT_EQ(MonitorRows(), seen);
+  if (TcpdumpLostPackets()) GTEST_SKIP() << "tcpdump lost packets, so its count is no measure: " << m_tcpdumpReport;
+  EXPECT_EQ(MonitorRows(), seen) << "tcpdump said: " << m_tcpdumpReport;
 
   // source port (ICMP's type and code), protocol: one row each
   const std::multiset<std::string> expected = {
