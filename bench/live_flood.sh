@@ -13,7 +13,9 @@
 # RATES (frames a second, 0: as fast as the sender can; default
 # "100000 200000 400000 0"), FLOOD_SECONDS (per run, default 5), and
 # OTHER_BUILD (another build folder, whose quorvel-replay is measured beside
-# this one under the name "other") change what is measured. With FILTER (a
+# this one under the name "other") change what is measured; PROCESSES=1
+# runs the engine once more with --processes (the owners of connections,
+# the helper's socket programs attached), under the name "owners". With FILTER (a
 # capture filter, such as "udp port 53") the engine runs once more with it,
 # under the name "filtered"; KEEP_EVERY=N makes every N-th frame of the
 # flood one that "udp port 53" keeps. APPLY_ROUNDS=N measures in N rounds,
@@ -149,6 +151,7 @@ printf "%-8s %-8s %10s %9s %10s %8s %10s %9s %9s\n" rate capture sent sent/s rec
 for rate in $rates; do
   run_quorvel "$engine" "$rate" | row "$rate" quorvel
   if [ -n "$filter" ]; then run_quorvel "$engine" "$rate" --filters "$scratch/filters.dat" | row "$rate" filtered; fi
+  if [ -n "${PROCESSES:-}" ]; then run_quorvel "$engine" "$rate" --processes | row "$rate" owners; fi
   if [ -n "${OTHER_BUILD:-}" ]; then run_quorvel "$OTHER_BUILD/bin/quorvel-replay" "$rate" | row "$rate" other; fi
   if command -v tcpdump > /dev/null; then run_tcpdump "$rate" | row "$rate" tcpdump; fi
 done

@@ -1,5 +1,6 @@
 // quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] [--filters FILTERS] FILE
-// quorvel-replay --live DEVICE [--seconds N] [--buffer BYTES] [--idle SECONDS] [--log LAYOUT LOGFILE] [--filters FILTERS]
+// quorvel-replay --live DEVICE [--seconds N] [--buffer BYTES] [--processes] [--idle SECONDS] [--log LAYOUT LOGFILE]
+//                [--filters FILTERS]
 // quorvel-replay --help | --version
 //
 // Runs the capture engine over a capture file as fast as it can: the same
@@ -16,7 +17,10 @@
 // as the monitor does, for N seconds or until SIGINT, SIGTERM or SIGHUP, with a
 // kernel buffer of BYTES (2 MiB unless told), then prints the same; the
 // summary adds the capture library's counts of the packets it received and
-// of those it lost (the kernel's and the adapter's).
+// of those it lost (the kernel's and the adapter's). With --processes, each
+// connection also has the process id, program name and user that owned its
+// local end when it was first seen (empty where not known), so that a
+// script can ask which program sent the most.
 #include <arpa/inet.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -44,8 +48,10 @@
 #include "log/packet_log.h"
 #include "packet/ip_address.h"
 #include "platform/whole_file.h"
+#include "process/owner_refresher.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "table/connection_owner.h"
 #include "table/counting_traffic_display.h"
 #include "table/traffic_list.h"
 #include "text/decimal_text.h"
@@ -62,12 +68,13 @@ struct Options {
   const char* device = nullptr;  // --live
   std::optional<std::uint32_t> seconds;
   std::optional<std::uint32_t> bufferBytes;
+  bool processes = false;  // --live only
 };
 
 constexpr char kUsage[] =
     "usage: quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] [--filters FILTERS] FILE\n"
-    "       quorvel-replay --live DEVICE [--seconds N] [--buffer BYTES] [--idle SECONDS] [--log LAYOUT LOGFILE]\n"
-    "                      [--filters FILTERS]\n";
+    "       quorvel-replay --live DEVICE [--seconds N] [--buffer BYTES] [--processes] [--idle SECONDS]\n"
+    "                      [--log LAYOUT LOGFILE] [--filters FILTERS]\n";
 
 int Usage() {
   std::fputs(kUsage, stderr);
@@ -88,6 +95,8 @@ std::optional<int> AnswerInformationOption(int argc, char** argv) {
                 "                       comes\n"
                 "  --seconds N          with --live: stop after N seconds (default: on a signal only)\n"
                 "  --buffer BYTES       with --live: the kernel's capture buffer (default: 2 MiB)\n"
+                "  --processes          with --live: add the columns pid, process and user, the owner\n"
+                "                       of each connection's local end (empty where not known)\n"
                 "  --idle SECONDS       connections idle longer than this leave the table (default: never)\n"
                 "  --log LAYOUT LOGFILE write the packet log in layout 0 to 8 while replaying\n"
                 "  --filters FILTERS    keep only the packets that the enabled filters of FILTERS (the\n"
@@ -126,6 +135,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--buffer") == 0 && i + 1 < argc) {
       options.bufferBytes = Number(argv[++i], std::numeric_limits<std::int32_t>::max());
       if (!options.bufferBytes) return std::nullopt;
+    } else if (std::strcmp(argv[i], "--processes") == 0) {
+      options.processes = true;
     } else if (std::strcmp(argv[i], "--log") == 0 && i + 2 < argc) {
       char* end = nullptr;
       const long layout = std::strtol(argv[++i], &end, 10);
@@ -142,7 +153,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
   }
   const bool live = options.device != nullptr;
   if ((options.file != nullptr) == live) return std::nullopt;
-  if (!live && (options.seconds || options.bufferBytes)) return std::nullopt;
+  if (!live && (options.seconds || options.bufferBytes || options.processes)) return std::nullopt;
   return options;
 }
 
@@ -236,13 +247,72 @@ bool FilterFromFile(const char* filtersFile, int linkType, std::string& filter) 
   return true;
 }
 
+// The list of a replay: no texts, but with --processes the owner each row
+// was given, by row. Without, it costs nothing over counting.
+class OwnersDisplay : public CountingTrafficDisplay {
+ public:
+  explicit OwnersDisplay(bool keepOwners) : m_keepOwners(keepOwners) {}
+
+  int InsertRow(int position, const char* text, const TrafficEntry& entry,
+                const ConnectionEndpoints& endpoints) override {
+    if (m_keepOwners) m_owners.emplace_back();
+    return CountingTrafficDisplay::InsertRow(position, text, entry, endpoints);
+  }
+  void SetRowOwner(int row, const ConnectionOwner& owner) override {
+    if (row >= 0 && static_cast<std::size_t>(row) < m_owners.size()) m_owners[row] = owner;
+  }
+  void DeleteRow(int row) override {
+    if (row >= 0 && static_cast<std::size_t>(row) < m_owners.size()) m_owners.erase(m_owners.begin() + row);
+    CountingTrafficDisplay::DeleteRow(row);
+  }
+  void DeleteAllRows() override {
+    m_owners.clear();
+    CountingTrafficDisplay::DeleteAllRows();
+  }
+  // Unknown for a row that is not there.
+  ConnectionOwner OwnerOf(std::int32_t row) const {
+    return row >= 0 && static_cast<std::size_t>(row) < m_owners.size() ? m_owners[row] : ConnectionOwner();
+  }
+
+ private:
+  const bool m_keepOwners;
+  std::vector<ConnectionOwner> m_owners;
+};
+
+// A CSV field as it is, or quoted when it holds a comma, a quote or a line
+// end: a program may give itself any name.
+char* AppendField(char* out, const char* text) {
+  if (std::strpbrk(text, ",\"\r\n") == nullptr) return AppendText(out, text);
+  *out++ = '"';
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c == '"') *out++ = '"';
+    *out++ = *c;
+  }
+  *out++ = '"';
+  return out;
+}
+
+char* AppendOwner(char* out, const ConnectionOwner& owner) {
+  *out++ = ',';
+  if (owner.pid != 0) out = AppendDecimal(out, static_cast<std::uint64_t>(owner.pid));
+  *out++ = ',';
+  if (owner.pid != 0) out = AppendField(out, owner.program);
+  *out++ = ',';
+  return AppendField(out, UserText(owner));
+}
+
 // Lines are built by hand and written in large pieces: at a million
 // connections, one printf per line would take longer than the replay.
-void PrintConnections(CTrafficList& table) {
+// `owners`: the owners' columns too.
+void PrintConnections(CTrafficList& table, const OwnersDisplay* owners) {
   std::lock_guard lock(table.TableLock());
-  std::fputs("src,sport,dst,dport,proto,bytes,packets\n", stdout);
-  // Two addresses, two ports, the protocol, two counters, six commas, the end.
-  constexpr std::size_t kLongestLine = 2 * IpAddress::kTextSize + 2 * 5 + 3 + 2 * 20 + 7;
+  std::fputs(owners != nullptr ? "src,sport,dst,dport,proto,bytes,packets,pid,process,user\n"
+                               : "src,sport,dst,dport,proto,bytes,packets\n",
+             stdout);
+  // Two addresses, two ports, the protocol, two counters, six commas, the
+  // end; a process id, two quoted names and three commas.
+  constexpr std::size_t kLongestLine =
+      2 * IpAddress::kTextSize + 2 * 5 + 3 + 2 * 20 + 7 + 10 + 2 * (2 * ConnectionOwner::kNameSize + 2) + 3;
   std::vector<char> buffer(std::size_t{1} << 16);
   char* out = buffer.data();
   for (std::size_t i = 0; i < table.EntryCount(); ++i) {
@@ -264,6 +334,7 @@ void PrintConnections(CTrafficList& table) {
       *out++ = ',';
       out = AppendDecimal(out, number);
     }
+    if (owners != nullptr) out = AppendOwner(out, owners->OwnerOf(entry.row));
     *out++ = '\n';
   }
   std::fwrite(buffer.data(), 1, static_cast<std::size_t>(out - buffer.data()), stdout);
@@ -289,13 +360,18 @@ int main(int argc, char** argv) {
       options->idleSeconds ? *options->idleSeconds * 1000 : std::numeric_limits<std::uint32_t>::max();
   // The display outlives the table, which still reaches it while it is
   // destroyed, whichever way main returns.
-  CountingTrafficDisplay display;
+  OwnersDisplay display(options->processes);
   CTrafficList table(settings.Get());
   table.SetDisplay(&display);
   CNSCashe hostNames;
   CServicesParser services;
   CPacketLog log(settings.Get(), table.TableLock());
+  std::optional<COwnerRefresher> owners;
   CaptureSession session(table, settings.Get(), hostNames, services);
+  if (options->processes) {
+    owners.emplace();
+    session.SetOwners(&*owners);
+  }
   if (options->logFile != nullptr) {
     if (std::strlen(options->logFile) >= sizeof settings.Get().logfile) return Usage();
     std::strcpy(settings.Get().logfile, options->logFile);
@@ -336,7 +412,7 @@ int main(int argc, char** argv) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const CaptureTotals totals = session.StopCapture();
 
-  PrintConnections(table);
+  PrintConnections(table, options->processes ? &display : nullptr);
   std::fflush(stdout);
   std::fprintf(stderr, "packets=%llu data=%llu total=%llu connections=%zu seconds=%.3f pps=%.0f",
                static_cast<unsigned long long>(totals.packets), static_cast<unsigned long long>(totals.dataBytes),

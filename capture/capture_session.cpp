@@ -16,6 +16,7 @@
 #include "platform/crash_handler.h"
 #include "platform/tick_count.h"
 #include "platform/user_message.h"
+#include "process/owner_refresher.h"
 
 namespace {
 
@@ -43,11 +44,21 @@ CaptureSession::~CaptureSession() {
   if (m_wakeFd >= 0) close(m_wakeFd);
 }
 
+void CaptureSession::SetOwners(COwnerRefresher* owners, std::string socketEventsCgroup) {
+  m_owners = owners;
+  m_socketEventsCgroup = std::move(socketEventsCgroup);
+  m_refresh.SetOwners(owners);
+}
+
 int CaptureSession::OpenAdapter(const char* device) {
   m_live.ResetHealth();
   LiveFrameSource::Options options;
   options.promiscuous = m_settings.nopromiscuous == 0;
   options.kernelBufferBytes = m_kernelBufferBytes;
+  if (COwnerRefresher* owners = m_owners) {
+    options.socketEvents = [owners](int fd) { owners->ListenToSocketEvents(fd); };
+    options.socketEventsCgroup = m_socketEventsCgroup;
+  }
   if (m_live.Open(device, options) != 0) return 1;
   m_linkType = m_live.LinkType();
   m_readingFile = false;

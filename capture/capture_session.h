@@ -17,6 +17,7 @@
 #include "table/traffic_list.h"
 
 class CFilterManager;
+class COwnerRefresher;
 class FrameBatch;
 class CNSCashe;
 class CPacketLog;
@@ -55,6 +56,11 @@ class CaptureSession {
   // The kernel's buffer for the frames of the captures started from now
   // on, in bytes (0: the library's default).
   void SetKernelBufferBytes(int bytes) { m_kernelBufferBytes = bytes; }
+  // Where the rows of the captures started from now on find the owners of
+  // their connections; null for none. Live captures then ask their helper
+  // for the socket events of the cgroup `socketEventsCgroup` (empty: of the
+  // whole system) and hand them to `owners`.
+  void SetOwners(COwnerRefresher* owners, std::string socketEventsCgroup = {});
 
   // Opens the adapter by its device name: starts the helper and waits for
   // its answer. 0 on success; 1 on failure, after the user was told why.
@@ -135,6 +141,8 @@ class CaptureSession {
   CRefreshPass m_refresh;
   CPacketLog* m_log = nullptr;
   CFilterManager* m_filters = nullptr;
+  COwnerRefresher* m_owners = nullptr;
+  std::string m_socketEventsCgroup;
   LiveFrameSource m_live;  // the adapter of a live capture
   std::atomic<int> m_linkType{-1};
   std::atomic<bool> m_readingFile{false};

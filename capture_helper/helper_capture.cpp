@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "capture_helper/helper_clock.h"
+#include "capture_helper/socket_events.h"
 #include "capture_helper/status_report.h"
 
 #ifdef QUORVEL_HELPER_PROBE
@@ -51,7 +52,7 @@ constexpr std::int64_t kEarlyFilterWaitMs = 1000;
 constexpr char kSuperseded[] = "superseded by a later filter";
 constexpr char kStoppedFirst[] = "the capture stopped first";
 
-enum Waited { kCommands, kFrames, kOutput, kSignals, kCompileAnswer, kCompileChild, kWaitedCount };
+enum Waited { kCommands, kFrames, kOutput, kSignals, kCompileAnswer, kCompileChild, kSocketEvents, kWaitedCount };
 
 }  // namespace
 
@@ -64,9 +65,11 @@ int OpenStopSignals() {
   return signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
-HelperCapture::HelperCapture(pcap_t* handle, StreamWriter& output, int stopSignals, Timing timing)
+HelperCapture::HelperCapture(pcap_t* handle, StreamWriter& output, int stopSignals, Timing timing,
+                             SocketEvents* events)
     : m_handle(handle),
       m_output(output),
+      m_events(events),
       m_frameFd(pcap_get_selectable_fd(handle)),
       m_stopSignals(stopSignals),
       m_timing(timing),
@@ -89,6 +92,7 @@ int HelperCapture::Run() {
         {m_stopSignals, POLLIN, 0},
         {m_compiler.AnswerFd(), POLLIN, 0},
         {m_compiler.ChildFd(), POLLIN, 0},
+        {m_events != nullptr ? m_events->WaitFd() : -1, POLLIN, 0},
     };
     poll(waiting, kWaitedCount, WaitMs());  // on failure, nothing is marked ready
     Serve(waiting);
@@ -104,6 +108,7 @@ void HelperCapture::Serve(const pollfd* waited) {
     m_stopping = true;
   }
   if (m_stopping) return;
+  if (waited[kSocketEvents].revents != 0) m_events->Drain();
   if ((waited[kOutput].revents & POLLOUT) != 0) Flush();
   if (waited[kCompileAnswer].revents != 0 || waited[kCompileChild].revents != 0 ||
       (m_compiler.Busy() && NowMs() >= m_compiler.DeadlineMs()))

@@ -23,6 +23,8 @@ int OpenStopSignals();
 // The capture from the open adapter on: frames out, commands in, status.
 // Nothing in its loop waits for the reader, a filter's compile or a name
 // lookup: commands and counts are served whatever they do.
+class SocketEvents;
+
 class HelperCapture {
  public:
   struct Timing {
@@ -30,7 +32,9 @@ class HelperCapture {
     int filterTimeoutMs;  // the longest a filter may take to compile
   };
 
-  HelperCapture(pcap_t* handle, StreamWriter& output, int stopSignals, Timing timing);
+  // `events`: the socket programs' records to pass on (null or not
+  // attached: none).
+  HelperCapture(pcap_t* handle, StreamWriter& output, int stopSignals, Timing timing, SocketEvents* events = nullptr);
 
   // Reports the open, then captures until a stop, the end of the input, a
   // stop signal or the reader's going away; the exit code.
@@ -58,6 +62,7 @@ class HelperCapture {
 
   pcap_t* m_handle;
   StreamWriter& m_output;
+  SocketEvents* m_events;
   int m_frameFd;
   int m_stopSignals;
   Timing m_timing;

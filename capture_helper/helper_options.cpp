@@ -52,6 +52,13 @@ std::string ParseHelperOptions(int argc, const char* const* argv, HelperOptions&
     const char* value = nullptr;
     if (std::strcmp(argument, "--no-promiscuous") == 0) {
       options.promiscuous = false;
+    } else if (std::strcmp(argument, "--socket-events") == 0) {
+      options.socketEvents = true;
+    } else if ((value = OptionValue(argument, "--socket-events")) != nullptr) {
+      // A folder the caller names, opened with the caller's own rights.
+      if (*value != '/' || std::strlen(value) >= HelperOptions::kMaxCgroupPathLength) return "invalid cgroup";
+      options.socketEvents = true;
+      options.cgroup = value;
     } else if ((value = OptionValue(argument, "--snaplen")) != nullptr) {
       if (!ParseNumber(value, 1, HelperOptions::kMaxSnapLength, options.snapLength)) return "invalid snap length";
     } else if ((value = OptionValue(argument, "--timeout")) != nullptr) {

@@ -5,7 +5,12 @@
 // The command line of quorvel-capture:
 //
 //   quorvel-capture [--snaplen=BYTES] [--timeout=MS] [--buffer=BYTES]
-//                   [--no-promiscuous] [--filter-timeout=MS] [--] DEVICE
+//                   [--no-promiscuous] [--filter-timeout=MS]
+//                   [--socket-events[=CGROUP]] [--] DEVICE
+//
+// --socket-events attaches the socket programs to the cgroup v2 hierarchy's
+// root (or to the cgroup folder CGROUP, an absolute path) and writes their
+// records to descriptor 3 (kSocketEventsFd).
 //
 // Every value is checked before the capture library sees it: numbers in
 // their range, and a device name of the characters device names are made
@@ -18,6 +23,8 @@ struct HelperOptions {
   static constexpr std::size_t kMaxDeviceNameLength = 63;
   static constexpr int kMinFilterTimeoutMs = 100;
   static constexpr int kMaxFilterTimeoutMs = 60000;
+  static constexpr std::size_t kMaxCgroupPathLength = 4096;
+  static constexpr int kSocketEventsFd = 3;
 
   std::string device;
   int snapLength = kMaxSnapLength;
@@ -27,6 +34,8 @@ struct HelperOptions {
   // The longest a filter may take to compile, its host names' lookups
   // included, before it is refused.
   int filterTimeoutMs = 5000;
+  bool socketEvents = false;
+  std::string cgroup;  // empty: the hierarchy's root
 };
 
 // Letters, digits, '.', '_', '-' and ':', at most kMaxDeviceNameLength of

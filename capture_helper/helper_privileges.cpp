@@ -10,14 +10,12 @@ bool Holds(cap_t caps, cap_value_t capability, cap_flag_t set) {
   return cap_get_flag(caps, capability, set, &value) == 0 && value == CAP_SET;
 }
 
-void SetCaptureEffective(bool on) {
+void SetEffective(const std::vector<cap_value_t>& capabilities, bool on) {
   cap_t caps = cap_get_proc();
   if (caps == nullptr) return;
-  cap_value_t raw = CAP_NET_RAW;
-  if (Holds(caps, CAP_NET_RAW, CAP_PERMITTED)) {
-    cap_set_flag(caps, CAP_EFFECTIVE, 1, &raw, on ? CAP_SET : CAP_CLEAR);
-    cap_set_proc(caps);
-  }
+  for (cap_value_t capability : capabilities)
+    if (Holds(caps, capability, CAP_PERMITTED)) cap_set_flag(caps, CAP_EFFECTIVE, 1, &capability, on ? CAP_SET : CAP_CLEAR);
+  cap_set_proc(caps);
   cap_free(caps);
 }
 
@@ -32,21 +30,26 @@ bool HoldsNone() {
 
 }  // namespace
 
-void KeepOnlyCaptureCapability() {
+void KeepOnlyCaptureCapabilities(bool socketEvents) {
   prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
   cap_t held = cap_get_proc();
   cap_t kept = cap_init();
   if (held != nullptr && kept != nullptr) {
-    cap_value_t raw = CAP_NET_RAW;
-    if (Holds(held, CAP_NET_RAW, CAP_PERMITTED)) cap_set_flag(kept, CAP_PERMITTED, 1, &raw, CAP_SET);
+    std::vector<cap_value_t> wanted = {CAP_NET_RAW};
+    if (socketEvents) wanted.insert(wanted.end(), {CAP_BPF, CAP_NET_ADMIN});
+    for (cap_value_t capability : wanted)
+      if (Holds(held, capability, CAP_PERMITTED)) cap_set_flag(kept, CAP_PERMITTED, 1, &capability, CAP_SET);
     cap_set_proc(kept);
   }
   cap_free(held);
   cap_free(kept);
 }
 
-RaisedCaptureCapability::RaisedCaptureCapability() { SetCaptureEffective(true); }
-RaisedCaptureCapability::~RaisedCaptureCapability() { SetCaptureEffective(false); }
+RaisedCapabilities::RaisedCapabilities(std::initializer_list<cap_value_t> capabilities)
+    : m_capabilities(capabilities) {
+  SetEffective(m_capabilities, true);
+}
+RaisedCapabilities::~RaisedCapabilities() { SetEffective(m_capabilities, false); }
 
 bool DropCapabilitiesForGood() {
   prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);

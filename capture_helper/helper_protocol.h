@@ -41,7 +41,13 @@
 // adapter-down: the adapter was taken down, and reads go on by themselves
 // once it is up. Either ends with read-resumed. A text never holds a
 // control character. Lines other than these are for people and are
-// ignored.
+// ignored (such as socket-events-failed <text>, when the socket programs
+// that --socket-events asks for could not be attached).
+//
+// With --socket-events the helper also writes the records of its socket
+// programs (capture_helper/socket_event.h) to descriptor 3, the first one
+// saying that they are attached; it closes the descriptor at once when
+// they could not be.
 namespace helper_protocol {
 
 inline constexpr char kHelperName[] = "quorvel-capture";

@@ -1,6 +1,8 @@
 // quorvel-capture: the only program of Quorvel that may capture. It opens
-// one adapter with CAP_NET_RAW effective around the activation alone, gives
-// the capability up for good, forbids itself every way of sending through
+// one adapter with CAP_NET_RAW effective around the activation alone (and,
+// when asked, attaches the socket programs with CAP_BPF and CAP_NET_ADMIN
+// effective around that alone), gives every capability up for good,
+// forbids itself every way of sending through
 // the adapter, and then streams the frames to its standard output as a
 // capture file, taking commands on its input and reporting on its standard
 // error (capture_helper/helper_protocol.h). No configuration, no plugins,
@@ -16,11 +18,13 @@
 #include <string>
 #include <string_view>
 
+#include "capture_helper/cgroup_root.h"
 #include "capture_helper/helper_capture.h"
 #include "capture_helper/helper_options.h"
 #include "capture_helper/helper_privileges.h"
 #include "capture_helper/helper_protocol.h"
 #include "capture_helper/helper_sandbox.h"
+#include "capture_helper/socket_events.h"
 #include "capture_helper/status_report.h"
 #include "capture_helper/stream_writer.h"
 
@@ -69,7 +73,7 @@ pcap_t* OpenAdapter(const HelperOptions& options) {
   int status = PCAP_ERROR;
   if (handle != nullptr) {
     ApplyOptions(handle, options);
-    RaisedCaptureCapability raised;
+    RaisedCapabilities raised({CAP_NET_RAW});
     status = pcap_activate(handle);
   }
   if (!DropCapabilitiesForGood()) {
@@ -104,7 +108,27 @@ bool TakeUnconfinedOption([[maybe_unused]] int& argc, [[maybe_unused]] char**& a
   return false;
 }
 
-int Capture(pcap_t* handle, const HelperOptions& options, int stopSignals, bool unconfined) {
+// The socket programs, attached before the adapter opens, when asked for.
+// A failure is no reason not to capture: the channel closes at once (its
+// reader then knows), and a line says why.
+void AttachSocketEvents(const HelperOptions& options, SocketEvents& events) {
+  const int channel = HelperOptions::kSocketEventsFd;
+  std::string error;
+  const std::string cgroup = options.cgroup.empty() ? CgroupRoot() : options.cgroup;
+  fcntl(channel, F_SETFL, fcntl(channel, F_GETFL) | O_NONBLOCK);  // nothing waits for the reader
+  bool attached = false;
+  if (cgroup.empty()) {
+    error = "no cgroup v2 hierarchy is mounted";
+  } else {
+    RaisedCapabilities raised({CAP_BPF, CAP_NET_ADMIN});
+    attached = events.Attach(cgroup, channel, error);
+  }
+  if (attached) return;
+  std::fprintf(stderr, "socket-events-failed %s\n", error.c_str());
+  close(channel);
+}
+
+int Capture(pcap_t* handle, const HelperOptions& options, int stopSignals, bool unconfined, SocketEvents& events) {
   if (!unconfined && !ConfineToCapture(pcap_fileno(handle))) {
     ReportOpenFailure(false, "could not forbid sending through the adapter");
     return hp::kExitFailed;
@@ -114,7 +138,7 @@ int Capture(pcap_t* handle, const HelperOptions& options, int stopSignals, bool 
     ReportOpenFailure(false, "cannot write the capture to standard output");
     return hp::kExitFailed;
   }
-  return HelperCapture(handle, output, stopSignals, {options.timeoutMs, options.filterTimeoutMs}).Run();
+  return HelperCapture(handle, output, stopSignals, {options.timeoutMs, options.filterTimeoutMs}, &events).Run();
 }
 
 }  // namespace
@@ -122,25 +146,27 @@ int Capture(pcap_t* handle, const HelperOptions& options, int stopSignals, bool 
 int main(int argc, char* argv[]) {
   // First of all: no process of the same user may attach to this one.
   const bool undumpable = MakeUndumpable();
+  const bool unconfined = TakeUnconfinedOption(argc, argv);
+  HelperOptions options;
+  const std::string refused = ParseHelperOptions(argc - 1, argv + 1, options);
   // Nothing a caller puts into the environment reaches the library, and no
-  // descriptor it left open is kept.
+  // descriptor it left open is kept but the socket events' channel.
   clearenv();
-  close_range(3, ~0U, 0);
+  const bool eventsChannel = refused.empty() && options.socketEvents &&
+                             fcntl(HelperOptions::kSocketEventsFd, F_GETFD) != -1;
+  close_range(eventsChannel ? HelperOptions::kSocketEventsFd + 1 : 3, ~0U, 0);
   OpenStandardDescriptors();
   const int stopSignals = OpenStopSignals();
   // Served before ordinary programs where the system allows it (as root),
   // so that the kernel's buffer is emptied in time under load.
   setpriority(PRIO_PROCESS, 0, kHelperNice);
-  KeepOnlyCaptureCapability();
+  KeepOnlyCaptureCapabilities(eventsChannel);
 
-  const bool unconfined = TakeUnconfinedOption(argc, argv);
-  HelperOptions options;
-  const std::string refused = ParseHelperOptions(argc - 1, argv + 1, options);
   if (!refused.empty()) {
     DropCapabilitiesForGood();
     ReportOpenFailure(false, refused);
     std::fputs("usage: quorvel-capture [--snaplen=BYTES] [--timeout=MS] [--buffer=BYTES] [--no-promiscuous] "
-               "[--filter-timeout=MS] [--] DEVICE > FILE\n",
+               "[--filter-timeout=MS] [--socket-events[=CGROUP] 3>EVENTS] [--] DEVICE > FILE\n",
                stderr);
     return hp::kExitUsage;
   }
@@ -150,9 +176,11 @@ int main(int argc, char* argv[]) {
     return hp::kExitFailed;
   }
 
+  SocketEvents events;
+  if (eventsChannel) AttachSocketEvents(options, events);
   pcap_t* handle = OpenAdapter(options);
   if (handle == nullptr) return hp::kExitFailed;
-  const int result = Capture(handle, options, stopSignals, unconfined);
+  const int result = Capture(handle, options, stopSignals, unconfined, events);
   pcap_close(handle);
   return result;
 }

@@ -42,6 +42,10 @@ void ForEachStoredSetting(CSettings& s, Visitor& visit) {
   visit.Int("list", "packets", s.packets, 90);
   visit.Int("list", "bs", s.bs, 80);
   visit.Int("list", "abs", s.abs, 80);
+  visit.Int("list", "process", s.process, 120);
+  visit.Int("list", "user", s.user, 80);
+  visit.Int("list", "showprocess", s.showprocess, 1);
+  visit.Int("list", "showuser", s.showuser, 1);
   visit.Int("log", "uselogfile", s.uselogfile, 0);
   visit.Int("log", "autodelete", s.autodelete, 0);
   visit.Int("log", "mbdelete", s.mbdelete, 1);

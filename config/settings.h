@@ -64,6 +64,12 @@ class CSettings : public CIniFile {
   std::int32_t packets{};
   std::int32_t bs{};
   std::int32_t abs{};
+  std::int32_t process{};
+  std::int32_t user{};
+  // Nonzero: the column of the connection's program, or of its user, is
+  // shown (the header's menu hides and shows them).
+  std::int32_t showprocess{};
+  std::int32_t showuser{};
   std::atomic<std::int32_t> uselogfile{};
   // Kept and shown by the settings dialog; the log's size limit applies
   // whether it is set or not.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace platform {
@@ -11,5 +13,7 @@ struct UserAccount {
   std::string home;
 };
 UserAccount CurrentUserAccount();
+// The account of any user id; empty fields when the database has none.
+UserAccount AccountOf(uid_t uid);
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -41,17 +42,21 @@ void CloseFd(int& fd) {
 // of raising SIGPIPE, which would end this process.
 enum class ChannelKind { kPipe, kSocket };
 
+// Gives `fd` a number above `floor`, keeping it close-on-exec.
+bool MoveAbove(int& fd, int floor) {
+  if (fd > floor) return true;
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, floor + 1);
+  close(fd);
+  fd = moved;
+  return fd >= 0;
+}
+
 bool MakeChannel(Channel& channel, ChannelKind kind) {
   int ends[2];
   const int made = kind == ChannelKind::kPipe ? pipe2(ends, O_CLOEXEC)
                                               : socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends);
   if (made != 0) return false;
-  for (int& end : ends) {
-    if (end > STDERR_FILENO) continue;
-    const int moved = fcntl(end, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    close(end);
-    end = moved;
-  }
+  for (int& end : ends) MoveAbove(end, STDERR_FILENO);
   channel.read = ends[0];
   channel.write = ends[1];
   return channel.read >= 0 && channel.write >= 0;
@@ -64,14 +69,20 @@ void CloseChannel(Channel& channel) {
 
 void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
+// The socket events' descriptor in the helper.
+constexpr int kSocketEventsFd = STDERR_FILENO + 1;
+
 class SpawnSetup {
  public:
-  SpawnSetup(const Channel& commands, const Channel& frames, const Channel& reports) {
+  // `events.write` (when there is one) lies above kSocketEventsFd, so that
+  // placing the others never overwrites it.
+  SpawnSetup(const Channel& commands, const Channel& frames, const Channel& reports, const Channel& events) {
     posix_spawn_file_actions_init(&m_actions);
     posix_spawn_file_actions_adddup2(&m_actions, commands.read, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&m_actions, frames.write, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&m_actions, reports.write, STDERR_FILENO);
-    posix_spawn_file_actions_addclosefrom_np(&m_actions, STDERR_FILENO + 1);
+    if (events.write >= 0) posix_spawn_file_actions_adddup2(&m_actions, events.write, kSocketEventsFd);
+    posix_spawn_file_actions_addclosefrom_np(&m_actions, events.write >= 0 ? kSocketEventsFd + 1 : kSocketEventsFd);
     posix_spawnattr_init(&m_attributes);
     sigset_t none, all;
     sigemptyset(&none);
@@ -100,15 +111,15 @@ class SpawnSetup {
 
 CaptureHelperProcess::~CaptureHelperProcess() { End(0); }
 
-int CaptureHelperProcess::Start(const std::string& path, const std::vector<std::string>& arguments) {
+int CaptureHelperProcess::Start(const std::string& path, const std::vector<std::string>& arguments,
+                                bool socketEvents) {
   End(0);
-  Channel commands, frames, reports;
+  Channel commands, frames, reports, events;
   if (!MakeChannel(commands, ChannelKind::kSocket) || !MakeChannel(frames, ChannelKind::kPipe) ||
-      !MakeChannel(reports, ChannelKind::kPipe)) {
+      !MakeChannel(reports, ChannelKind::kPipe) ||
+      (socketEvents && (!MakeChannel(events, ChannelKind::kPipe) || !MoveAbove(events.write, kSocketEventsFd)))) {
     const int error = errno;
-    CloseChannel(commands);
-    CloseChannel(frames);
-    CloseChannel(reports);
+    for (Channel* channel : {&commands, &frames, &reports, &events}) CloseChannel(*channel);
     return error;
   }
   std::vector<char*> argv;
@@ -121,19 +132,23 @@ int CaptureHelperProcess::Start(const std::string& path, const std::vector<std::
 
   int error = 0;
   {
-    const SpawnSetup setup(commands, frames, reports);
+    const SpawnSetup setup(commands, frames, reports, events);
     error = posix_spawn(&m_pid, path.c_str(), setup.Actions(), setup.Attributes(), argv.data(), noEnvironment);
   }
   CloseFd(commands.read);
   CloseFd(frames.write);
   CloseFd(reports.write);
+  CloseFd(events.write);
   if (error != 0) {
     m_pid = -1;
     CloseFd(commands.write);
     CloseFd(frames.read);
     CloseFd(reports.read);
+    CloseFd(events.read);
     return error;
   }
+  m_socketEventsFd = events.read;
+  if (m_socketEventsFd >= 0) SetNonBlocking(m_socketEventsFd);
   m_commandFd = commands.write;
   m_frameFd = frames.read;
   m_reportFd = reports.read;
@@ -168,8 +183,11 @@ bool CaptureHelperProcess::Send(std::string_view line) {
 
 void CaptureHelperProcess::CloseInput() { CloseFd(m_commandFd); }
 
+int CaptureHelperProcess::TakeSocketEventsFd() { return std::exchange(m_socketEventsFd, -1); }
+
 void CaptureHelperProcess::Abandon() {
   CloseInput();
+  CloseFd(m_socketEventsFd);
   m_frameFd = m_reportFd = -1;
   Reap(0);
 }
@@ -205,6 +223,7 @@ void CaptureHelperProcess::End(int graceMs) {
   CloseInput();
   CloseFd(m_frameFd);
   CloseFd(m_reportFd);
+  CloseFd(m_socketEventsFd);
   Reap(graceMs);
 }
 

@@ -12,8 +12,9 @@
 // with an empty environment, in a process group of its own (so that a
 // terminal's Ctrl+C reaches only the program that started it), with three
 // channels: its input for commands (a socket), its output for the frames
-// and its standard error for reports (pipes). Our ends are non-blocking and
-// close-on-exec.
+// and its standard error for reports (pipes); and when asked a fourth, its
+// descriptor 3 for the socket events (a pipe). Our ends are non-blocking
+// and close-on-exec.
 //
 // A process inherits the network namespace of the thread that starts it:
 // the helper opens the adapter of the caller's namespace.
@@ -27,12 +28,15 @@ class CaptureHelperProcess {
   // Starts `path` with `arguments` (after the program's name). 0 when it
   // runs; otherwise the error number of the failed start (ENOENT when the
   // helper is missing, EACCES when the user may not run it).
-  int Start(const std::string& path, const std::vector<std::string>& arguments);
+  int Start(const std::string& path, const std::vector<std::string>& arguments, bool socketEvents = false);
 
   bool Started() const { return m_pid > 0; }
   pid_t ProcessId() const { return m_pid; }
   int FrameFd() const { return m_frameFd; }
   int ReportFd() const { return m_reportFd; }
+  // Our end of the socket events' channel, the caller's from now on; -1
+  // when there is none (or it was taken).
+  int TakeSocketEventsFd();
 
   // Writes one whole command line, waiting a short while at most when the
   // pipe is full. False when it could not be written whole; after that the
@@ -62,4 +66,5 @@ class CaptureHelperProcess {
   int m_commandFd = -1;
   int m_frameFd = -1;
   int m_reportFd = -1;
+  int m_socketEventsFd = -1;
 };

@@ -29,6 +29,9 @@ std::vector<std::string> HelperArguments(const char* device, const LiveFrameSour
       "--buffer=" + std::to_string(options.kernelBufferBytes),
   };
   if (!options.promiscuous) arguments.emplace_back("--no-promiscuous");
+  if (options.socketEvents)
+    arguments.emplace_back(options.socketEventsCgroup.empty() ? std::string("--socket-events")
+                                                              : "--socket-events=" + options.socketEventsCgroup);
   arguments.emplace_back("--");
   arguments.emplace_back(device);
   return arguments;
@@ -86,8 +89,10 @@ int LiveFrameSource::StartHelper(const char* device, const Options& options) {
   {
     std::lock_guard lock(m_commandMutex);
     m_helperArguments = HelperArguments(device, options);
+    m_socketEvents = options.socketEvents;
     m_stage = HelperStage::kCapturing;
-    error = m_helper.Start(path, m_helperArguments);
+    error = m_helper.Start(path, m_helperArguments, m_socketEvents != nullptr);
+    if (error == 0 && m_socketEvents) m_socketEvents(m_helper.TakeSocketEventsFd());
   }
   if (error == 0) return 0;
   const bool refused = error == EACCES || error == EPERM;
@@ -369,7 +374,8 @@ void LiveFrameSource::StartNextHelper() {
   int error = 0;
   {
     std::lock_guard lock(m_commandMutex);
-    error = m_helper.Start(platform::CaptureHelperPath(), m_helperArguments);
+    error = m_helper.Start(platform::CaptureHelperPath(), m_helperArguments, m_socketEvents != nullptr);
+    if (error == 0 && m_socketEvents) m_socketEvents(m_helper.TakeSocketEventsFd());
     if (error == 0 && !m_filterLine.empty() && m_helper.Send(m_filterLine)) {
       std::lock_guard healthLock(m_healthMutex);
       m_filterAnswers.push_back(m_filterRequests);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -46,6 +47,11 @@ class LiveFrameSource : public FrameSource {
   struct Options {
     bool promiscuous = true;
     int kernelBufferBytes = 0;  // 0: the library's default
+    // When set, every helper of the capture is asked for the socket events,
+    // and the read end of its channel goes here (owned by the callee) as
+    // soon as it starts, on the thread that starts it.
+    std::function<void(int fd)> socketEvents;
+    std::string socketEventsCgroup;  // empty: the whole system's
   };
 
   LiveFrameSource();
@@ -116,6 +122,7 @@ class LiveFrameSource : public FrameSource {
 
   std::atomic<int> m_linkType{-1};
   std::vector<std::string> m_helperArguments;  // the Open's, for every helper of the capture
+  std::function<void(int fd)> m_socketEvents;  // the Open's
   CaptureHelperProcess m_helper;               // started and ended under m_commandMutex
   SavefileStreamReader m_stream;               // the helper's output
   LineSplitter m_reportLines;                  // the helper's reports

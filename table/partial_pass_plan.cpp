@@ -27,7 +27,7 @@ void PartialPassPlan::Note(const TrafficEntry& entry, std::uint32_t position, co
                            PositionSet& touched) {
   if (entry.row < 0) touched.Insert(position);
   if (entry.lastSeen >= ticks.now) m_carried.push_back(Carried{position, entry.lastSeen});
-  if (entry.awaitingSourceName || entry.awaitingDestinationName) {
+  if (entry.awaitingSourceName || entry.awaitingDestinationName || entry.awaitingOwner) {
     m_awaitingNames.Insert(position);
     m_anyAwaitingNames = true;
   } else if (m_anyAwaitingNames) {

@@ -10,8 +10,8 @@ struct TrafficEntry;
 // Lets a partial refresh pass visit only the entries it can change instead
 // of the whole table: the entries the table marked as touched (a packet, or
 // created), the entries whose last packet still counts as traffic for this
-// pass, the entries still waiting for a row, and, when host names arrived,
-// those whose rows wait for a name. Visited in table order, they get the
+// pass, the entries still waiting for a row, and, when host names or owners arrived,
+// those whose rows wait for a name or an owner. Visited in table order, they get the
 // same row operations in the same order as a walk over every entry.
 //
 // That holds only while no entry can expire, since a deletion renumbers
@@ -48,6 +48,7 @@ class PartialPassPlan {
   void Abandon() { m_holds = false; }
   // Adds to `touched` what a partial pass must visit besides the touched
   // entries.
+  // `namesArrived`: host names or owners came since the last pass.
   void AddDueEntries(const PassTicks& ticks, bool namesArrived, PositionSet& touched);
 
  private:

@@ -9,6 +9,7 @@
 #include "platform/tick_count.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
+#include "table/connection_owner.h"
 #include "table/traffic_display.h"
 #include "table/traffic_list.h"
 #include "text/decimal_text.h"
@@ -37,6 +38,7 @@ struct CRefreshPass::PassState {
   bool paused = false;
   bool stopped = false;
   bool namesArrived = false;
+  bool ownersArrived = false;
   // Partial passes that visit only some entries expire none: the plan
   // takes them only when none can be idle past the limit.
   bool mayExpire = true;
@@ -64,7 +66,10 @@ void CRefreshPass::RefreshPass(bool full) {
   pass.display = m_table.Display();
   // A paused pass shows nothing, so it leaves late names for the first pass
   // after the pause.
-  if (!pass.paused) pass.namesArrived = TakeLateNames();
+  if (!pass.paused) {
+    pass.namesArrived = TakeLateNames();
+    pass.ownersArrived = TakeLateOwners();
+  }
 
   if (!full && !pass.paused && !m_walkWholeTable &&
       m_plan.Holds(pass.ticks, pass.idleLimit, m_table.Removals()))
@@ -98,7 +103,7 @@ void CRefreshPass::VisitWholeTable(PassState& pass) {
 void CRefreshPass::VisitDueEntries(PassState& pass) {
   pass.mayExpire = false;
   PositionSet& touched = m_table.Touched();
-  m_plan.AddDueEntries(pass.ticks, pass.namesArrived, touched);
+  m_plan.AddDueEntries(pass.ticks, pass.namesArrived || pass.ownersArrived, touched);
   constexpr std::size_t kRing = 32;
   constexpr std::size_t kEntryAhead = kRing / 2;
   std::uint32_t ring[kRing];
@@ -154,6 +159,7 @@ bool CRefreshPass::VisitEntry(TrafficEntry& entry, PassState& pass) {
     return false;
   }
   if (pass.namesArrived) PutLateNames(entry);
+  if (pass.ownersArrived && entry.awaitingOwner) PutLateOwner(entry, pass.ticks.now);
   UpdateRow(entry, pass);
   return false;
 }
@@ -178,6 +184,36 @@ bool CRefreshPass::TakeLateNames() {
   return true;
 }
 
+bool CRefreshPass::TakeLateOwners() {
+  if (m_owners == nullptr) return false;
+  const std::uint64_t generation = m_owners->Generation();
+  if (generation == m_ownersGenerationSeen) return false;
+  m_ownersGenerationSeen = generation;
+  return true;
+}
+
+// A row shows its owner from the first moment it is known, and never a
+// guess: until then the two columns stay empty. A row still waiting asks
+// the owners to be looked at again, and is looked up again whenever they
+// were, until its patience runs out.
+void CRefreshPass::ShowOwner(TrafficEntry& entry, const ConnectionEndpoints& endpoints, std::uint32_t now) {
+  ConnectionOwner owner;
+  entry.awaitingOwner = false;
+  if (m_owners->Find(endpoints, owner)) {
+    m_table.Display()->SetRowOwner(entry.row, owner);
+    return;
+  }
+  entry.awaitingOwner = now - entry.firstSeen < kOwnerPatienceMs;
+  if (entry.awaitingOwner) m_owners->WantOwners();
+}
+
+void CRefreshPass::PutLateOwner(TrafficEntry& entry, std::uint32_t now) {
+  if (now - entry.firstSeen >= kOwnerPatienceMs)
+    entry.awaitingOwner = false;
+  else
+    ShowOwner(entry, m_table.EndpointsOf(entry.key), now);
+}
+
 void CRefreshPass::InsertRow(TrafficEntry& entry) {
   TrafficDisplay& display = *m_table.Display();
   const ConnectionKey& key = entry.key;
@@ -193,6 +229,7 @@ void CRefreshPass::InsertRow(TrafficEntry& entry) {
     display.SetCellText(entry.row, kTraffic, FormatAmount(entry.bytes, 0, 0, units));
     display.SetCellText(entry.row, kSourcePort, PortText(key.sourcePort, key.protocol));
     display.SetCellText(entry.row, kDestinationPort, PortText(key.destinationPort, key.protocol));
+    if (m_owners != nullptr) ShowOwner(entry, endpoints, platform::TickCount());
   }
   if (previousCount == 0) display.RedrawAll();
 }

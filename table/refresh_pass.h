@@ -10,6 +10,8 @@ class CNSCashe;
 class CServicesParser;
 class CSettings;
 class CTrafficList;
+class OwnerLookup;
+struct ConnectionEndpoints;
 struct TrafficEntry;
 
 // Keeps the traffic list in step with the connection table: shows new
@@ -20,7 +22,7 @@ struct TrafficEntry;
 //
 // Columns: 0 source address, 1 source port, 2 destination address,
 // 3 destination port, 4 protocol, 5 traffic, 6 packets, 7 speed, 8 average
-// speed.
+// speed, 9 program, 10 user.
 class CRefreshPass {
  public:
   CRefreshPass(CTrafficList& table, CSettings& settings, CNSCashe& hostNames,
@@ -35,6 +37,15 @@ class CRefreshPass {
   // that the shorter way must match.
   void WalkWholeTable(bool always) { m_walkWholeTable = always; }
 
+  // Where new rows find their connections' owners; null: the two columns
+  // stay empty. Set only while no capture runs.
+  void SetOwners(OwnerLookup* owners) { m_owners = owners; }
+
+  // How long after its first packet a connection's row still waits for an
+  // owner: one whose local socket was not found by then belongs to no
+  // program of this machine as a rule (traffic between other hosts).
+  static constexpr std::uint32_t kOwnerPatienceMs = 5000;
+
  private:
   struct PassState;
 
@@ -45,10 +56,13 @@ class CRefreshPass {
   void HoldIdleClock(TrafficEntry& entry, const PassState& pass);
   // Whether host names arrived since the last pass that took them.
   bool TakeLateNames();
+  bool TakeLateOwners();
   void InsertRow(TrafficEntry& entry);
   const char* AddressCell(const IpAddress& address, bool& awaiting);
   void UpdateRow(TrafficEntry& entry, const PassState& pass);
   void PutLateNames(TrafficEntry& entry);
+  void ShowOwner(TrafficEntry& entry, const ConnectionEndpoints& endpoints, std::uint32_t now);
+  void PutLateOwner(TrafficEntry& entry, std::uint32_t now);
   void ComputeRates(std::uint32_t now, bool full);
   const char* PortText(std::uint16_t portNetworkOrder, std::uint8_t protocol);
 
@@ -60,5 +74,7 @@ class CRefreshPass {
   PartialPassPlan m_plan;
   bool m_walkWholeTable = false;
   std::uint64_t m_namesGenerationSeen = 0;
+  OwnerLookup* m_owners = nullptr;
+  std::uint64_t m_ownersGenerationSeen = 0;
   char m_decimal[24] = {};  // the longest 64-bit count and its end
 };

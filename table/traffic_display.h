@@ -3,6 +3,7 @@
 #include <cstdint>
 
 struct ConnectionEndpoints;
+struct ConnectionOwner;
 struct TrafficEntry;
 
 // What the capture side does to the traffic list and the status bar. It is
@@ -12,7 +13,11 @@ struct TrafficEntry;
 // later row up by one.
 class TrafficDisplay {
  public:
-  static constexpr int kColumnCount = 9;
+  // The nine columns of the traffic, then the program and the user that
+  // own the connection's local end.
+  static constexpr int kColumnCount = 11;
+  static constexpr int kProcessColumn = 9;
+  static constexpr int kUserColumn = 10;
 
   virtual ~TrafficDisplay() = default;
 
@@ -25,6 +30,9 @@ class TrafficDisplay {
                         const ConnectionEndpoints& endpoints) = 0;
   // The text may be reused by the caller right after the call.
   virtual void SetCellText(int row, int column, const char* text) = 0;
+  // The row's connection belongs to `owner`: by default its two texts go
+  // into the program's and the user's columns (empty where unknown).
+  virtual void SetRowOwner(int row, const ConnectionOwner& owner);
   virtual void DeleteRow(int row) = 0;
   virtual void DeleteAllRows() = 0;
   virtual bool WindowExists() const = 0;

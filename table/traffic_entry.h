@@ -72,5 +72,8 @@ struct alignas(64) TrafficEntry {
   // once it arrives.
   bool awaitingSourceName = false;
   bool awaitingDestinationName = false;
+  // Set while the row shows no owner and one may still be found: the pass
+  // asks again whenever the owners were looked at anew.
+  bool awaitingOwner = false;
 };
 static_assert(sizeof(TrafficEntry) == 64);

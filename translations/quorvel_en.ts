@@ -147,6 +147,21 @@ Please install a web browser, or choose a default web browser in the desktop&apo
     </message>
 </context>
 <context>
+    <name>COwnerColumns</name>
+    <message>
+        <source>进程归属: 显示每个连接的程序和用户</source>
+        <translation>Owners: the program and user of every connection</translation>
+    </message>
+    <message>
+        <source>进程归属: 只显示您自己的程序, 其他连接只显示用户。要看到所有程序, 请给 quorvel-capture 授予 cap_bpf 和 cap_net_admin 能力</source>
+        <translation>Owners: your own programs only, other connections show their user alone. To see every program, grant quorvel-capture cap_bpf and cap_net_admin</translation>
+    </message>
+    <message>
+        <source>进程归属不可用: %1</source>
+        <translation>Owners unavailable: %1</translation>
+    </message>
+</context>
+<context>
     <name>CQuorvelApp</name>
     <message>
         <source>无法打开文档“%1”。</source>
@@ -234,6 +249,14 @@ Waiting for it to come back...</translation>
     <message>
         <source>复制选中的行</source>
         <translation>Copy selected lines</translation>
+    </message>
+    <message>
+        <source>复制进程: </source>
+        <translation>Copy program: </translation>
+    </message>
+    <message>
+        <source>复制用户: </source>
+        <translation>Copy user: </translation>
     </message>
 </context>
 <context>
@@ -422,6 +445,14 @@ Please choose another file name.</translation>
     <message>
         <source>平均速度</source>
         <translation>Avg Speed</translation>
+    </message>
+    <message>
+        <source>进程</source>
+        <translation>Program</translation>
+    </message>
+    <message>
+        <source>用户</source>
+        <translation>User</translation>
     </message>
 </context>
 <context>

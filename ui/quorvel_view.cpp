@@ -16,6 +16,7 @@
 #include "filters/filter_manager.h"
 #include "table/traffic_list.h"
 #include "text/format_amount.h"
+#include "ui/owner_columns.h"
 #include "ui/product.h"
 #include "ui/sort_header_ctrl.h"
 #include "ui/view_state_keeper.h"
@@ -54,7 +55,8 @@ CQuorvelView::CQuorvelView(AppContext context, ViewHost& host, QWidget* parent)
       m_filterCapture(
           m_session, [this] { return m_monitoring; },
           [this] { return m_host.SelectedAdapterDevice().toStdString(); }),
-      m_header(new CSortHeaderCtrl(this)) {
+      m_header(new CSortHeaderCtrl(this)),
+      m_ownerColumns(new COwnerColumns(*m_header, m_context.settings, this)) {
   setHorizontalHeader(m_header);
   // A click on a header item sorts; it never selects the column's cells.
   disconnect(m_header, &QHeaderView::sectionPressed, this, nullptr);
@@ -77,6 +79,7 @@ CQuorvelView::CQuorvelView(AppContext context, ViewHost& host, QWidget* parent)
   m_context.trafficList.SetDisplay(&m_journal);
   m_context.trafficList.SetPacketLog(&m_packetLog);
   m_session.SetPacketLog(&m_packetLog);
+  m_session.SetOwners(&m_owners);
   if (m_context.filters != nullptr) {
     m_session.SetFilters(m_context.filters);
     m_context.filters->SetCapture(&m_filterCapture);
@@ -109,20 +112,24 @@ CQuorvelView::~CQuorvelView() {
 
 void CQuorvelView::CreateColumns() {
   const CSettings& s = m_context.settings;
-  const int widths[TrafficDisplay::kColumnCount] = {s.srcaddr, s.srcport, s.destaddr, s.destport, s.proto,
-                                                    s.traffic, s.packets, s.bs,       s.abs};
+  const int widths[TrafficDisplay::kColumnCount] = {s.srcaddr, s.srcport, s.destaddr, s.destport,
+                                                    s.proto,   s.traffic, s.packets,  s.bs,
+                                                    s.abs,     s.process, s.user};
   for (int column = 0; column < TrafficDisplay::kColumnCount; ++column)
     m_header->resizeSection(column, widths[column]);
+  m_ownerColumns->Restore();
 }
 
 // By the column's own index, wherever the user has dragged it.
 void CQuorvelView::StoreColumnWidths() {
   CSettings& s = m_context.settings;
-  std::int32_t* const widths[TrafficDisplay::kColumnCount] = {&s.srcaddr, &s.srcport, &s.destaddr,
-                                                              &s.destport, &s.proto,  &s.traffic,
-                                                              &s.packets, &s.bs,      &s.abs};
+  std::int32_t* const widths[TrafficDisplay::kColumnCount] = {&s.srcaddr, &s.srcport, &s.destaddr, &s.destport,
+                                                              &s.proto,   &s.traffic, &s.packets,  &s.bs,
+                                                              &s.abs,     &s.process, &s.user};
+  // A hidden column keeps the width it will come back with.
   for (int column = 0; column < TrafficDisplay::kColumnCount; ++column)
-    *widths[column] = m_header->sectionSize(column);
+    if (!m_header->isSectionHidden(column)) *widths[column] = m_header->sectionSize(column);
+  m_ownerColumns->Store();
 }
 
 void CQuorvelView::OnCommand(CommandId id) {
@@ -183,6 +190,7 @@ void CQuorvelView::StartMonitoring() {
   Drain();  // the rows of the previous capture go at once
   viewport()->update();
   m_ratesTimer.start(kRatesPeriodMs);
+  m_owners.WantOwners();  // so that the status bar can say how far it sees
   m_host.SetTitle(QString::fromUtf8(product::kTitle) + " - [" +
                   m_host.SelectedAdapterText().left(kMaxAdapterTextLength) + "]");
 }
@@ -214,7 +222,16 @@ void CQuorvelView::ShowAdapterUnguarded(const std::string& device) {
                                .arg(QString::fromStdString(platform::AdapterLockPath(device))));
 }
 
+// Once, after the first look at the owners.
+void CQuorvelView::ShowAttributionLevel() {
+  if (m_attributionShown || m_owners.Generation() == 0) return;
+  m_attributionShown = true;
+  m_host.ShowStatusNotice(
+      COwnerColumns::LevelText(m_owners.Level(), QString::fromStdString(m_owners.LastError())));
+}
+
 void CQuorvelView::ShowRates() {
+  ShowAttributionLevel();
   std::unique_lock lock(m_context.trafficList.TableLock(), std::try_to_lock);
   if (!lock.owns_lock()) {
     QTimer::singleShot(kRatesRetryMs, this, [this] {
@@ -356,6 +373,8 @@ std::unique_ptr<QMenu> CQuorvelView::CreateContextMenu() {
   m_sourcePortText = PortText(endpoints.sourcePort);
   m_destinationAddressText = AddressText(endpoints.destination);
   m_destinationPortText = PortText(endpoints.destinationPort);
+  m_programText = QString::fromStdString(m_model.CellText(row, TrafficDisplay::kProcessColumn));
+  m_userText = QString::fromStdString(m_model.CellText(row, TrafficDisplay::kUserColumn));
 
   auto menu = std::make_unique<QMenu>(this);
   menu->addAction(tr("复制源地址: ") + m_sourceAddressText, this,
@@ -368,6 +387,12 @@ std::unique_ptr<QMenu> CQuorvelView::CreateContextMenu() {
   menu->addAction(tr("复制目标端口: ") + m_destinationPortText, this,
                   [this] { CopyToClipboard(m_destinationPortText); });
   menu->addSeparator();
+  // An owner not known has nothing to copy.
+  if (!m_programText.isEmpty())
+    menu->addAction(tr("复制进程: ") + m_programText, this, [this] { CopyToClipboard(m_programText); });
+  if (!m_userText.isEmpty())
+    menu->addAction(tr("复制用户: ") + m_userText, this, [this] { CopyToClipboard(m_userText); });
+  if (!m_programText.isEmpty() || !m_userText.isEmpty()) menu->addSeparator();
   menu->addAction(tr("复制选中的行"), this, &CQuorvelView::CopySelectedLines);
   return menu;
 }

@@ -10,6 +10,7 @@
 #include "capture/session_filter_capture.h"
 #include "log/packet_log.h"
 #include "platform/adapter_lock.h"
+#include "process/owner_refresher.h"
 #include "ui/app_context.h"
 #include "ui/capture_health_watch.h"
 #include "ui/traffic_journal.h"
@@ -17,6 +18,7 @@
 #include "ui/view_commands.h"
 #include "ui/view_host.h"
 
+class COwnerColumns;
 class CSortHeaderCtrl;
 class QMenu;
 
@@ -80,6 +82,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   void ShowHealthPanes();
   void ShowAdapterInUse();
   void ShowAdapterUnguarded(const std::string& device);
+  void ShowAttributionLevel();
   void CopyToClipboard(const QString& text);
 
   AppContext m_context;
@@ -88,10 +91,13 @@ class CQuorvelView : public QTableView, public ViewCommands {
   CTrafficJournal m_journal;
   JournalBatch m_batch;  // the journal's operations while they are applied
   CPacketLog m_packetLog;
+  COwnerRefresher m_owners;  // outlives the capture that looks owners up in it
   CaptureSession m_session;
   SessionFilterCapture m_filterCapture;  // the filter store's way to m_session
   CaptureHealthWatch m_health;
   CSortHeaderCtrl* m_header;  // owned by the table
+  COwnerColumns* m_ownerColumns;  // owned by the view
+  bool m_attributionShown = false;  // the status bar said it once
   platform::AdapterLock m_adapterLock;
   QTimer m_drainTimer;
   QTimer m_ratesTimer;
@@ -104,4 +110,6 @@ class CQuorvelView : public QTableView, public ViewCommands {
   QString m_sourcePortText;
   QString m_destinationAddressText;
   QString m_destinationPortText;
+  QString m_programText;
+  QString m_userText;
 };

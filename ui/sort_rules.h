@@ -4,9 +4,10 @@
 #include <string_view>
 
 // How the list compares two cells of a column when it sorts: the address
-// columns by the address (numbers before names), the protocol column as
-// text, the port and packet columns by the integer their text starts with,
-// the traffic and the two speed columns by the amount they show.
+// columns by the address (numbers before names), the protocol, program and
+// user columns as text, the port and packet columns by the integer their
+// text starts with, the traffic and the two speed columns by the amount
+// they show.
 enum class ColumnOrder { kText, kNumber, kAmount, kAddress };
 ColumnOrder ColumnSortOrder(int column);
 

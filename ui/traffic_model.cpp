@@ -21,7 +21,8 @@ const char* const kHeaders[kColumns] = {
     QT_TRANSLATE_NOOP("CTrafficModel", "目标地址"), QT_TRANSLATE_NOOP("CTrafficModel", "目标端口"),
     QT_TRANSLATE_NOOP("CTrafficModel", "协议"), QT_TRANSLATE_NOOP("CTrafficModel", "流量"),
     QT_TRANSLATE_NOOP("CTrafficModel", "封包"), QT_TRANSLATE_NOOP("CTrafficModel", "速度"),
-    QT_TRANSLATE_NOOP("CTrafficModel", "平均速度")};
+    QT_TRANSLATE_NOOP("CTrafficModel", "平均速度"), QT_TRANSLATE_NOOP("CTrafficModel", "进程"),
+    QT_TRANSLATE_NOOP("CTrafficModel", "用户")};
 
 template <typename Key>
 void StableSortRows(std::vector<std::pair<Key, TrafficRow*>>& keyed, bool ascending) {
@@ -69,10 +70,11 @@ QVariant CTrafficModel::headerData(int section, Qt::Orientation orientation, int
 
 QString CTrafficModel::ColumnHeader(int column) { return tr(kHeaders[column]); }
 
-// The two address columns read from the left, every other column from the
-// right, headers included.
+// The two address columns and the owner's two read from the left, every
+// other column from the right, headers included.
 Qt::Alignment CTrafficModel::ColumnAlignment(int column) {
-  const bool left = column == 0 || column == 2;
+  const bool left = column == 0 || column == 2 || column == TrafficDisplay::kProcessColumn ||
+                    column == TrafficDisplay::kUserColumn;
   return (left ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter;
 }
 

@@ -8,6 +8,7 @@ QUORVEL_BUILD="${QUORVEL_BUILD:-$QUORVEL_ROOT/build}"
 QUORVEL_PACKAGES=(
   g++ cmake ninja-build pkg-config
   libpcap-dev libcap-dev libcap2-bin
+  clang-14 libbpf-dev bpftool  # the capture helper's socket programs and their skeleton
   qt6-base-dev libqt6svg6
   qt6-translations-l10n  # the toolkit's own texts in Chinese
   qt6-l10n-tools qt6-tools-dev  # lupdate and lrelease, for the translations

@@ -44,7 +44,7 @@ constexpr const char* kFirstRunFile =
     "status=-1\ntop=-1\nbottom=-1\nleft=-1\nright=-1\n"
     "\n[list]\n"
     "srcaddr=120\ndestaddr=120\nsrcport=80\ndestport=80\nproto=50\ntraffic=100\npackets=90\n"
-    "bs=80\nabs=80\n"
+    "bs=80\nabs=80\nprocess=120\nuser=80\nshowprocess=1\nshowuser=1\n"
     "\n[log]\n"
     "uselogfile=0\nautodelete=0\nmbdelete=1\nlogtype=0\nlogfile=\n";
 
@@ -58,10 +58,12 @@ TEST_F(SettingsTest, FirstRunTakesDefaultsAndSavesEveryKeyInOrder) {
     EXPECT_EQ(s.adapternum, 0);
     const std::int32_t placement[] = {s.status, s.top, s.bottom, s.left, s.right};
     for (std::int32_t value : placement) EXPECT_EQ(value, -1);
-    const std::int32_t widths[] = {s.srcaddr, s.destaddr, s.srcport, s.destport, s.proto,
-                                   s.traffic, s.packets, s.bs, s.abs};
-    const std::int32_t expectedWidths[] = {120, 120, 80, 80, 50, 100, 90, 80, 80};
-    for (int i = 0; i < 9; ++i) EXPECT_EQ(widths[i], expectedWidths[i]) << "column " << i;
+    const std::int32_t widths[] = {s.srcaddr, s.destaddr, s.srcport, s.destport, s.proto, s.traffic,
+                                   s.packets, s.bs,       s.abs,     s.process,  s.user};
+    const std::int32_t expectedWidths[] = {120, 120, 80, 80, 50, 100, 90, 80, 80, 120, 80};
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(widths[i], expectedWidths[i]) << "column " << i;
+    EXPECT_EQ(s.showprocess, 1);
+    EXPECT_EQ(s.showuser, 1);
     EXPECT_STREQ(s.logfile, "");
   });
   EXPECT_EQ(Stored(), kFirstRunFile);
@@ -197,7 +199,8 @@ TEST_F(SettingsTest, HandEditedFileLoadsAndKeepsItsOwnLines) {
                 "status=-1\r\ntop=-1\r\nbottom=-1\r\nleft=-1\r\nright=-1\r\n"
                 "\r\n[list]\r\n"
                 "srcaddr=120\r\ndestaddr=120\r\nsrcport=80\r\ndestport=80\r\nproto=50\r\n"
-                "traffic=100\r\npackets=90\r\nbs=80\r\nabs=80\r\n");
+                "traffic=100\r\npackets=90\r\nbs=80\r\nabs=80\r\nprocess=120\r\nuser=80\r\n"
+                "showprocess=1\r\nshowuser=1\r\n");
 }
 
 // Files made in the folder while `body` runs: a rewrite makes one

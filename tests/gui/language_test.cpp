@@ -155,12 +155,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WindowTexts{Language::kChinese,
                     {"&命令", "&过滤器", "查看", "帮助"},
-                    {"源地址", "源端口", "目标地址", "目标端口", "协议", "流量", "封包", "速度", "平均速度"},
+                    {"源地址", "源端口", "目标地址", "目标端口", "协议", "流量", "封包", "速度", "平均速度", "进程",
+                     "用户"},
                     "b/s: 0   平均 b/s: 0", "该网络适配器已被另一个Quorvel的进程占用\n", "错误"},
         WindowTexts{Language::kEnglish,
                     {"&Capture", "F&ilter", "&View", "&Help"},
                     {"Source", "Src Port", "Destination", "Dst Port", "Proto", "Traffic", "Packets", "Speed",
-                     "Avg Speed"},
+                     "Avg Speed", "Program", "User"},
                     "b/s: 0   avr b/s: 0", "This adapter is already in use by another Quorvel process.\n", "Error"}),
     [](const ::testing::TestParamInfo<WindowTexts>& info) {
       return info.param.language == Language::kChinese ? std::string("Chinese") : std::string("English");

@@ -19,7 +19,9 @@ const std::vector<std::pair<std::string, std::vector<std::string>>> kAllKeys = {
       "idleseconds"}},
     {"filters", {"filtertcp", "filterudp", "filtericmp"}},
     {"mainwindow", {"status", "top", "bottom", "left", "right"}},
-    {"list", {"srcaddr", "destaddr", "srcport", "destport", "proto", "traffic", "packets", "bs", "abs"}},
+    {"list",
+     {"srcaddr", "destaddr", "srcport", "destport", "proto", "traffic", "packets", "bs", "abs", "process", "user",
+      "showprocess", "showuser"}},
     {"log", {"uselogfile", "autodelete", "mbdelete", "logtype", "logfile"}},
 };
 

@@ -18,6 +18,7 @@
 #include "platform/adapter_lock.h"
 #include "table/refresh_pass.h"
 #include "ui/command_ids.h"
+#include "ui/owner_columns.h"
 #include "ui/product.h"
 #include "ui/sort_header_ctrl.h"
 
@@ -113,7 +114,8 @@ class ViewSortTest : public ViewTest {
     OpenWindow();
     AddRow(Key("10.0.0.2", 1025, "10.0.0.9", 80), {"beta.lan", "1025", "10.0.0.9", "http", "TCP", "900 bytes", "3"});
     AddRow(Key("10.0.0.1", 22, "10.0.0.9", 53), {"10.0.0.1", "ssh", "10.0.0.9", "53", "UDP", "1.50 Kb", "12"});
-    AddRow(Key("10.0.0.3", 8080, "10.0.0.9", 443), {"Alpha.lan", "8080", "10.0.0.9", "443", "TCP", "2.10 Kb", "7"});
+    AddRow(Key("10.0.0.3", 8080, "10.0.0.9", 443),
+           {"Alpha.lan", "8080", "10.0.0.9", "443", "TCP", "2.10 Kb", "7", "0", "0", "curl (4242)", "alice"});
     AddRow(Key("10.0.0.4", 9, "10.0.0.9", 9), {"alpha.lan", "9", "10.0.0.9", "9", "ICMP", "12 bytes", "3"});
   }
   void Click(int column) {
@@ -225,15 +227,17 @@ TEST_F(ViewCopyTest, ContextMenuCopiesTheLowestSelectedRowsNumbers) {
   for (QAction* action : menu->actions()) labels.push_back(action->isSeparator() ? "-" : action->text().toStdString());
   EXPECT_EQ(labels, (std::vector<std::string>{"复制源地址: 10.0.0.3", "复制源端口: 8080", "-",
                                               "复制目标地址: 10.0.0.9", "复制目标端口: 443", "-",
-                                              "复制选中的行"}));
-  const std::vector<std::string> copies = {"10.0.0.3", "8080", "10.0.0.9", "443"};
-  const int actionIndex[] = {0, 1, 3, 4};
-  for (int i = 0; i < 4; ++i) {
+                                              "复制进程: curl (4242)", "复制用户: alice", "-", "复制选中的行"}));
+  const std::vector<std::string> copies = {"10.0.0.3", "8080", "10.0.0.9", "443", "curl (4242)", "alice"};
+  const int actionIndex[] = {0, 1, 3, 4, 6, 7};
+  for (int i = 0; i < 6; ++i) {
     menu->actions()[actionIndex[i]]->trigger();
     EXPECT_EQ(Clipboard(), copies[i]);
   }
-  menu->actions()[6]->trigger();
+  menu->actions()[9]->trigger();
   EXPECT_EQ(Clipboard(), "10.0.0.3\t8080\t10.0.0.9\t443\r\n10.0.0.4\t9\t10.0.0.9\t9\r\n");
+  view->selectRow(1);  // no owner known: nothing of it to copy
+  EXPECT_EQ(view->CreateContextMenu()->actions().size(), 7);
 }
 
 TEST_F(ViewCopyTest, SelectedLinesGoTopToBottomAndNothingSelectedCopiesNothing) {
@@ -312,14 +316,47 @@ TEST_F(ViewTest, ColumnWidthsAreStoredByColumnAfterADrag) {
   for (int column = 0; column < 9; ++column) EXPECT_EQ(stored[column], expectedStored[column]) << column;
 }
 
+// The owner's two columns hide and show from the header's menu; which are
+// shown is stored, and a hidden column keeps its width for its return.
+TEST_F(ViewTest, OwnerColumnsHideFromTheHeaderMenuAndComeBackAsTheyWere) {
+  Store("[list]\nprocess=140\nshowuser=0\n");
+  OpenWindow();
+  CSortHeaderCtrl& header = view->Header();
+  EXPECT_FALSE(header.isSectionHidden(9));
+  EXPECT_EQ(header.sectionSize(9), 140);
+  EXPECT_TRUE(header.isSectionHidden(10));
+  const auto menuItems = [&] {
+    std::vector<std::pair<std::string, bool>> items;
+    const std::unique_ptr<QMenu> menu = view->findChild<COwnerColumns*>()->CreateHeaderMenu(view);
+    for (QAction* action : menu->actions())
+      items.emplace_back(action->text().toStdString(), action->isChecked());
+    return items;
+  };
+  EXPECT_EQ(menuItems(), (std::vector<std::pair<std::string, bool>>{{"进程", true}, {"用户", false}}));
+  view->findChild<COwnerColumns*>()->CreateHeaderMenu(view)->actions()[0]->trigger();
+  EXPECT_TRUE(header.isSectionHidden(9));
+  CloseWindow();
+  EXPECT_EQ(Settings().showprocess, 0);
+  EXPECT_EQ(Settings().showuser, 0);
+  EXPECT_EQ(Settings().process, 140);
+
+  OpenWindow();
+  COwnerColumns& columns = *view->findChild<COwnerColumns*>();
+  EXPECT_TRUE(view->Header().isSectionHidden(9));
+  columns.CreateHeaderMenu(view)->actions()[0]->trigger();
+  EXPECT_FALSE(view->Header().isSectionHidden(9));
+  EXPECT_EQ(view->Header().sectionSize(9), 140);
+}
+
 TEST_F(ViewTest, ColumnsShowTheirHeadersAndAlignment) {
   OpenWindow();
-  const char* headers[] = {"源地址", "源端口", "目标地址", "目标端口", "协议", "流量", "封包", "速度", "平均速度"};
-  for (int column = 0; column < 9; ++column) {
+  const char* headers[] = {"源地址", "源端口", "目标地址", "目标端口", "协议", "流量",
+                           "封包",   "速度",   "平均速度", "进程",     "用户"};
+  for (int column = 0; column < 11; ++column) {
     SCOPED_TRACE(column);
     EXPECT_EQ(view->Model().headerData(column, Qt::Horizontal, Qt::DisplayRole).toString().toStdString(),
               headers[column]);
-    const bool left = column == 0 || column == 2;
+    const bool left = column == 0 || column == 2 || column >= 9;
     const auto alignment = view->Model().headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>();
     EXPECT_EQ(alignment & Qt::AlignHorizontal_Mask, left ? Qt::AlignLeft : Qt::AlignRight);
   }

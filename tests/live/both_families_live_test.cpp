@@ -78,26 +78,6 @@ pid_t Spawn(std::vector<std::string> arguments, const std::string& out, const st
   return child;
 }
 
-sockaddr_storage Endpoint(int family, const std::string& address, std::uint16_t port) {
-  sockaddr_storage endpoint{};
-  if (family == AF_INET6) {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&endpoint);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(port);
-    inet_pton(AF_INET6, address.c_str(), &in6->sin6_addr);
-  } else {
-    auto* in = reinterpret_cast<sockaddr_in*>(&endpoint);
-    in->sin_family = AF_INET;
-    in->sin_port = htons(port);
-    inet_pton(AF_INET, address.c_str(), &in->sin_addr);
-  }
-  return endpoint;
-}
-
-socklen_t SizeOf(const sockaddr_storage& endpoint) {
-  return endpoint.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-}
-
 // A socket that gives up on a peer that says nothing for two seconds.
 int PatientSocket(int family, int type) {
   const int sock = socket(family, type | SOCK_CLOEXEC, 0);

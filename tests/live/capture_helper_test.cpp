@@ -8,20 +8,24 @@
 
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <vector>
 
+#include "capture_helper/socket_event.h"
 #include "helper_run.h"
 #include "platform/app_files.h"
 #include "support/process_status.h"
+#include "support/test_cgroup.h"
 
 namespace {
 
 class CaptureHelperTest : public CaptureHelperFixture {
  protected:
-  // Nobody's copy of the helper, granted what it needs.
+  // Nobody's copy of the helper, granted what it needs, as the package
+  // and scripts/run grant it.
   std::string GrantedCopy() {
-    cap_t raw = cap_from_text("cap_net_raw=p");
+    cap_t raw = cap_from_text("cap_net_raw,cap_net_admin,cap_bpf=p");
     const int granted = cap_set_file(NobodysHelper().c_str(), raw);
     cap_free(raw);
     EXPECT_EQ(granted, 0) << std::strerror(errno);
@@ -47,6 +51,8 @@ TEST_F(CaptureHelperTest, RefusesWhatItCannotOpen) {
       {"unknown option", {"--promiscuous=yes", "lo"}, false, "open-failed error unknown option", 2},
       {"filter time-out out of range", {"--filter-timeout=99", "lo"}, false,
        "open-failed error invalid filter time-out", 2},
+      {"cgroup not an absolute path", {"--socket-events=sys/fs/cgroup", "lo"}, false, "open-failed error invalid cgroup",
+       2},
       {"no such device", {"qvnosuch0"}, false, "open-failed error ", 1},
       {"no permission", {"lo"}, true, "open-failed permission ", 1},
   };
@@ -58,24 +64,40 @@ TEST_F(CaptureHelperTest, RefusesWhatItCannotOpen) {
   }
 }
 
-// Root or nobody with the capability granted to the file: once it says
-// the adapter is open, the helper holds no capability and cannot gain one;
-// the promiscuous open needed no CAP_NET_ADMIN.
+// Root or nobody with the capabilities granted to the file: once it says
+// the adapter is open, the helper holds no capability and cannot gain one,
+// with its socket programs attached (to a cgroup of the test's own) or
+// without them; the promiscuous open needed no CAP_NET_ADMIN.
 TEST_F(CaptureHelperTest, HoldsNoCapabilityOnceOpen) {
-  for (const bool asNobody : {false, true}) {
-    SCOPED_TRACE(asNobody ? "nobody, capability granted to the file" : "root");
-    auto helper = Run({.program = asNobody ? GrantedCopy() : platform::CaptureHelperPath(),
-                       .arguments = OnTestLink(),
-                       .user = asNobody ? HelperLaunch::User::kNobody : HelperLaunch::User::kRoot});
-    ASSERT_EQ(helper->NextReport(), "opened");
-    const ProcessStatus status(helper->Pid());
-    for (const char* set : {"CapInh", "CapPrm", "CapEff", "CapAmb"}) EXPECT_EQ(status.Hex(set), 0u) << set;
-    EXPECT_EQ(status.Field("NoNewPrivs"), "1");
-    EXPECT_EQ(m_network.CapturePromiscuity(), 1);
-    helper->CloseInput();
-    EXPECT_EQ(helper->WaitForExit(), 0);
-    EXPECT_EQ(m_network.CapturePromiscuity(), 0);
-  }
+  const TestCgroup cgroup;
+  for (const bool asNobody : {false, true})
+    for (const bool socketEvents : {false, true}) {
+      if (socketEvents && !cgroup.Unavailable().empty()) {
+        std::cout << "socket programs not tried: " << cgroup.Unavailable() << "\n";
+        continue;
+      }
+      SCOPED_TRACE(asNobody ? "nobody, capabilities granted to the file" : "root");
+      SCOPED_TRACE(socketEvents ? "socket programs attached" : "no socket programs");
+      std::vector<std::string> options;
+      if (socketEvents) options.push_back("--socket-events=" + cgroup.Path());
+      auto helper = Run({.program = asNobody ? GrantedCopy() : platform::CaptureHelperPath(),
+                         .arguments = OnTestLink(options),
+                         .user = asNobody ? HelperLaunch::User::kNobody : HelperLaunch::User::kRoot,
+                         .socketEvents = socketEvents});
+      ASSERT_EQ(helper->NextReport(), "opened");
+      if (socketEvents) {
+        SocketEvent first{};
+        EXPECT_EQ(read(helper->SocketEventsFd(), &first, sizeof first), static_cast<ssize_t>(sizeof first));
+        EXPECT_EQ(first.kind, kSocketEventsAttached) << "the programs are attached";
+      }
+      const ProcessStatus status(helper->Pid());
+      for (const char* set : {"CapInh", "CapPrm", "CapEff", "CapAmb"}) EXPECT_EQ(status.Hex(set), 0u) << set;
+      EXPECT_EQ(status.Field("NoNewPrivs"), "1");
+      EXPECT_EQ(m_network.CapturePromiscuity(), 1);
+      helper->CloseInput();
+      EXPECT_EQ(helper->WaitForExit(), 0);
+      EXPECT_EQ(m_network.CapturePromiscuity(), 0);
+    }
 }
 
 // A filter that does not compile is refused with the library's text and

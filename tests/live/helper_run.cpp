@@ -42,7 +42,8 @@ bool SeeResolverConfiguration(const std::string& file) {
 }
 
 // In the forked child: only plain system calls from here on.
-[[noreturn]] void StartHelper(const HelperLaunch& launch, char* const* argv, int input, int output, int reports) {
+[[noreturn]] void StartHelper(const HelperLaunch& launch, char* const* argv, int input, int output, int reports,
+                              int socketEvents) {
   if (!launch.resolverConfigurationFile.empty() && !SeeResolverConfiguration(launch.resolverConfigurationFile))
     _exit(119);
   const bool nobody = launch.user != HelperLaunch::User::kRoot;
@@ -50,6 +51,7 @@ bool SeeResolverConfiguration(const std::string& file) {
   dup2(input, STDIN_FILENO);
   dup2(output, STDOUT_FILENO);
   dup2(reports, STDERR_FILENO);
+  if (socketEvents >= 0) dup2(socketEvents, STDERR_FILENO + 1);
   execv(launch.program.c_str(), argv);
   _exit(121);
 }
@@ -57,8 +59,15 @@ bool SeeResolverConfiguration(const std::string& file) {
 }  // namespace
 
 HelperRun::HelperRun(const HelperLaunch& launch, const std::string& outputFile) {
-  int input[2], reports[2], output[2] = {-1, -1};
+  int input[2], reports[2], output[2] = {-1, -1}, events[2] = {-1, -1};
   if (pipe2(input, O_CLOEXEC) != 0 || pipe2(reports, O_CLOEXEC) != 0) return;
+  if (launch.socketEvents) {
+    if (pipe2(events, O_CLOEXEC) != 0) return;
+    // Above descriptor 3, so that the child's dup2 to 3 leaves it open.
+    const int above = fcntl(events[1], F_DUPFD_CLOEXEC, STDERR_FILENO + 2);
+    close(events[1]);
+    events[1] = above;
+  }
   if (launch.outputToPipe ? pipe2(output, O_CLOEXEC) != 0
                           : (output[1] = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)) < 0)
     return;
@@ -66,17 +75,19 @@ HelperRun::HelperRun(const HelperLaunch& launch, const std::string& outputFile) 
   for (const std::string& argument : launch.arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   m_pid = fork();
-  if (m_pid == 0) StartHelper(launch, argv.data(), input[0], output[1], reports[1]);
+  if (m_pid == 0) StartHelper(launch, argv.data(), input[0], output[1], reports[1], events[1]);
   close(input[0]);
   close(reports[1]);
   close(output[1]);
+  if (events[1] >= 0) close(events[1]);
+  m_socketEvents = events[0];
   m_input = input[1];
   m_reports = reports[0];
   m_output = output[0];
 }
 
 HelperRun::~HelperRun() {
-  for (const int fd : {m_input, m_reports, m_output})
+  for (const int fd : {m_input, m_reports, m_output, m_socketEvents})
     if (fd >= 0) close(fd);
   if (m_pid > 0) {
     kill(m_pid, SIGKILL);

@@ -23,6 +23,7 @@ struct HelperLaunch {
   std::vector<std::string> arguments = {};
   User user = User::kRoot;
   bool outputToPipe = false;  // else to the file given
+  bool socketEvents = false;  // a pipe at its descriptor 3, for --socket-events
   // Not empty: a file in the format of /etc/resolv.conf that the helper's
   // name lookups see in its place (in a mount namespace of its own).
   std::string resolverConfigurationFile = {};
@@ -51,6 +52,8 @@ class HelperRun {
 
   // With the output on a pipe: its reading end (-1 once closed).
   int OutputFd() const { return m_output; }
+  // With socket events: the reading end of their channel.
+  int SocketEventsFd() const { return m_socketEvents; }
   void CloseOutput();
 
   // The exit code (128 + the signal for one that killed it), or -1 when
@@ -62,6 +65,7 @@ class HelperRun {
   int m_input = -1;
   int m_reports = -1;
   int m_output = -1;
+  int m_socketEvents = -1;
   std::string m_pending;
 };
 

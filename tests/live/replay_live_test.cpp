@@ -5,12 +5,17 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -20,6 +25,7 @@
 #include "support/process_status.h"
 #include "support/settings_fixture.h"
 #include "test_network.h"
+#include "test_programs.h"
 
 namespace {
 
@@ -219,6 +225,7 @@ TEST_F(ReplayLiveTest, ExitCodes) {
       {"a device and a file", {"--live", Device(), "file.pcap"}, false, 2, "usage: "},
       {"time for a file", {"--seconds", "1", "file.pcap"}, false, 2, "usage: "},
       {"buffer for a file", {"--buffer", "1", "file.pcap"}, false, 2, "usage: "},
+      {"owners for a file", {"--processes", "file.pcap"}, false, 2, "usage: "},
       {"time not a number", {"--live", Device(), "--seconds", "-1"}, false, 2, "usage: "},
       {"buffer not a number", {"--live", Device(), "--buffer", "2M"}, false, 2, "usage: "},
   };
@@ -229,6 +236,107 @@ TEST_F(ReplayLiveTest, ExitCodes) {
     EXPECT_NE(Errors().find(c.message), std::string::npos) << Errors();
     EXPECT_EQ(Output(), "");
   }
+}
+
+// Every program of the test is known by its process id, name and user in
+// both families: a server and a client of its own on the capture side,
+// TCP and UDP both ways; the programs of the other side, in a namespace of
+// their own, are nobody's that the tool can see, and show nothing.
+TEST_F(ReplayLiveTest, ProcessesNameTheTestsOwnServerAndClient) {
+  ASSERT_TRUE(m_network.EnableIpv6());
+  char text[INET_ADDRSTRLEN];
+  const std::uint32_t captureAddress = m_network.CaptureAddress();
+  const std::string capture4 = inet_ntop(AF_INET, &captureAddress, text, sizeof text);
+  const std::uint32_t senderAddress = m_network.SenderAddress();
+  const std::string sender4 = inet_ntop(AF_INET, &senderAddress, text, sizeof text);
+  const std::string capture6 = TestNetwork::CaptureAddress6(), sender6 = TestNetwork::SenderAddress6();
+  constexpr std::uint16_t kServerPort = 8081, kPeerPort = 9001;
+
+  std::vector<int> peers;  // the other side's listeners, made there
+  m_network.InSenderNamespace([&] {
+    peers.push_back(BoundSocket(AF_INET, SOCK_STREAM, sender4, kPeerPort));
+    peers.push_back(BoundSocket(AF_INET6, SOCK_STREAM, sender6, kPeerPort));
+  });
+  ASSERT_TRUE(peers[0] >= 0 && peers[1] >= 0);
+  pid_t server = -1, client = -1;
+  m_network.InCaptureNamespace([&] {
+    server = StartProgram(
+        "qv-owner-server",
+        [&](std::vector<int>& sockets) {
+          for (const int family : {AF_INET, AF_INET6})
+            for (const int type : {SOCK_STREAM, SOCK_DGRAM})
+              sockets.push_back(BoundSocket(family, type, family == AF_INET ? capture4 : capture6, kServerPort));
+          return std::find(sockets.begin(), sockets.end(), -1) == sockets.end();
+        },
+        Serve);
+  });
+  ASSERT_GT(server, 0);
+  Launch({"--live", Device(), "--processes", "--seconds", "3"});
+  ASSERT_TRUE(WaitUntilCapturing()) << Errors();
+  m_network.InCaptureNamespace([&] {
+    client = StartProgram(
+        "qv-owner-client",
+        [&](std::vector<int>& sockets) {
+          for (const int family : {AF_INET, AF_INET6}) {
+            const int sock = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const sockaddr_storage peer = Endpoint(family, family == AF_INET ? sender4 : sender6, kPeerPort);
+            if (connect(sock, reinterpret_cast<const sockaddr*>(&peer), SizeOf(peer)) != 0) return false;
+            sockets.push_back(sock);
+          }
+          return true;
+        },
+        [](std::vector<int>&) {
+          for (;;) pause();
+        });
+  });
+  ASSERT_GT(client, 0);
+  m_network.InSenderNamespace([&] { Greet(capture4, capture6, kServerPort); });
+  EXPECT_EQ(Finish(), 0);
+  kill(server, SIGKILL);
+  kill(client, SIGKILL);
+  waitpid(server, nullptr, 0);
+  waitpid(client, nullptr, 0);
+  for (const int peer : peers) close(peer);
+
+  // src,sport,dst,dport,proto,bytes,packets,pid,process,user
+  std::istringstream csv(Output());
+  std::string line;
+  std::getline(csv, line);
+  EXPECT_EQ(line, "src,sport,dst,dport,proto,bytes,packets,pid,process,user");
+  std::map<std::string, int> owned;  // "protocol family direction program" -> rows
+  while (std::getline(csv, line)) {
+    std::vector<std::string> fields;
+    std::istringstream split(line);
+    for (std::string field; std::getline(split, field, ',');) fields.push_back(field);
+    if (fields.size() == 9) fields.push_back("");  // the last field empty
+    ASSERT_EQ(fields.size(), 10u) << line;
+    const bool fromCapture = fields[0] == capture4 || fields[0] == capture6;
+    const std::string family = fields[0].find(':') != std::string::npos ? "IPv6" : "IPv4";
+    const auto ours = [&](std::uint16_t port) {
+      return fields[1] == std::to_string(port) || fields[3] == std::to_string(port);
+    };
+    const std::string owner = fields[8] + " " + fields[9];
+    if (fields[8] == "qv-owner-server") {
+      EXPECT_EQ(fields[7], std::to_string(server)) << line;
+    }
+    if (fields[8] == "qv-owner-client") {
+      EXPECT_EQ(fields[7], std::to_string(client)) << line;
+    }
+    if (!ours(kServerPort) && !ours(kPeerPort)) {
+      EXPECT_EQ(owner, " ") << "no program of the test: " << line;
+      continue;
+    }
+    ++owned[fields[4] + " " + family + (fromCapture ? " out " : " in ") + owner];
+  }
+  const std::string root = "root";
+  for (const std::string family : {"IPv4", "IPv6"}) {
+    for (const std::string direction : {" in ", " out "}) {
+      EXPECT_GT(owned["6 " + family + direction + "qv-owner-server " + root], 0) << family << direction;
+      EXPECT_GT(owned["17 " + family + direction + "qv-owner-server " + root], 0) << family << direction;
+      EXPECT_GT(owned["6 " + family + direction + "qv-owner-client " + root], 0) << family << direction;
+    }
+  }
+  for (const auto& [row, count] : owned) EXPECT_NE(row.find("qv-owner-"), std::string::npos) << row;
 }
 
 }  // namespace

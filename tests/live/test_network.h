@@ -1,5 +1,9 @@
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -116,3 +120,24 @@ std::vector<std::uint8_t> RawPacket(std::uint8_t protocol, std::uint32_t source,
                                     std::uint16_t totalLength);
 // An ICMP echo request with a correct checksum: the capture side answers it.
 std::vector<std::uint8_t> EchoRequest(std::uint32_t source, std::uint32_t destination, std::uint16_t totalLength);
+
+// A socket address of either family, from the address's text.
+inline sockaddr_storage Endpoint(int family, const std::string& address, std::uint16_t port) {
+  sockaddr_storage endpoint{};
+  if (family == AF_INET6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&endpoint);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    inet_pton(AF_INET6, address.c_str(), &in6->sin6_addr);
+  } else {
+    auto* in = reinterpret_cast<sockaddr_in*>(&endpoint);
+    in->sin_family = AF_INET;
+    in->sin_port = htons(port);
+    inet_pton(AF_INET, address.c_str(), &in->sin_addr);
+  }
+  return endpoint;
+}
+
+inline socklen_t SizeOf(const sockaddr_storage& endpoint) {
+  return endpoint.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}

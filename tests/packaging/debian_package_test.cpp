@@ -25,6 +25,9 @@ namespace {
 using namespace packaging_test;
 
 constexpr char kHelper[] = "usr/bin/quorvel-capture";
+// Exactly these, as the capability library writes them: capturing, and
+// attaching the programs that tell which program owns a connection.
+constexpr char kHelperCapabilities[] = "cap_net_admin,cap_net_raw,cap_bpf=p";
 constexpr uid_t kNobody = 65534;
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -214,7 +217,7 @@ TEST_F(MaintainerScriptTest, PostinstGivesTheHelperToTheGroupQuorvel) {
   EXPECT_EQ(helper.st_uid, 0u);
   EXPECT_EQ(helper.st_gid, static_cast<gid_t>(group));
   EXPECT_EQ(helper.st_mode & 07777, 0750u);
-  EXPECT_EQ(Capabilities(m_root / kHelper), "cap_net_raw=p");
+  EXPECT_EQ(Capabilities(m_root / kHelper), kHelperCapabilities);
   EXPECT_EQ(Capabilities(m_root / "usr/bin/quorvel"), "none") << "the window is never granted anything";
   EXPECT_NE(ReadWholeText(m_root / "var/lib/dpkg/statoverride").find(" 750 /usr/bin/quorvel-capture"), std::string::npos);
 
@@ -222,7 +225,7 @@ TEST_F(MaintainerScriptTest, PostinstGivesTheHelperToTheGroupQuorvel) {
   const ProgramRun again = RunScript("postinst", "configure");
   ASSERT_EQ(again.exitCode, 0) << again.err;
   EXPECT_EQ(GroupId("quorvel"), group);
-  EXPECT_EQ(Capabilities(m_root / kHelper), "cap_net_raw=p");
+  EXPECT_EQ(Capabilities(m_root / kHelper), kHelperCapabilities);
 
   const ProgramRun purge = RunScript("postrm", "purge");
   ASSERT_EQ(purge.exitCode, 0) << purge.err;
@@ -252,7 +255,7 @@ TEST_F(MaintainerScriptTest, PostinstRefusesAnOrdinaryGroupNamedQuorvel) {
     std::ofstream(m_root / "var/lib/dpkg/statoverride") << c.statOverride;
     const ProgramRun configure = RunScript("postinst", "configure");
     EXPECT_EQ(configure.exitCode == 0, c.configured) << configure.err;
-    EXPECT_EQ(Capabilities(m_root / kHelper), c.configured ? "cap_net_raw=p" : "none");
+    EXPECT_EQ(Capabilities(m_root / kHelper), c.configured ? std::string(kHelperCapabilities) : "none");
     if (!c.configured) {
       EXPECT_NE(configure.err.find("a group named quorvel exists already, and it is not a system group"),
                 std::string::npos)
@@ -299,7 +302,9 @@ TEST_F(MaintainerScriptTest, PostinstWithoutExtendedAttributesSucceedsAndSaysHow
                                     {{"PATH", kSystemPath}});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, "root:750\n") << "owner and mode are set all the same";
-  EXPECT_NE(run.err.find("could not give /usr/bin/quorvel-capture the capability"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("could not give /usr/bin/quorvel-capture the capabilities"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("sudo setcap cap_net_raw,cap_net_admin,cap_bpf=p /usr/bin/quorvel-capture"), std::string::npos)
+      << run.err;
   EXPECT_NE(run.err.find("sudo quorvel"), std::string::npos) << run.err;
 }
 

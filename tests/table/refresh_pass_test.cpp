@@ -19,6 +19,7 @@
 #include "support/ip6_packet.h"
 #include "support/ip_packet.h"
 #include "support/settings_fixture.h"
+#include "table/connection_owner.h"
 #include "table/memory_traffic_display.h"
 #include "table/traffic_list.h"
 
@@ -371,6 +372,80 @@ TEST_F(RefreshPassTest, AnIpv6RowGetsItsLateHostNameOnce) {
   EXPECT_EQ(Pass(false), Operations{"set 1 0 v6host.example"});
   Clock(1200);
   EXPECT_EQ(Pass(false), Operations{}) << "once only";
+}
+
+// Owners known by the source port of a connection's first packet; a test
+// makes more known and moves the generation on, as the refresher's thread
+// would.
+class FakeOwners : public OwnerLookup {
+ public:
+  bool Find(const ConnectionEndpoints& connection, ConnectionOwner& owner) const override {
+    ++finds;
+    for (const auto& [port, known] : byPort)
+      if (connection.sourcePort == htons(port)) {
+        owner = known;
+        return true;
+      }
+    return false;
+  }
+  std::uint64_t Generation() const override { return generation; }
+  void WantOwners() override { ++wanted; }
+
+  void Know(std::uint16_t port, std::int32_t pid, const char* program, const char* user) {
+    ConnectionOwner owner;
+    owner.pid = pid;
+    std::snprintf(owner.program, sizeof owner.program, "%s", program);
+    owner.uidKnown = user != nullptr;
+    if (user != nullptr) std::snprintf(owner.user, sizeof owner.user, "%s", user);
+    byPort.emplace_back(port, owner);
+    ++generation;
+  }
+
+  std::vector<std::pair<std::uint16_t, ConnectionOwner>> byPort;
+  std::uint64_t generation = 0;
+  mutable int finds = 0;
+  int wanted = 0;
+};
+
+// A row shows its owner from the pass that finds it, empty until then;
+// the rows that wait are asked for again only when the owners changed,
+// and only until their patience runs out.
+TEST_F(RefreshPassTest, RowsShowTheirOwnersOnceKnownAndNeverAGuess) {
+  FakeOwners owners;
+  owners.Know(1000, 4242, "curl", "alice");
+  owners.Know(1001, 0, "", "bob");  // a process of another user: the user alone
+  m_pass.SetOwners(&owners);
+  for (const std::uint16_t port : {1000, 1001, 1002, 1003}) {
+    IpPacket packet;
+    packet.sourcePort = port;
+    Account(packet);
+  }
+  Clock(1050);
+  const Operations inserted = Pass(false);
+  EXPECT_EQ(std::count(inserted.begin(), inserted.end(), "set 0 9 curl (4242)"), 1);
+  EXPECT_EQ(std::count(inserted.begin(), inserted.end(), "set 0 10 alice"), 1);
+  EXPECT_EQ(std::count(inserted.begin(), inserted.end(), "set 1 10 bob"), 1);
+  EXPECT_EQ(m_display.Rows()[1].cells[9], "");
+  EXPECT_EQ(m_display.Rows()[2].cells[9], "");
+  EXPECT_EQ(owners.wanted, 2) << "each row still unknown asks once";
+
+  Clock(1200);
+  const int findsBefore = owners.finds;
+  Pass(false);
+  EXPECT_EQ(owners.finds, findsBefore) << "nothing new known: not asked again";
+
+  owners.Know(1002, 77, "server", "carol");
+  Clock(1300);
+  EXPECT_EQ(Pass(false), (Operations{"set 2 9 server (77)", "set 2 10 carol"}));
+  EXPECT_EQ(m_display.Rows()[3].cells[9], "");
+
+  Clock(1000 + CRefreshPass::kOwnerPatienceMs);
+  owners.Know(1003, 78, "late", "dave");
+  EXPECT_EQ(Pass(false), Operations{}) << "too late: a row that waited that long stays empty";
+  owners.Know(1004, 79, "other", "erin");
+  Clock(1100 + CRefreshPass::kOwnerPatienceMs);
+  Pass(false);
+  EXPECT_EQ(m_display.Rows()[3].cells[9], "");
 }
 
 }  // namespace
