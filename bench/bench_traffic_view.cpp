@@ -293,7 +293,7 @@ const Keystroke kKeystrokes[] = {
     {"", "h"},               // the first letter: one row in four matches
     {"host-1", "host-12"},   // narrowing
     {"host-12", "host-1"},   // a letter deleted: every row again
-    {"10.1", "10.1 :53"},    // a second word, a port
+    {"10.1", "10.1 udp"},    // a second word
     {"udp", ""},             // the search emptied: every row back
 };
 
