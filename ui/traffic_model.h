@@ -13,11 +13,12 @@ struct JournalBatch;
 // which the capture side addresses rows (by index, as it inserts and
 // deletes them), and the list's order, which a sort permutes. The views see
 // the list's order, or while a search is active the rows of it that match,
-// in that order; the others stay in the model, hidden. A batch of
-// the capture's operations becomes row inserts, removals and one
-// dataChanged, never a reset, so that the view keeps its selection and its
-// scroll position. Only an expiry that tears many separate gaps into the
-// list at once becomes one reset (see RemoveShownRows).
+// in that order; the others stay in the model, hidden. A batch of the
+// capture's operations becomes row inserts, removals and one dataChanged,
+// never a reset, so that the view keeps its selection and its scroll
+// position. Only an expiry that tears many separate gaps into the list at
+// once becomes one reset (see RemoveShownRows), as do a burst of rows that
+// a search lets in or out as their names come, and a new search.
 class CTrafficModel : public QAbstractTableModel {
   Q_OBJECT
 
@@ -37,14 +38,14 @@ class CTrafficModel : public QAbstractTableModel {
   static Qt::Alignment ColumnAlignment(int column);
 
   // Applies the operations of a batch in their order. A new row joins the
-  // end of the order shown, wherever the capture put it in its own order:
+  // end of the list's order, wherever the capture put it in its own order:
   // the capture only ever appends, and after a sort the end is where new
   // rows belong.
   void Apply(const JournalBatch& batch);
 
-  // Reorders the rows shown by the comparison rules of the column; rows
-  // that compare equal keep their present order. The capture's order is
-  // left alone. `units`: the unit of the amounts that carry no unit word.
+  // Reorders the list, hidden rows too, by the comparison rules of the
+  // column; rows that compare equal keep their present order. The
+  // capture's order is left alone. `units`: the unit of the amounts that carry no unit word.
   void Sort(int column, bool ascending, int units);
 
   // Shows only the rows the search matches, or every row when it is

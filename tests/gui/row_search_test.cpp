@@ -8,6 +8,7 @@
 
 #include "gui/bridge_fixture.h"
 #include "support/address_text.h"
+#include "text/format_amount.h"
 
 namespace {
 
@@ -132,6 +133,16 @@ TEST_F(RowSearchTest, RowsJoinAndLeaveAsTheirTextsChange) {
   EXPECT_EQ(model.rowCount(), 2);
   EXPECT_EQ(model.CellText(1, TrafficDisplay::kProcessColumn), "firefox (7)");
   EXPECT_EQ(model.TotalRowCount(), 5);
+}
+
+// A sort while a search is active orders the whole list, hidden rows too:
+// they are in their places when the search is cleared.
+TEST_F(RowSearchTest, SortOrdersHiddenRowsToo) {
+  model.SetSearch(RowSearch(QStringLiteral("udp")));
+  model.Sort(0, true, kUnitsBytes);  // numbers, IPv4 first, then names
+  EXPECT_EQ(Shown(), (std::vector<int>{3, 1}));
+  model.SetSearch(RowSearch());
+  EXPECT_EQ(Shown(), (std::vector<int>{0, 3, 4, 2, 1}));
 }
 
 // Typing on only narrows what is shown; a letter taken back, a new word or
