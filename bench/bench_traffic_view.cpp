@@ -1,6 +1,6 @@
 // The traffic list at 100k rows: how much of each second the window's
-// thread is busy while the capture updates every row once a second, and
-// what one sort of the rows costs.
+// thread is busy while the capture updates every row once a second, what
+// one sort of the rows costs, and one keystroke in the search box.
 //
 // The live figure comes from the real engine: a capture file of 100k
 // connections is replayed through a pipe one round per second, so that the
@@ -15,6 +15,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
+#include <QSortFilterProxyModel>
+#include <QTableView>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -39,6 +42,8 @@
 #include "table/traffic_list.h"
 #include "ui/main_frame.h"
 #include "ui/quorvel_view.h"
+#include "ui/row_search.h"
+#include "ui/search_box.h"
 
 namespace {
 
@@ -146,13 +151,15 @@ class PacedReplay {
 };
 
 // Busy share of each second on the window's thread once the 100k rows are
-// in, and the longest the event loop went without turning.
+// in, and the longest the event loop went without turning; with argument
+// 1 while a search that shows one row in eight is active.
 void BM_LiveRowsUpdatingEverySecond(benchmark::State& state) {
   const std::string file = ConnectionsFile();
   ResetPeakResidentSize();
   const long residentBefore = StatusKilobytes("VmRSS");
   for (auto _ : state) {
     Window window;
+    if (state.range(0) == 1) window.frame->SearchBox()->setText(QStringLiteral("192.168.0.3"));
     PacedReplay replay(file, kWarmUpSeconds + kMeasuredSeconds + 1);
     std::string error;
     if (window.view->Session().StartReplay(replay.Path().c_str(), error) != 0) {
@@ -190,7 +197,8 @@ void BM_LiveRowsUpdatingEverySecond(benchmark::State& state) {
       sum += b;
       worst = std::max(worst, b);
     }
-    state.counters["rows"] = window.view->Model().rowCount();
+    state.counters["rows"] = window.view->Model().TotalRowCount();
+    state.counters["rows_shown"] = window.view->Model().rowCount();
     // Every connection saw one packet a second: its packet count tells how
     // many rounds reached the list.
     state.counters["rounds_shown"] = std::atoi(window.view->Model().CellText(0, 6).c_str());
@@ -202,10 +210,10 @@ void BM_LiveRowsUpdatingEverySecond(benchmark::State& state) {
     // The peak resident size the window and the engine added, per row.
     const long added = StatusKilobytes("VmHWM") - residentBefore;
     state.counters["peak_added_mib"] = static_cast<double>(added) / 1024.0;
-    state.counters["peak_added_bytes_per_row"] = 1024.0 * static_cast<double>(added) / window.view->Model().rowCount();
+    state.counters["peak_added_bytes_per_row"] = 1024.0 * static_cast<double>(added) / window.view->Model().TotalRowCount();
   }
 }
-BENCHMARK(BM_LiveRowsUpdatingEverySecond)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_LiveRowsUpdatingEverySecond)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond);
 
 // 100k rows as the capture writes them: distinct source addresses, one in
 // four shown by a host name, a few destinations, ports and amounts all
@@ -272,6 +280,108 @@ void BM_DrainScatteredExpiry(benchmark::State& state) {
   state.counters["rows_left"] = window.view->Model().rowCount();
 }
 BENCHMARK(BM_DrainScatteredExpiry)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// One keystroke in the search box over 100k rows, as the user types it:
+// from the text before to the text after, through the box's signal, the
+// model and the view, until the window has painted. The first letter and a
+// deleted one look at every row; a letter more looks at the rows shown.
+struct Keystroke {
+  const char* before;
+  const char* after;
+};
+const Keystroke kKeystrokes[] = {
+    {"", "h"},               // the first letter: one row in four matches
+    {"host-1", "host-12"},   // narrowing
+    {"host-12", "host-1"},   // a letter deleted: every row again
+    {"10.1", "10.1 udp"},    // a second word
+    {"udp", ""},             // the search emptied: every row back
+};
+
+void BM_SearchKeystroke(benchmark::State& state) {
+  Window window;
+  FillRows(*window.view, *window.table.Display());
+  const Keystroke& keystroke = kKeystrokes[state.range(0)];
+  QLineEdit& box = *window.frame->SearchBox();
+  box.setText(QString::fromLatin1(keystroke.after));  // the rows' search texts are built once
+  for (auto _ : state) {
+    state.PauseTiming();
+    box.setText(QString::fromLatin1(keystroke.before));
+    QApplication::processEvents();
+    state.ResumeTiming();
+    box.setText(QString::fromLatin1(keystroke.after));
+    QApplication::processEvents();
+  }
+  state.counters["rows"] = window.view->Model().TotalRowCount();
+  state.counters["rows_shown"] = window.view->Model().rowCount();
+}
+BENCHMARK(BM_SearchKeystroke)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+
+// The same keystrokes through a sorting and filtering proxy over the list's
+// model, shown in a table of its own, with the same matching over search
+// texts made beforehand: what a proxy would cost in place of the model's
+// own filter.
+class ProxySearch : public QSortFilterProxyModel {
+ public:
+  explicit ProxySearch(const CTrafficModel& model) {
+    for (int row = 0; row < model.rowCount(); ++row) {
+      TrafficRow copy;
+      copy.endpoints = model.EndpointsAt(row);
+      for (int column = 0; column < TrafficDisplay::kColumnCount; ++column) copy.cells[column] = model.CellText(row, column);
+      m_texts.push_back(SearchTextOf(copy));
+    }
+  }
+  void SetSearch(const char* text) {
+    m_search = RowSearch(QString::fromLatin1(text));
+    invalidateFilter();
+  }
+
+ protected:
+  bool filterAcceptsRow(int row, const QModelIndex&) const override { return m_search.Matches(m_texts[row]); }
+
+ private:
+  std::vector<std::string> m_texts;
+  RowSearch m_search;
+};
+
+void BM_SearchKeystrokeThroughProxy(benchmark::State& state) {
+  Window window;
+  FillRows(*window.view, *window.table.Display());
+  ProxySearch proxy(window.view->Model());
+  proxy.setSourceModel(&window.view->Model());
+  QTableView table;
+  table.setModel(&proxy);
+  table.resize(1000, 600);
+  table.show();
+  const Keystroke& keystroke = kKeystrokes[state.range(0)];
+  for (auto _ : state) {
+    state.PauseTiming();
+    proxy.SetSearch(keystroke.before);
+    QApplication::processEvents();
+    state.ResumeTiming();
+    proxy.SetSearch(keystroke.after);
+    QApplication::processEvents();
+  }
+  state.counters["rows_shown"] = proxy.rowCount();
+}
+BENCHMARK(BM_SearchKeystrokeThroughProxy)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+
+// The first search after 100k rows came in: every row's search text is
+// built as it is looked at.
+void BM_FirstSearch(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto window = std::make_unique<Window>();
+    FillRows(*window->view, *window->table.Display());
+    QApplication::processEvents();
+    state.ResumeTiming();
+    window->frame->SearchBox()->setText(QStringLiteral("h"));
+    QApplication::processEvents();
+    state.PauseTiming();
+    window.reset();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_FirstSearch)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

@@ -258,6 +258,29 @@ Waiting for it to come back...</translation>
         <source>复制用户: </source>
         <translation>Copy user: </translation>
     </message>
+    <message>
+        <source>%1 / %2 行</source>
+        <translation>%1 of %2</translation>
+    </message>
+    <message>
+        <source>没有连接与搜索 &quot;%1&quot; 匹配</source>
+        <translation>No connection matches the search &quot;%1&quot;</translation>
+    </message>
+</context>
+<context>
+    <name>CSearchBox</name>
+    <message>
+        <source>搜索 (Ctrl+F)</source>
+        <translation>Search (Ctrl+F)</translation>
+    </message>
+    <message>
+        <source>只显示地址、端口、协议、进程或用户中含有这些词的行; 多个词须全部匹配; &quot;:443&quot; 只匹配端口</source>
+        <translation>Shows only the rows whose addresses, ports, protocol, program or user contain these words; every word must match; &quot;:443&quot; matches a port only</translation>
+    </message>
+    <message>
+        <source>在列表中搜索连接</source>
+        <translation>Search the list for connections</translation>
+    </message>
 </context>
 <context>
     <name>CSettingsDlg</name>

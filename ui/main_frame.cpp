@@ -1,6 +1,7 @@
 #include "ui/main_frame.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGuiApplication>
@@ -25,6 +26,7 @@
 #include "ui/filters_setup_dlg.h"
 #include "ui/language.h"
 #include "ui/product.h"
+#include "ui/search_box.h"
 #include "ui/settings_dlg.h"
 #include "ui/view_commands.h"
 
@@ -106,8 +108,11 @@ void CMainFrame::BuildStatusBar() {
   m_adapterPane = NewHealthPane();
   m_dropsPane = NewHealthPane();
   m_logLossPane = NewHealthPane();
+  m_searchCountPane = NewHealthPane();
+  m_searchCountPane->setObjectName(QStringLiteral("searchCountPane"));
   statusBar()->addWidget(m_pausePane);
   statusBar()->addWidget(m_messagePane, 1);
+  statusBar()->addPermanentWidget(m_searchCountPane);
   statusBar()->addPermanentWidget(m_filtersPane);
   statusBar()->addPermanentWidget(m_adapterPane);
   statusBar()->addPermanentWidget(m_dropsPane);
@@ -133,6 +138,32 @@ void CMainFrame::BuildToolBar() {
   m_adapterSelector->setToolTip(CommandText(selectorTexts.tooltip));
   m_adapterSelector->setStatusTip(CommandText(selectorTexts.prompt));
   m_actions->FillToolBar(*m_toolBar, *m_adapterSelector);
+  BuildSearchBox();
+}
+
+// On a row of its own below the buttons, which already fill the window's
+// first width: at the end of their row it would go into the toolbar's
+// overflow menu. It shows and hides with the toolbar, and Ctrl+F finds it
+// also while they are hidden: it shows them again.
+void CMainFrame::BuildSearchBox() {
+  m_searchBox = new CSearchBox;
+  addToolBarBreak();
+  m_searchBar = addToolBar(QStringLiteral("search"));
+  m_searchBar->setObjectName(QStringLiteral("searchBar"));
+  m_searchBar->addWidget(m_searchBox);
+  connect(m_searchBox, &QLineEdit::textChanged, this, [this](const QString& text) {
+    if (m_view != nullptr) m_view->Search(text);
+  });
+  connect(m_searchBox, &CSearchBox::leaveRequested, this, [this] {
+    if (QWidget* list = centralWidget()) list->setFocus(Qt::OtherFocusReason);
+  });
+  auto* find = new QAction(this);
+  find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+  connect(find, &QAction::triggered, this, [this] {
+    if (m_toolBar->isHidden()) OnFrameCommand(ID_VIEW_TOOLBAR);
+    m_searchBox->TakeFocus();
+  });
+  addAction(find);
 }
 
 // The open list is made wide enough for its longest entry, so that no
@@ -183,6 +214,9 @@ void CMainFrame::ShowLogLoss(std::uint64_t count, bool rising) {
   ShowOnPane(*m_logLossPane, count == 0 ? QString() : tr("日志丢失 %1 条").arg(count), rising);
 }
 QString CMainFrame::LogLossText() const { return ShownText(*m_logLossPane); }
+
+void CMainFrame::SetSearchCountText(const QString& text) { ShowOnPane(*m_searchCountPane, text, false); }
+QString CMainFrame::SearchCountText() const { return ShownText(*m_searchCountPane); }
 
 QAction* CMainFrame::Action(int id) const { return m_actions->Action(id); }
 
@@ -303,7 +337,10 @@ void CMainFrame::OnFrameCommand(int id) {
       m_exiting = true;
       close();
       break;
-    case ID_VIEW_TOOLBAR: m_toolBar->setVisible(m_toolBar->isHidden()); break;
+    case ID_VIEW_TOOLBAR:
+      m_searchBar->setVisible(m_toolBar->isHidden());
+      m_toolBar->setVisible(m_toolBar->isHidden());
+      break;
     case ID_VIEW_STATUS_BAR: statusBar()->setVisible(statusBar()->isHidden()); break;
     case ID_ALWAYS_ON_TOP:
       s.alwaysontop = !s.alwaysontop;

@@ -10,6 +10,7 @@
 #include "ui/view_host.h"
 #include "ui/window_placement.h"
 
+class CSearchBox;
 class CommandActions;
 class QAction;
 class QComboBox;
@@ -73,6 +74,9 @@ class CMainFrame : public QMainWindow, public ViewHost {
   bool DropsHighlighted() const;
   void ShowLogLoss(std::uint64_t count, bool rising) override;
   QString LogLossText() const;  // empty while hidden
+  void SetSearchCountText(const QString& text) override;
+  QString SearchCountText() const;  // empty while hidden
+  CSearchBox* SearchBox() const { return m_searchBox; }
 
  signals:
   // A command the application carries out (the About box).
@@ -90,6 +94,7 @@ class CMainFrame : public QMainWindow, public ViewHost {
   void StorePlacement();
   ScreenMetrics CurrentScreenMetrics() const;
   void BuildToolBar();
+  void BuildSearchBox();
   void BuildStatusBar();
   int FillAdapterList();
   void ApplyAlwaysOnTop();
@@ -101,7 +106,9 @@ class CMainFrame : public QMainWindow, public ViewHost {
   AppContext m_context;
   std::unique_ptr<CommandActions> m_actions;
   QToolBar* m_toolBar = nullptr;
+  QToolBar* m_searchBar = nullptr;
   QComboBox* m_adapterSelector = nullptr;
+  CSearchBox* m_searchBox = nullptr;
   QLabel* m_pausePane = nullptr;
   QLabel* m_filtersPane = nullptr;
   QLabel* m_messagePane = nullptr;
@@ -109,6 +116,7 @@ class CMainFrame : public QMainWindow, public ViewHost {
   QLabel* m_adapterPane = nullptr;
   QLabel* m_dropsPane = nullptr;
   QLabel* m_logLossPane = nullptr;
+  QLabel* m_searchCountPane = nullptr;
   ViewCommands* m_view = nullptr;
   QTimer m_idleUpdate;
   bool m_exiting = false;

@@ -258,6 +258,19 @@ void CQuorvelView::ShowTotals(const JournalBatch::Totals& totals) {
   m_countedPackets = totals.packets;
 }
 
+void CQuorvelView::Search(const QString& text) {
+  m_searchText = text;
+  m_model.SetSearch(RowSearch(text));
+  ShowSearchCount();
+  viewport()->update();  // the empty list's hint follows the search
+}
+
+void CQuorvelView::ShowSearchCount() {
+  m_host.SetSearchCountText(m_model.Searching()
+                                ? tr("%1 / %2 行").arg(m_model.rowCount()).arg(m_model.TotalRowCount())
+                                : QString());
+}
+
 void CQuorvelView::Drain() {
   // A capture that ended by itself (its helper was ended) has told the
   // user; the window stops monitoring, and Start works again.
@@ -267,6 +280,7 @@ void CQuorvelView::Drain() {
   m_journal.Take(m_batch);
   if (m_batch.Empty()) return;
   m_model.Apply(m_batch);
+  if (m_model.Searching()) ShowSearchCount();
   if (m_batch.hasTotals) ShowTotals(m_batch.totals);
   if (m_batch.redraw) viewport()->update();
 }
@@ -308,10 +322,13 @@ void CQuorvelView::SortByColumn(int column, bool ascending) {
   m_model.Sort(column, ascending, m_context.settings.units);
 }
 
-// The empty list says why it is empty: no packet yet, or packets whose
-// connections went idle or were cleared, or a pause that keeps new ones
-// out; and which protocols are hidden, whose packets are not counted.
+// The empty list says why it is empty: a search that matches none of its
+// rows, no packet yet, or packets whose connections went idle or were
+// cleared, or a pause that keeps new ones out; and which protocols are
+// hidden, whose packets are not counted.
 QString CQuorvelView::HintText() const {
+  if (m_model.Searching() && m_model.TotalRowCount() > 0)
+    return tr("没有连接与搜索 \"%1\" 匹配").arg(m_searchText.simplified());
   if (!m_monitoring) return tr(kHintSelectAdapter);
   if (m_health.AdapterState() == CaptureHealthWatch::Adapter::kFailing)
     return tr("网络适配器出错: %1\n正在等待它恢复 ...").arg(QString::fromStdString(m_health.AdapterError()));

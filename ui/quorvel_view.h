@@ -42,6 +42,8 @@ class CQuorvelView : public QTableView, public ViewCommands {
   bool Monitoring() const override { return m_monitoring; }
   bool SortColumnSet() const override { return m_sortColumn >= 0; }
   void OnCommand(CommandId id) override;
+  // Narrows the list to the rows that match; counting goes on unchanged.
+  void Search(const QString& text) override;
 
   void StartMonitoring();
   void StopMonitoring();
@@ -83,6 +85,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   void ShowAdapterInUse();
   void ShowAdapterUnguarded(const std::string& device);
   void ShowAttributionLevel();
+  void ShowSearchCount();
   void CopyToClipboard(const QString& text);
 
   AppContext m_context;
@@ -105,6 +108,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   std::uint32_t m_countedPackets = 0;  // as the status bar's totals show them
   int m_sortColumn = -1;
   bool m_sortAscending = false;
+  QString m_searchText;  // as typed
   // The connection of the last context menu, as its copy commands copy it.
   QString m_sourceAddressText;
   QString m_sourcePortText;

@@ -14,8 +14,13 @@
 struct TrafficRow {
   std::array<std::string, TrafficDisplay::kColumnCount> cells;
   ConnectionEndpoints endpoints;
-  // Where the row stands in the capture's order and in the order shown;
-  // kept by the two RowSequences. -1: not in that order.
+  // Where the row stands in the capture's order, in the list's order and
+  // among the rows an active search lets through; kept by the model's
+  // RowSequences. -1: not in that order.
   std::int32_t logicalSlot = -1;
   std::int32_t displaySlot = -1;
+  std::int32_t matchSlot = -1;
+  // What a search reads of the row (see SearchTextOf); empty until the
+  // first search looks at the row, and again once a searched cell changes.
+  std::string searchText;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include "ui/command_ids.h"
 
 // The list view's side of the command table. The frame hands it the
@@ -15,4 +17,7 @@ class ViewCommands {
 
   // Start, Stop, Pause, Clear, the three hide switches and Cancel sort.
   virtual void OnCommand(CommandId id) = 0;
+
+  // What the search box holds, as the user types it; empty: no search.
+  virtual void Search(const QString& text) = 0;
 };

@@ -28,6 +28,9 @@ class ViewHost {
   virtual void ShowDrops(std::uint64_t count, bool rising) = 0;
   // The packet log's records lost since Start; hidden at 0.
   virtual void ShowLogLoss(std::uint64_t count, bool rising) = 0;
+  // How many rows a search lets through of how many; hidden while `text`
+  // is empty.
+  virtual void SetSearchCountText(const QString& text) = 0;
 
  protected:
   ~ViewHost() = default;

@@ -24,10 +24,12 @@ class FakeView : public QWidget, public ViewCommands {
   bool Monitoring() const override { return monitoring; }
   bool SortColumnSet() const override { return sortColumnSet; }
   void OnCommand(CommandId id) override { commands.push_back(id); }
+  void Search(const QString& text) override { searches.push_back(text); }
 
   bool monitoring = false;
   bool sortColumnSet = false;
   std::vector<int> commands;
+  std::vector<QString> searches;
 };
 
 // A main window over objects of the test's own: settings in a temporary

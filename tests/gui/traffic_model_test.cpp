@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -14,6 +15,7 @@
 
 #include "gui/bridge_fixture.h"
 #include "text/format_amount.h"
+#include "ui/row_search.h"
 
 namespace {
 
@@ -98,6 +100,77 @@ TEST(TrafficModel, EndsAsTheOperationsDescribeInEveryOrder) {
       const auto found = byConnection.find(model.EndpointsAt(i).source.Ipv4Carried());
       ASSERT_NE(found, byConnection.end());
       ASSERT_TRUE(SameRow(ModelRow(model, i), *found->second)) << "row " << i;
+    }
+  }
+}
+
+// The search as an independent reading of what it promises: every word in
+// some field, a port word equal to a port's number or to its cell.
+bool ReferenceMatch(const MemoryTrafficDisplay::Row& row, const QString& query) {
+  const auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  char source[IpAddress::kTextSize], destination[IpAddress::kTextSize];
+  const std::vector<std::string> ports = {std::to_string(ntohs(row.endpoints.sourcePort)),
+                                          std::to_string(ntohs(row.endpoints.destinationPort)), lower(row.cells[1]),
+                                          lower(row.cells[3])};
+  std::vector<std::string> fields = ports;
+  fields.insert(fields.end(), {FormatIpAddress(row.endpoints.source, source),
+                               FormatIpAddress(row.endpoints.destination, destination)});
+  for (const int column : {0, 2, 4, TrafficDisplay::kProcessColumn, TrafficDisplay::kUserColumn})
+    fields.push_back(lower(row.cells[column]));
+  for (const QString& word : query.split(u' ', Qt::SkipEmptyParts)) {
+    const std::string w = lower(word.toStdString());
+    const bool matched =
+        w.size() > 1 && w[0] == ':' && w.find(':', 1) == std::string::npos
+            ? std::find(ports.begin(), ports.end(), w.substr(1)) != ports.end()
+            : std::any_of(fields.begin(), fields.end(), [&w](const std::string& f) { return f.find(w) != std::string::npos; });
+    if (!matched) return false;
+  }
+  return true;
+}
+
+// A search stays in force while the capture goes on: the rows shown are
+// always those of the whole list that match, in the list's order, and
+// every change reaches the views as a consistent insert, removal or reset.
+TEST(TrafficModel, SearchShowsTheMatchingRowsThroughEveryOperation) {
+  const QString queries[] = {QStringLiteral("1"), QStringLiteral("23 kb"), QStringLiteral(":1005"),
+                             QStringLiteral("10.0.0.1"), QStringLiteral("4"), QString()};
+  for (const bool sortBetweenDrains : {false, true}) {
+    SCOPED_TRACE(sortBetweenDrains ? "sorted between drains" : "capture's order");
+    CTrafficJournal journal;
+    MemoryTrafficDisplay expected;
+    TeeDisplay both(journal, expected);
+    CTrafficModel model;
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    RandomOperations operations(both, 7);
+    QString query;
+    for (int i = 0; i < 20000; ++i) {
+      operations.Step();
+      if (operations.Pick(150) != 0) continue;
+      DrainInto(journal, model);
+      if (operations.Pick(3) == 0) {
+        query = queries[operations.Pick(static_cast<int>(std::size(queries)))];
+        model.SetSearch(RowSearch(query));
+      }
+      if (sortBetweenDrains && operations.Pick(2) == 0)
+        model.Sort(operations.Pick(TrafficDisplay::kColumnCount), operations.Pick(2) == 0, kUnitsBytes);
+
+      std::multiset<std::uint32_t> wanted, shown;
+      std::vector<const MemoryTrafficDisplay::Row*> matching;
+      for (const auto& row : expected.Rows())
+        if (ReferenceMatch(row, query)) matching.push_back(&row);
+      ASSERT_EQ(model.TotalRowCount(), static_cast<int>(expected.Rows().size()));
+      ASSERT_EQ(model.rowCount(), static_cast<int>(matching.size())) << query.toStdString();
+      for (int row = 0; row < model.rowCount(); ++row) {
+        if (!sortBetweenDrains) {
+          ASSERT_TRUE(SameRow(ModelRow(model, row), *matching[row])) << "row " << row;
+        }
+        shown.insert(model.EndpointsAt(row).source.Ipv4Carried());
+        wanted.insert(matching[row]->endpoints.source.Ipv4Carried());
+      }
+      ASSERT_EQ(shown, wanted);
     }
   }
 }

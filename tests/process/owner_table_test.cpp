@@ -5,20 +5,12 @@
 
 #include <string>
 
+#include "support/address_text.h"
 #include "table/traffic_entry.h"
 
 namespace {
 
-IpAddress Address(const char* text) {
-  std::uint8_t bytes[16] = {};
-  if (inet_pton(AF_INET, text, bytes) == 1) {
-    std::uint32_t carried;
-    std::memcpy(&carried, bytes, 4);
-    return IpAddress::Ipv4(carried);
-  }
-  inet_pton(AF_INET6, text, bytes);
-  return IpAddress::Ipv6(bytes);
-}
+IpAddress Address(const char* text) { return ParseAddress(text); }
 
 SocketRecord Socket(std::uint8_t protocol, const char* local, std::uint16_t localPort, const char* remote,
                     std::uint16_t remotePort, std::uint32_t inode, std::uint32_t uid = 3999999000u) {
