@@ -86,7 +86,8 @@ int CaptureSession::StartReplay(const char* path, std::string& error, const std:
 
 int CaptureSession::Launch(std::unique_ptr<FileFrameSource> file) {
   ResetTotals(true);
-  m_table.RemoveAll();
+  // What the list still shows is the stopped capture's.
+  m_table.RemoveAll(CloseReason::kStopped);
   m_schedule.running = 1;
   m_ticket = std::make_shared<ThreadTicket>();
   m_ticket->file = std::move(file);

@@ -147,6 +147,7 @@ bool CRefreshPass::VisitEntry(TrafficEntry& entry, PassState& pass) {
     return false;
   }
   if (pass.mayExpire && pass.ticks.now - entry.lastSeen > pass.idleLimit) {
+    m_table.ReportClosed(entry, CloseReason::kIdle, pass.ticks.now);
     if (entry.row >= 0) {
       if (pass.display != nullptr) pass.display->DeleteRow(entry.row);
       ++pass.deletedRows;
@@ -201,6 +202,7 @@ void CRefreshPass::ShowOwner(TrafficEntry& entry, const ConnectionEndpoints& end
   entry.awaitingOwner = false;
   if (m_owners->Find(endpoints, owner)) {
     m_table.Display()->SetRowOwner(entry.row, owner);
+    m_table.NoteOwner(entry, owner);
     return;
   }
   entry.awaitingOwner = now - entry.firstSeen < kOwnerPatienceMs;

@@ -24,7 +24,12 @@ constexpr unsigned kIpv6HeaderGrowth = ParsedPacket::kIpv6HeaderLength - ParsedP
 
 CTrafficList::CTrafficList(CSettings& settings) : m_settings(settings) { CompleteProtocolNames(); }
 
-CTrafficList::~CTrafficList() { RemoveAll(); }
+// Nobody hears of the connections that go with the table.
+CTrafficList::~CTrafficList() {
+  std::lock_guard lock(m_lock);
+  FreeAllEntries();
+  if (m_display != nullptr && m_display->WindowExists()) m_display->DeleteAllRows();
+}
 
 void CTrafficList::SetDisplay(TrafficDisplay* display) {
   std::lock_guard lock(m_lock);
@@ -34,6 +39,29 @@ void CTrafficList::SetDisplay(TrafficDisplay* display) {
 void CTrafficList::SetPacketLog(CPacketLog* log) {
   std::lock_guard lock(m_lock);
   m_log = log;
+}
+
+void CTrafficList::SetClosedSink(ClosedConnectionSink* sink) {
+  std::lock_guard lock(m_lock);
+  m_closedSink = sink;
+  if (sink == nullptr) m_owners.clear();
+}
+
+void CTrafficList::NoteOwner(const TrafficEntry& entry, const ConnectionOwner& owner) {
+  if (m_closedSink != nullptr) m_owners[entry.id] = owner;
+}
+
+void CTrafficList::ReportToSink(const TrafficEntry& entry, CloseReason reason, std::uint32_t now) {
+  ClosedConnection closed;
+  closed.endpoints = EndpointsOf(entry.key);
+  closed.bytes = entry.bytes;
+  closed.packets = entry.packets;
+  closed.firstSeen = entry.firstSeen;
+  closed.lastSeen = entry.lastSeen;
+  closed.closedAt = now;
+  closed.reason = reason;
+  if (const auto owner = m_owners.find(entry.id); owner != m_owners.end()) closed.owner = owner->second;
+  m_closedSink->ConnectionClosed(closed);
 }
 
 unsigned CTrafficList::HeaderLength(std::uint8_t protocol) {
@@ -216,6 +244,7 @@ void CTrafficList::RemoveEntry(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= m_entries.size()) return;
   m_index.Erase(m_entries[index]->key);
   ReleaseAddresses(m_entries[index]->key);
+  ForgetOwner(*m_entries[index]);
   m_pool.Free(m_entries[index]);
   m_entries.erase(m_entries.begin() + index);
   for (std::size_t i = index; i < m_entries.size(); ++i)
@@ -229,12 +258,17 @@ void CTrafficList::FreeAllEntries() {
   m_index.Clear();
   m_ipv6Addresses.Clear();
   m_pool.Clear();
+  m_owners.clear();
   m_touched.Release();
   ++m_removals;
 }
 
-void CTrafficList::RemoveAll() {
+void CTrafficList::RemoveAll(CloseReason reason) {
   std::lock_guard lock(m_lock);
+  if (m_closedSink != nullptr) {
+    const std::uint32_t now = platform::TickCount();
+    for (const TrafficEntry* entry : m_entries) ReportToSink(*entry, reason, now);
+  }
   FreeAllEntries();
   if (m_display != nullptr && m_display->WindowExists()) m_display->DeleteAllRows();
 }
@@ -245,11 +279,13 @@ void CTrafficList::RemoveAll() {
 // once, so hiding a protocol is linear in the table's size.
 void CTrafficList::RemoveProtocol(std::uint8_t protocol) {
   std::lock_guard lock(m_lock);
+  const std::uint32_t now = platform::TickCount();
   int deletedRows = 0;
   RemoveEntriesIf([&](TrafficEntry& entry) {
     if (entry.row >= 0) entry.row -= deletedRows;
     const bool icmpv6 = protocol == kIcmp && entry.key.ipv6 != 0 && entry.key.protocol == kIcmpv6;
     if (entry.key.protocol != protocol && !icmpv6) return false;
+    ReportClosed(entry, CloseReason::kHidden, now);
     if (entry.row >= 0) {
       if (m_display != nullptr) m_display->DeleteRow(entry.row);
       ++deletedRows;

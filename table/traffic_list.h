@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "packet/parsed_packet.h"
 #include "table/address_book.h"
 #include "table/capture_totals.h"
+#include "table/closed_connection.h"
 #include "table/connection_index.h"
 #include "table/entry_pool.h"
 #include "table/huge_pages.h"
@@ -94,10 +96,23 @@ class CTrafficList {
   void RemoveEntry(int index);                  // the display is not touched
   ConnectionKey& KeyScratch() { return m_keyScratch; }
 
-  void RemoveAll();
+  // Empties the table; each connection is reported as leaving for `reason`.
+  void RemoveAll(CloseReason reason = CloseReason::kCleared);
   // Also the ICMPv6 entries when `protocol` is ICMP's: hiding ICMP hides
   // both families'.
   void RemoveProtocol(std::uint8_t protocol);
+
+  // Where connections that leave the table are reported; null for nowhere.
+  // Set it to null before that sink goes.
+  void SetClosedSink(ClosedConnectionSink* sink);
+  // The owner that the entry's row shows, kept for its report when it
+  // leaves. Caller holds the lock.
+  void NoteOwner(const TrafficEntry& entry, const ConnectionOwner& owner);
+  // Reports the entry as leaving for `reason` at the tick `now`; the caller
+  // then removes it. Caller holds the lock.
+  void ReportClosed(const TrafficEntry& entry, CloseReason reason, std::uint32_t now) {
+    if (m_closedSink != nullptr) ReportToSink(entry, reason, now);
+  }
 
   // Both addresses of a key in full; the caller holds the lock, and the
   // key is one of the table's entries.
@@ -142,6 +157,10 @@ class CTrafficList {
   void ReleaseAddresses(const ConnectionKey& key);
   void PublishTotals();
   void FreeAllEntries();
+  void ReportToSink(const TrafficEntry& entry, CloseReason reason, std::uint32_t now);
+  void ForgetOwner(const TrafficEntry& entry) {
+    if (!m_owners.empty()) m_owners.erase(entry.id);
+  }
 
   CSettings& m_settings;
   ConnectionKey m_keyScratch;
@@ -156,6 +175,10 @@ class CTrafficList {
   CaptureTotals m_totals;
   TrafficDisplay* m_display = nullptr;
   CPacketLog* m_log = nullptr;
+  ClosedConnectionSink* m_closedSink = nullptr;
+  // By entry id, the owners of the entries that have one while a sink
+  // listens: the entry itself has no room for them.
+  std::unordered_map<std::uint32_t, ConnectionOwner> m_owners;
 };
 
 template <typename Decide>
@@ -166,6 +189,7 @@ std::size_t CTrafficList::RemoveEntriesIf(Decide remove) {
     if (remove(*entry)) {
       m_index.Erase(entry->key);
       ReleaseAddresses(entry->key);
+      ForgetOwner(*entry);
       m_pool.Free(entry);
       continue;
     }

@@ -448,4 +448,74 @@ TEST_F(RefreshPassTest, RowsShowTheirOwnersOnceKnownAndNeverAGuess) {
   EXPECT_EQ(m_display.Rows()[3].cells[9], "");
 }
 
+// What leaves the table reaches the sink once, with the figures it had and
+// why it left: hidden, idle, cleared or stopped; an owner the row showed
+// goes with it.
+TEST_F(RefreshPassTest, ConnectionsLeaveForTheSinkWithTheirFiguresOwnerAndReason) {
+  struct Sink : ClosedConnectionSink {
+    void ConnectionClosed(const ClosedConnection& connection) override { closed.push_back(connection); }
+    std::vector<ClosedConnection> closed;
+  } sink;
+  m_list.SetClosedSink(&sink);
+  FakeOwners owners;
+  owners.Know(1000, 4242, "curl", "alice");
+  m_pass.SetOwners(&owners);
+  IpPacket tcp;
+  tcp.sourcePort = 1000;
+  tcp.totalLength = 100;
+  IpPacket icmp;
+  icmp.protocol = 1;
+  Ip6Packet udp6;
+  udp6.protocol = 17;
+  Account(tcp);
+  Account(icmp);
+  Account(udp6);
+  Clock(1050);
+  Pass(false);
+  Clock(1500);
+  Account(tcp);
+
+  m_list.RemoveProtocol(1);
+  ASSERT_EQ(sink.closed.size(), 1u);
+  EXPECT_EQ(sink.closed[0].reason, CloseReason::kHidden);
+  EXPECT_EQ(sink.closed[0].endpoints.protocol, 1);
+
+  Clock(1400 + 10000);
+  Account(udp6);  // keeps it
+  Clock(1501 + 10000);
+  Pass(true);
+  ASSERT_EQ(sink.closed.size(), 2u);
+  const ClosedConnection& idle = sink.closed[1];
+  EXPECT_EQ(idle.reason, CloseReason::kIdle);
+  EXPECT_EQ(idle.endpoints.protocol, 6);
+  EXPECT_EQ(idle.endpoints.sourcePort, htons(1000));
+  EXPECT_EQ(idle.bytes, 200u);
+  EXPECT_EQ(idle.packets, 2u);
+  EXPECT_EQ(idle.firstSeen, 1000u);
+  EXPECT_EQ(idle.lastSeen, 1500u);
+  EXPECT_EQ(idle.closedAt, 11501u);
+  EXPECT_EQ(idle.owner.pid, 4242);
+  EXPECT_STREQ(idle.owner.user, "alice");
+  EXPECT_EQ(m_display.ItemCount(), 1) << "its row went too";
+
+  m_list.RemoveAll();
+  ASSERT_EQ(sink.closed.size(), 3u);
+  EXPECT_EQ(sink.closed[2].reason, CloseReason::kCleared);
+  char text[IpAddress::kTextSize];
+  EXPECT_STREQ(FormatIpAddress(sink.closed[2].endpoints.source, text), "2001:db8::1");
+  EXPECT_EQ(sink.closed[2].packets, 2u);
+  EXPECT_FALSE(sink.closed[2].owner.Known());
+
+  Account(icmp);
+  m_list.RemoveAll(CloseReason::kStopped);
+  ASSERT_EQ(sink.closed.size(), 4u);
+  EXPECT_EQ(sink.closed[3].reason, CloseReason::kStopped);
+  EXPECT_STREQ(CloseReasonName(sink.closed[3].reason), "stopped");
+
+  Account(icmp);
+  m_list.SetClosedSink(nullptr);
+  m_list.RemoveAll();
+  EXPECT_EQ(sink.closed.size(), 4u) << "no sink: nobody hears";
+}
+
 }  // namespace
