@@ -108,6 +108,11 @@ class CTrafficList {
   // The owner that the entry's row shows, kept for its report when it
   // leaves. Caller holds the lock.
   void NoteOwner(const TrafficEntry& entry, const ConnectionOwner& owner);
+  // The owner noted for the entry; null when none was. Caller holds the lock.
+  const ConnectionOwner* NotedOwner(const TrafficEntry& entry) const {
+    const auto owner = m_owners.find(entry.id);
+    return owner != m_owners.end() ? &owner->second : nullptr;
+  }
   // Reports the entry as leaving for `reason` at the tick `now`; the caller
   // then removes it. Caller holds the lock.
   void ReportClosed(const TrafficEntry& entry, CloseReason reason, std::uint32_t now) {

@@ -16,6 +16,7 @@ QUORVEL_PACKAGES=(
   iproute2
   tcpdump iputils-ping  # the live tests count their traffic a second way, and ping
   binutils  # addr2line, which the crash report tests use
+  python3  # the export tests read files back with its csv and json readers
 )
 
 # What making the Debian package (scripts/package) and checking it

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 // the core, and include nothing of either.
 const std::vector<std::string> kLayers = {
     "capture_helper", "platform", "text", "packet", "config", "resolve",
-    "filters",        "log",      "table", "process", "source", "capture", "ui",
+    "filters",        "log",      "table", "process", "export", "source", "capture", "ui",
 };
 
 int Rank(const std::string& folder) {
