@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "table/connection_owner.h"
 #include "table/traffic_entry.h"
@@ -44,4 +45,18 @@ class ClosedConnectionSink {
  public:
   virtual ~ClosedConnectionSink() = default;
   virtual void ConnectionClosed(const ClosedConnection& connection) = 0;
+};
+
+// Hands each connection to several sinks in turn (a headless run may both
+// stream and export flows).
+class ClosedConnectionSinks final : public ClosedConnectionSink {
+ public:
+  void Add(ClosedConnectionSink* sink) { m_sinks.push_back(sink); }
+  bool Empty() const { return m_sinks.empty(); }
+  void ConnectionClosed(const ClosedConnection& connection) override {
+    for (ClosedConnectionSink* sink : m_sinks) sink->ConnectionClosed(connection);
+  }
+
+ private:
+  std::vector<ClosedConnectionSink*> m_sinks;
 };
