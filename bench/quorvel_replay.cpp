@@ -410,7 +410,8 @@ int main(int argc, char** argv) {
     session.WaitForThreadEnd();
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const CaptureTotals totals = session.StopCapture();
+  // Every frame the helper took before the end is counted.
+  const CaptureTotals totals = session.DrainAndStopCapture();
 
   PrintConnections(table, options->processes ? &display : nullptr);
   std::fflush(stdout);

@@ -23,6 +23,8 @@ namespace {
 constexpr std::uint32_t kFullPassPeriodMs = 1000;
 constexpr std::uint32_t kPartialPassGapMs = 100;
 constexpr int kStopWaitMs = 10000;
+// The helper holds back at most a fraction of a second of frames.
+constexpr int kDrainWaitMs = 3000;
 constexpr int kCaptureThreadNice = -10;
 
 // The capture thread should be served before the window when both want the
@@ -157,6 +159,14 @@ CaptureTotals CaptureSession::StopCapture() {
   if (!abandoned) ResetTotals(false);
   m_settings.paused = 0;
   return reached;
+}
+
+CaptureTotals CaptureSession::DrainAndStopCapture() {
+  if (m_thread.joinable() && !m_readingFile && m_schedule.running != 0) {
+    m_live.StopReading();
+    WaitForThreadEndFor(kDrainWaitMs);
+  }
+  return StopCapture();
 }
 
 void CaptureSession::WaitForThreadEnd() {

@@ -81,6 +81,11 @@ class CaptureSession {
   // cleared). Safe to call when none runs. Once it returns, Health() holds
   // the helper's last counts.
   CaptureTotals StopCapture();
+  // Ends a live capture with every frame the helper took from the adapter
+  // counted: the helper stops reading, the capture thread reads what it
+  // still sends to its end (for at most a few seconds), then StopCapture.
+  // A replay or no capture: StopCapture alone.
+  CaptureTotals DrainAndStopCapture();
   // Waits until the capture thread has ended by itself: the end of a
   // replayed file. Returns at once when no thread runs.
   void WaitForThreadEnd();

@@ -42,9 +42,11 @@ constexpr int kFramesPerRead = 8192;
 constexpr std::size_t kFlushBytes = 512 * 1024;
 constexpr std::int64_t kHoldMs = 40;
 // At the end: how long the frames the kernel still holds back are waited
-// for (a session gives its helper 200 ms to end), and how long a reader
-// gets to take what is left.
-constexpr std::int64_t kMostDrainMs = 100;
+// for (a session gives its helper 400 ms to end), and how long a reader
+// gets to take what is left. The kernel hands a block over within one read
+// time-out (200 ms for a session) of its first frame, and its timer may
+// come a little late.
+constexpr std::int64_t kMostDrainMs = 250;
 constexpr int kFinalWriteMs = 1000;
 // The longest the open's report waits for a filter sent with the start.
 constexpr std::int64_t kEarlyFilterWaitMs = 1000;
@@ -287,7 +289,7 @@ void HelperCapture::DrainAdapter() {
   pcap_stat counts{};
   if (m_failing || pcap_stats(m_handle, &counts) != 0) return;
   const std::uint32_t taken = counts.ps_recv - counts.ps_drop;
-  const std::int64_t deadline = NowMs() + std::min<std::int64_t>(m_timing.readTimeoutMs, kMostDrainMs) + 10;
+  const std::int64_t deadline = NowMs() + std::min<std::int64_t>(m_timing.readTimeoutMs + 50, kMostDrainMs);
   for (;;) {
     const auto unread = static_cast<std::int32_t>(taken - static_cast<std::uint32_t>(m_framesRead));
     const std::int64_t left = deadline - NowMs();

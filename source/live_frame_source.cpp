@@ -179,6 +179,7 @@ void LiveFrameSource::ResetHealth() {
   m_health.generation = generation + 1;
   m_filterAnswers.clear();
   m_endedUnexpectedly = false;
+  m_stopAsked = false;
 }
 
 CaptureHealth LiveFrameSource::Health() const {
@@ -223,6 +224,12 @@ pid_t LiveFrameSource::HelperProcessId() const {
   return m_helper.ProcessId();
 }
 
+void LiveFrameSource::StopReading() {
+  std::lock_guard lock(m_commandMutex);
+  m_stopAsked = true;
+  m_helper.CloseInput();
+}
+
 void LiveFrameSource::Finish() {
   std::lock_guard lock(m_commandMutex);
   m_helper.Finish(kHelperEndWaitMs, [this](const char* bytes, std::size_t count) {
@@ -249,6 +256,7 @@ int LiveFrameSource::ReadFrames(FrameSink& sink, int limit) {
   const int result = ReadsFrames() ? DispatchStreamRecords(sink, limit) : 0;
   ReadHelperReports();
   if (result == kEnded) {
+    if (m_stopAsked) return kEnded;
     if (m_stage != HelperStage::kRetiring) {
       EndUnexpectedly(m_stream.Bad() ? m_stream.Error() : "quorvel-capture ended");
       return kEnded;

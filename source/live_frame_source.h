@@ -40,7 +40,7 @@ class LiveFrameSource : public FrameSource {
   // How long Open waits for the helper to open the adapter, and Finish for
   // it to end before it is ended.
   static constexpr int kHelperOpenWaitMs = 5000;
-  static constexpr int kHelperEndWaitMs = 200;
+  static constexpr int kHelperEndWaitMs = 400;
   // How often an adapter whose reads failed is tried again.
   static constexpr int kReopenPeriodMs = 500;
 
@@ -71,6 +71,11 @@ class LiveFrameSource : public FrameSource {
   // capture runs). Returns the request's number, 0 when it was not sent.
   std::uint64_t InstallFilter(const std::string& expression);
 
+  // Asks the helper to stop reading the adapter; the capture thread then
+  // reads every frame it took before, and the end of its output is the
+  // end of the capture, not a failure (ReadFrames returns kEnded). Finish
+  // still ends the capture.
+  void StopReading();
   // The end of the capture: the end of its input is the helper's stop; its
   // last counts are kept. One that does not end in time is ended.
   void Finish();
@@ -141,4 +146,5 @@ class LiveFrameSource : public FrameSource {
   // request its reply answers (a filter sent again answers the latest).
   std::deque<std::uint64_t> m_filterAnswers;
   std::atomic<bool> m_endedUnexpectedly{false};
+  std::atomic<bool> m_stopAsked{false};  // StopReading was called for this capture
 };
