@@ -1,6 +1,7 @@
-// quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] [--filters FILTERS] FILE
+// quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] [--filters FILTERS] [--format csv|jsonl]
+//                [--closed FILE] FILE
 // quorvel-replay --live DEVICE [--seconds N] [--buffer BYTES] [--processes] [--idle SECONDS] [--log LAYOUT LOGFILE]
-//                [--filters FILTERS]
+//                [--filters FILTERS] [--format csv|jsonl] [--closed FILE]
 // quorvel-replay --help | --version
 //
 // Runs the capture engine over a capture file as fast as it can: the same
@@ -21,6 +22,11 @@
 // connection also has the process id, program name and user that owned its
 // local end when it was first seen (empty where not known), so that a
 // script can ask which program sent the most.
+//
+// With --format, the connections are printed as the window exports them
+// (CSV or JSON Lines, with their first and last packet and duration). With
+// --closed, every connection that leaves the table (gone idle, or still
+// there at the end) is appended to FILE as a JSON line while it runs.
 #include <arpa/inet.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -42,19 +48,18 @@
 #include <vector>
 
 #include "capture/capture_session.h"
+#include "bench/replay_output.h"
 #include "config/settings.h"
+#include "export/closed_connection_stream.h"
+#include "export/export_format.h"
 #include "filters/filter_capture.h"
 #include "filters/filter_manager.h"
 #include "log/packet_log.h"
-#include "packet/ip_address.h"
 #include "platform/whole_file.h"
 #include "process/owner_refresher.h"
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
-#include "table/connection_owner.h"
-#include "table/counting_traffic_display.h"
 #include "table/traffic_list.h"
-#include "text/decimal_text.h"
 #include "ui/product.h"
 
 namespace {
@@ -69,12 +74,15 @@ struct Options {
   std::optional<std::uint32_t> seconds;
   std::optional<std::uint32_t> bufferBytes;
   bool processes = false;  // --live only
+  std::optional<ExportFormat> format;
+  const char* closedFile = nullptr;
 };
 
 constexpr char kUsage[] =
-    "usage: quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] [--filters FILTERS] FILE\n"
+    "usage: quorvel-replay [--idle SECONDS] [--log LAYOUT LOGFILE] [--filters FILTERS] [--format csv|jsonl]\n"
+    "                      [--closed FILE] FILE\n"
     "       quorvel-replay --live DEVICE [--seconds N] [--buffer BYTES] [--processes] [--idle SECONDS]\n"
-    "                      [--log LAYOUT LOGFILE] [--filters FILTERS]\n";
+    "                      [--log LAYOUT LOGFILE] [--filters FILTERS] [--format csv|jsonl] [--closed FILE]\n";
 
 int Usage() {
   std::fputs(kUsage, stderr);
@@ -101,6 +109,10 @@ std::optional<int> AnswerInformationOption(int argc, char** argv) {
                 "  --log LAYOUT LOGFILE write the packet log in layout 0 to 8 while replaying\n"
                 "  --filters FILTERS    keep only the packets that the enabled filters of FILTERS (the\n"
                 "                       format of filters.dat) accept, combined as a capture combines them\n"
+                "  --format csv|jsonl   print the connections as the window exports them: CSV or JSON Lines\n"
+                "                       with first_seen, last_seen and duration (default: the replay's CSV)\n"
+                "  --closed FILE        append each connection that leaves the table to FILE as a JSON line\n"
+                "                       while running: gone idle (reason \"idle\") or left at the end (\"end\")\n"
                 "  -h, --help           print this help and exit\n"
                 "  -v, --version        print the version and exit\n");
     return 0;
@@ -145,6 +157,11 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       options.logFile = argv[++i];
     } else if (std::strcmp(argv[i], "--filters") == 0 && i + 1 < argc) {
       options.filtersFile = argv[++i];
+    } else if (std::strcmp(argv[i], "--format") == 0 && i + 1 < argc) {
+      options.format = ExportFormatNamed(argv[++i]);
+      if (!options.format) return std::nullopt;
+    } else if (std::strcmp(argv[i], "--closed") == 0 && i + 1 < argc) {
+      options.closedFile = argv[++i];
     } else if (options.file == nullptr && argv[i][0] != '-') {
       options.file = argv[i];
     } else {
@@ -201,12 +218,6 @@ class ScratchSettings {
   std::optional<CSettings> m_settings;
 };
 
-// Dotted for IPv4, compressed for IPv6.
-char* AppendAddress(char* out, const IpAddress& address) {
-  char text[IpAddress::kTextSize];
-  return AppendText(out, FormatIpAddress(address, text));
-}
-
 // What the filter store gives a capture of a file: the expression it would
 // install, compiled for the file's link type.
 class ReplayFilters : public FilterCapture {
@@ -247,97 +258,13 @@ bool FilterFromFile(const char* filtersFile, int linkType, std::string& filter) 
   return true;
 }
 
-// The list of a replay: no texts, but with --processes the owner each row
-// was given, by row. Without, it costs nothing over counting.
-class OwnersDisplay : public CountingTrafficDisplay {
- public:
-  explicit OwnersDisplay(bool keepOwners) : m_keepOwners(keepOwners) {}
-
-  int InsertRow(int position, const char* text, const TrafficEntry& entry,
-                const ConnectionEndpoints& endpoints) override {
-    if (m_keepOwners) m_owners.emplace_back();
-    return CountingTrafficDisplay::InsertRow(position, text, entry, endpoints);
-  }
-  void SetRowOwner(int row, const ConnectionOwner& owner) override {
-    if (row >= 0 && static_cast<std::size_t>(row) < m_owners.size()) m_owners[row] = owner;
-  }
-  void DeleteRow(int row) override {
-    if (row >= 0 && static_cast<std::size_t>(row) < m_owners.size()) m_owners.erase(m_owners.begin() + row);
-    CountingTrafficDisplay::DeleteRow(row);
-  }
-  void DeleteAllRows() override {
-    m_owners.clear();
-    CountingTrafficDisplay::DeleteAllRows();
-  }
-  // Unknown for a row that is not there.
-  ConnectionOwner OwnerOf(std::int32_t row) const {
-    return row >= 0 && static_cast<std::size_t>(row) < m_owners.size() ? m_owners[row] : ConnectionOwner();
-  }
-
- private:
-  const bool m_keepOwners;
-  std::vector<ConnectionOwner> m_owners;
-};
-
-// A CSV field as it is, or quoted when it holds a comma, a quote or a line
-// end: a program may give itself any name.
-char* AppendField(char* out, const char* text) {
-  if (std::strpbrk(text, ",\"\r\n") == nullptr) return AppendText(out, text);
-  *out++ = '"';
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c == '"') *out++ = '"';
-    *out++ = *c;
-  }
-  *out++ = '"';
-  return out;
-}
-
-char* AppendOwner(char* out, const ConnectionOwner& owner) {
-  *out++ = ',';
-  if (owner.pid != 0) out = AppendDecimal(out, static_cast<std::uint64_t>(owner.pid));
-  *out++ = ',';
-  if (owner.pid != 0) out = AppendField(out, owner.program);
-  *out++ = ',';
-  return AppendField(out, UserText(owner));
-}
-
-// Lines are built by hand and written in large pieces: at a million
-// connections, one printf per line would take longer than the replay.
-// `owners`: the owners' columns too.
-void PrintConnections(CTrafficList& table, const OwnersDisplay* owners) {
-  std::lock_guard lock(table.TableLock());
-  std::fputs(owners != nullptr ? "src,sport,dst,dport,proto,bytes,packets,pid,process,user\n"
-                               : "src,sport,dst,dport,proto,bytes,packets\n",
-             stdout);
-  // Two addresses, two ports, the protocol, two counters, six commas, the
-  // end; a process id, two quoted names and three commas.
-  constexpr std::size_t kLongestLine =
-      2 * IpAddress::kTextSize + 2 * 5 + 3 + 2 * 20 + 7 + 10 + 2 * (2 * ConnectionOwner::kNameSize + 2) + 3;
-  std::vector<char> buffer(std::size_t{1} << 16);
-  char* out = buffer.data();
-  for (std::size_t i = 0; i < table.EntryCount(); ++i) {
-    const TrafficEntry& entry = table.Entry(i);
-    if (out + kLongestLine > buffer.data() + buffer.size()) {
-      std::fwrite(buffer.data(), 1, static_cast<std::size_t>(out - buffer.data()), stdout);
-      out = buffer.data();
-    }
-    const ConnectionEndpoints endpoints = table.EndpointsOf(entry.key);
-    const std::uint64_t numbers[] = {entry.key.protocol, entry.bytes, entry.packets};
-    out = AppendAddress(out, endpoints.source);
-    *out++ = ',';
-    out = AppendDecimal(out, ntohs(endpoints.sourcePort));
-    *out++ = ',';
-    out = AppendAddress(out, endpoints.destination);
-    *out++ = ',';
-    out = AppendDecimal(out, ntohs(endpoints.destinationPort));
-    for (const std::uint64_t number : numbers) {
-      *out++ = ',';
-      out = AppendDecimal(out, number);
-    }
-    if (owners != nullptr) out = AppendOwner(out, owners->OwnerOf(entry.row));
-    *out++ = '\n';
-  }
-  std::fwrite(buffer.data(), 1, static_cast<std::size_t>(out - buffer.data()), stdout);
+// The connections still in the table leave it at the end of the run, all
+// of them into the stream, which is then written whole.
+void EndClosedStream(CTrafficList& table, CClosedConnectionStream& closed) {
+  closed.WaitForRoomFromNowOn();
+  table.RemoveAll(CloseReason::kEnd);
+  table.SetClosedSink(nullptr);
+  closed.Close();
 }
 
 }  // namespace
@@ -355,6 +282,14 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // Opened before anything runs: a file that cannot be written is said at once.
+  CClosedConnectionStream closed(ExportFormat::kJsonLines, {options->processes, true});
+  std::string closedError;
+  if (options->closedFile != nullptr && !closed.Open(options->closedFile, closedError)) {
+    std::fprintf(stderr, "quorvel-replay: cannot write %s\n", closedError.c_str());
+    return 1;
+  }
+
   ScratchSettings settings;
   settings.Get().idlemsec =
       options->idleSeconds ? *options->idleSeconds * 1000 : std::numeric_limits<std::uint32_t>::max();
@@ -363,6 +298,7 @@ int main(int argc, char** argv) {
   OwnersDisplay display(options->processes);
   CTrafficList table(settings.Get());
   table.SetDisplay(&display);
+  if (options->closedFile != nullptr) table.SetClosedSink(&closed);
   CNSCashe hostNames;
   CServicesParser services;
   CPacketLog log(settings.Get(), table.TableLock());
@@ -413,11 +349,13 @@ int main(int argc, char** argv) {
   // Every frame the helper took before the end is counted.
   const CaptureTotals totals = session.DrainAndStopCapture();
 
-  PrintConnections(table, options->processes ? &display : nullptr);
+  PrintConnections(table, display, options->format);
   std::fflush(stdout);
+  const std::size_t connections = table.EntryCount();
+  if (options->closedFile != nullptr) EndClosedStream(table, closed);
   std::fprintf(stderr, "packets=%llu data=%llu total=%llu connections=%zu seconds=%.3f pps=%.0f",
                static_cast<unsigned long long>(totals.packets), static_cast<unsigned long long>(totals.dataBytes),
-               static_cast<unsigned long long>(totals.totalBytes), table.EntryCount(), seconds,
+               static_cast<unsigned long long>(totals.totalBytes), connections, seconds,
                seconds > 0 ? static_cast<double>(totals.packets) / seconds : 0.0);
   const CaptureHealth health = session.Health();
   if (options->device != nullptr)
@@ -427,7 +365,15 @@ int main(int argc, char** argv) {
   if (options->device == nullptr) std::fprintf(stderr, " records=%llu", static_cast<unsigned long long>(read.records));
   if (options->logFile != nullptr)
     std::fprintf(stderr, " log_lost=%llu", static_cast<unsigned long long>(log.LostRecords()));
+  if (options->closedFile != nullptr)
+    std::fprintf(stderr, " closed=%llu closed_lost=%llu", static_cast<unsigned long long>(closed.Written()),
+                 static_cast<unsigned long long>(closed.Lost()));
   std::fprintf(stderr, "\n");
+  // Connections that could not be written are a failure, whatever else went well.
+  if (!closed.WriteError().empty()) {
+    std::fprintf(stderr, "quorvel-replay: %s: %s\n", options->closedFile, closed.WriteError().c_str());
+    return 1;
+  }
   // A file that could not be read to its end: what was read is out.
   if (options->device == nullptr && !read.error.empty()) {
     std::fprintf(stderr, "quorvel-replay: %s\n", read.error.c_str());

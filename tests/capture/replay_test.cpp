@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <future>
 #include <limits>
 #include <random>
@@ -290,6 +291,39 @@ TEST_F(ReplayTest, ReplayToolPrintsConnectionsAndASummary) {
   EXPECT_EQ(message.rfind("quorvel-replay: ", 0), 0u) << message;
   EXPECT_NE(message.find("missing.pcap"), std::string::npos) << message;
   EXPECT_EQ(message.find('\n'), message.size() - 1) << message;
+}
+
+// A file's connections leave at its end, each a line of the --closed file
+// appended to what was there; --format csv prints the export's columns.
+TEST_F(ReplayTest, ReplayToolStreamsTheConnectionsLeftAtTheEnd) {
+  const std::string path = File("closed.pcap");
+  {
+    PcapWriter writer(path, DLT_RAW);
+    writer.Write(Packet(6, 1000));
+    writer.Write(Packet(17, 100, 53));
+    writer.Write(Packet(6, 1000));
+  }
+  const std::string closed = File("closed.jsonl");
+  { std::ofstream(closed) << "{\"earlier\":true}\n"; }
+  int exitCode = -1;
+  const std::string output = RunReplay("--format csv --closed '" + closed + "' '" + path + "'", exitCode, File("e"));
+  EXPECT_EQ(exitCode, 0) << ReadFile(File("e"));
+  EXPECT_EQ(output.rfind("src,sport,dst,dport,proto,bytes,packets,first_seen,last_seen,duration\n"
+                         "10.0.0.1,1024,10.0.0.2,80,6,2000,2,",
+                         0),
+            0u)
+      << output;
+  const std::string lines = ReadFile(closed);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3) << lines;
+  EXPECT_EQ(lines.rfind("{\"earlier\":true}\n{\"src\":\"10.0.0.1\",\"sport\":1024,\"dst\":\"10.0.0.2\",\"dport\":80,"
+                        "\"proto\":6,\"bytes\":2000,\"packets\":2,",
+                        0),
+            0u)
+      << lines;
+  EXPECT_NE(lines.find("\"bytes\":100,\"packets\":1,"), std::string::npos) << lines;
+  int ends = 0;
+  for (std::size_t at = 0; (at = lines.find("\"reason\":\"end\"}\n", at)) != std::string::npos; ++at) ++ends;
+  EXPECT_EQ(ends, 2) << lines;
 }
 
 TEST_F(ReplayTest, ReplayToolLogsEveryReplayedPacket) {

@@ -192,6 +192,38 @@ TEST_F(ReplayLiveTest, StopSignalsEndItWithItsOutput) {
   }
 }
 
+// Each connection that goes idle is in the --closed file while the capture
+// still runs, the rest when it ends; --format prints the table as an export.
+TEST_F(ReplayLiveTest, ClosedConnectionsAreStreamedAsTheyLeave) {
+  const std::filesystem::path closed = Folder() / "closed.jsonl";
+  Launch({"--live", Device(), "--idle", "1", "--closed", closed.string(), "--format", "jsonl"});
+  ASSERT_TRUE(WaitUntilCapturing()) << Errors();
+  ASSERT_TRUE(m_network.Send({Udp(1000, 100), Udp(1000, 200), Udp(1000, 300)}));
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (ReadText(closed).empty() && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const std::string idle = ReadText(closed);
+  ASSERT_TRUE(m_network.Send({Udp(2000, 60)}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  Signal(SIGTERM);
+  EXPECT_EQ(Finish(), 0);
+
+  const std::string both = ReadText(closed);
+  ASSERT_EQ(std::count(idle.begin(), idle.end(), '\n'), 1) << "the idle one, while running: " << idle;
+  EXPECT_NE(idle.find("\"sport\":1000,"), std::string::npos) << idle;
+  EXPECT_NE(idle.find("\"bytes\":600,\"packets\":3,"), std::string::npos) << idle;
+  EXPECT_NE(idle.find("\"reason\":\"idle\"}"), std::string::npos) << idle;
+  ASSERT_EQ(both.rfind(idle, 0), 0u) << "appended to, never rewritten";
+  const std::string end = both.substr(idle.size());
+  EXPECT_NE(end.find("\"sport\":2000,"), std::string::npos) << end;
+  EXPECT_NE(end.find("\"bytes\":60,\"packets\":1,"), std::string::npos) << end;
+  EXPECT_NE(end.find("\"reason\":\"end\"}\n"), std::string::npos) << end;
+  const std::string output = Output();
+  EXPECT_EQ(output.rfind("{\"src\":", 0), 0u) << output;
+  EXPECT_NE(output.find("\"sport\":2000,"), std::string::npos) << output;
+  EXPECT_NE(Errors().find(" closed=2 closed_lost=0"), std::string::npos) << Errors();
+}
+
 // A flood into a kernel buffer far too small for it: the summary counts
 // what the kernel lost.
 TEST_F(ReplayLiveTest, DropsOfATinyKernelBufferAreInTheSummary) {
@@ -229,6 +261,9 @@ TEST_F(ReplayLiveTest, ExitCodes) {
       {"owners for a file", {"--processes", "file.pcap"}, false, 2, "usage: "},
       {"time not a number", {"--live", Device(), "--seconds", "-1"}, false, 2, "usage: "},
       {"buffer not a number", {"--live", Device(), "--buffer", "2M"}, false, 2, "usage: "},
+      {"no such format", {"--live", Device(), "--format", "xml"}, false, 2, "usage: "},
+      {"closed file in no folder", {"--live", Device(), "--closed", "/nonexistent/closed.jsonl"}, false, 1,
+       "cannot write /nonexistent/closed.jsonl: No such file or directory"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
