@@ -13,7 +13,7 @@
 
 namespace {
 
-ConnectionKey Key(const char* source, int sourcePort, const char* destination, int destinationPort) {
+ConnectionKey RowKey(const char* source, int sourcePort, const char* destination, int destinationPort) {
   ConnectionKey key;
   inet_pton(AF_INET, source, &key.sourceAddress);
   inet_pton(AF_INET, destination, &key.destinationAddress);
@@ -29,11 +29,11 @@ class SearchBoxTest : public ViewTest {
     OpenWindow();
     Frame().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&Frame()));
-    AddRow(Key("10.0.0.2", 1025, "10.0.0.9", 80), {"beta.lan", "1025", "10.0.0.9", "http", "TCP"});
-    AddRow(Key("10.0.0.1", 22, "10.0.0.9", 53), {"10.0.0.1", "ssh", "10.0.0.9", "53", "UDP"});
-    AddRow(Key("10.0.0.3", 8080, "10.0.0.9", 443),
+    AddRow(RowKey("10.0.0.2", 1025, "10.0.0.9", 80), {"beta.lan", "1025", "10.0.0.9", "http", "TCP"});
+    AddRow(RowKey("10.0.0.1", 22, "10.0.0.9", 53), {"10.0.0.1", "ssh", "10.0.0.9", "53", "UDP"});
+    AddRow(RowKey("10.0.0.3", 8080, "10.0.0.9", 443),
            {"Alpha.lan", "8080", "10.0.0.9", "443", "TCP", "", "", "", "", "curl (4242)", "alice"});
-    AddRow(Key("10.0.0.4", 9, "10.0.0.9", 9), {"alpha.lan", "9", "10.0.0.9", "9", "TCP"});
+    AddRow(RowKey("10.0.0.4", 9, "10.0.0.9", 9), {"alpha.lan", "9", "10.0.0.9", "9", "TCP"});
   }
 
   std::vector<std::string> Sources() {
@@ -65,8 +65,8 @@ TEST_F(SearchBoxTest, TypingNarrowsTheListAndEscapeBringsItBack) {
   EXPECT_EQ(Sources(), std::vector<std::string>{"Alpha.lan"});
   EXPECT_EQ(Frame().SearchCountText().toStdString(), "1 / 4 行");
 
-  AddRow(Key("10.0.0.5", 443, "10.0.0.9", 5000), {"alpha.example", "https", "10.0.0.9", "5000", "TCP"});
-  AddRow(Key("10.0.0.6", 443, "10.0.0.9", 5000), {"10.0.0.6", "https", "10.0.0.9", "5000", "TCP"});
+  AddRow(RowKey("10.0.0.5", 443, "10.0.0.9", 5000), {"alpha.example", "https", "10.0.0.9", "5000", "TCP"});
+  AddRow(RowKey("10.0.0.6", 443, "10.0.0.9", 5000), {"10.0.0.6", "https", "10.0.0.9", "5000", "TCP"});
   EXPECT_EQ(Sources(), (std::vector<std::string>{"Alpha.lan", "alpha.example"}));
   EXPECT_EQ(Frame().SearchCountText().toStdString(), "2 / 6 行");
 

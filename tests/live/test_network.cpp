@@ -36,7 +36,7 @@ int OpenNamespace(const std::string& name) {
 }
 
 // Runs in a forked child: only plain system calls from here on.
-void SendAll(int namespaceFd, const std::vector<std::vector<std::uint8_t>>& packets, bool forever) {
+void SendAll(int namespaceFd, const std::vector<std::vector<std::uint8_t>>& packets, bool endlessly) {
   if (setns(namespaceFd, CLONE_NEWNET) != 0) _exit(2);
   const int sock = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
   if (sock < 0) _exit(3);
@@ -46,10 +46,10 @@ void SendAll(int namespaceFd, const std::vector<std::vector<std::uint8_t>>& pack
       to.sin_family = AF_INET;
       std::memcpy(&to.sin_addr, &packet[16], 4);
       if (sendto(sock, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) < 0 &&
-          !forever)
+          !endlessly)
         _exit(4);
     }
-  } while (forever);
+  } while (endlessly);
   _exit(0);
 }
 

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/file_text.h"
 #include "support/ip_packet.h"
 #include "support/pcap_writer.h"
 #include "support/test_folder.h"
@@ -37,11 +38,6 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr std::uint32_t kFirstSource = 0x0A000000;  // packet n comes from 10.0.0.0 + n
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Small UDP packets, each from an address of its own, so that a log line
 // tells which packet it stands for.
@@ -103,7 +99,7 @@ ReplayRun RunReplay(const std::vector<std::string>& arguments, const std::filesy
   run.ended = WIFEXITED(status);
   run.exitCode = run.ended ? WEXITSTATUS(status) : -1;
   // After the warnings, if any.
-  std::istringstream lines(ReadFile(errors));
+  std::istringstream lines(ReadWholeText(errors));
   for (std::string line; std::getline(lines, line);)
     if (line.starts_with("packets=")) run.summary = line;
   return run;
@@ -217,7 +213,7 @@ TEST_F(PacketLogDiskTest, AFifoNoOneReadsHoldsUpNeitherTheReplayNorItsExit) {
 
   const ReplayRun run = RunReplay({"--log", "7", File("log"), File("packets.pcap")}, File("errors"));
   ASSERT_TRUE(run.ended) << "the replay did not end";
-  EXPECT_EQ(run.exitCode, 0) << ReadFile(File("errors"));
+  EXPECT_EQ(run.exitCode, 0) << ReadWholeText(File("errors"));
   EXPECT_LT(run.AfterReplay(), 5s);
   EXPECT_GT(run.Figure("log_lost"), 0u) << run.summary;
   ExpectEachPacketLoggedOrCounted(stalled.ReadToTheEnd(), run, kPackets);
@@ -235,7 +231,7 @@ TEST_F(PacketLogDiskTest, ASlowReaderGetsEachRecordOnceAndWhole) {
 
   const ReplayRun run = RunReplay({"--log", "7", File("log"), File("packets.pcap")}, File("errors"));
   ASSERT_TRUE(run.ended) << "the replay did not end";
-  EXPECT_EQ(run.exitCode, 0) << ReadFile(File("errors"));
+  EXPECT_EQ(run.exitCode, 0) << ReadWholeText(File("errors"));
   EXPECT_LT(run.AfterReplay(), 5s) << "the close waited for the reader";
   EXPECT_GT(run.Figure("log_lost"), 0u) << "the reader kept up: " << run.summary;
   ExpectEachPacketLoggedOrCounted(slow.ReadToTheEnd(), run, kPackets);
@@ -260,13 +256,13 @@ TEST_F(PacketLogDiskTest, AFullDiskKeepsWholeRecordsAndCountsTheRest) {
       return;
     }
     run = RunReplay({"--log", "7", disk / "packets.log", File("packets.pcap")}, File("errors"));
-    log = ReadFile(disk / "packets.log");
+    log = ReadWholeText(disk / "packets.log");
     umount2(disk.c_str(), MNT_DETACH);
   }).join();
   if (!skipped.empty()) GTEST_SKIP() << skipped;
 
   ASSERT_TRUE(run.ended) << "the replay did not end";
-  EXPECT_EQ(run.exitCode, 0) << ReadFile(File("errors"));
+  EXPECT_EQ(run.exitCode, 0) << ReadWholeText(File("errors"));
   EXPECT_GT(log.size(), 60000u);
   EXPECT_GT(run.Figure("log_lost"), kPackets / 2) << run.summary;
   ExpectEachPacketLoggedOrCounted(log, run, kPackets);

@@ -14,6 +14,7 @@
 #include "log/packet_log.h"
 #include "packet/packet_parser.h"
 #include "platform/local_time.h"
+#include "support/file_text.h"
 #include "support/ip6_packet.h"
 #include "support/ip_packet.h"
 #include "support/settings_fixture.h"
@@ -25,7 +26,7 @@ using namespace std::string_literals;
 using Extension = Ip6Packet::Extension;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr platform::LocalTime kClock{2021, 5, 6, 4, 13, 45, 7, 83};
+constexpr platform::LocalTime kIpv6LogClock{2021, 5, 6, 4, 13, 45, 7, 83};
 
 // `tail` over the last bytes of the packet.
 Bytes EndingIn(const Ip6Packet& packet, const std::string& tail) {
@@ -101,7 +102,7 @@ struct Case {
   std::string record;
 };
 
-// The record of each sample at kClock in the layouts that show what it is
+// The record of each sample at kIpv6LogClock in the layouts that show what it is
 // about.
 const std::vector<Case>& Cases() {
   static const std::vector<Case> cases = {
@@ -199,17 +200,12 @@ const std::vector<Case>& Cases() {
   return cases;
 }
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Packets go through a parser of their own, as the capture's do, so that
 // a later fragment counts with the ports its first brought.
 class PacketLogIpv6Test : public SettingsFixture {
  protected:
   PacketLogIpv6Test() {
-    platform::SetTestLocalTime(kClock);
+    platform::SetTestLocalTime(kIpv6LogClock);
     const std::string path = (Folder() / "packets.log").string();
     std::strcpy(Settings().logfile, path.c_str());
     Settings().uselogfile = 1;
@@ -230,7 +226,7 @@ class PacketLogIpv6Test : public SettingsFixture {
     m_log.OpenLog("a+");
     for (const Bytes& packet : packets) Account(packet);
     m_log.CloseLog();
-    return ReadFile(Folder() / "packets.log");
+    return ReadWholeText(Folder() / "packets.log");
   }
 
   PacketParser m_parser;

@@ -18,6 +18,7 @@
 
 #include "platform/local_time.h"
 #include "platform/user_message.h"
+#include "support/file_text.h"
 #include "support/ip_packet.h"
 #include "support/settings_fixture.h"
 #include "table/traffic_list.h"
@@ -38,11 +39,6 @@ class RecordingSink : public platform::UserMessageSink {
   }
   std::vector<std::pair<platform::MessageKind, std::string>> messages;
 };
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void SetLogPath(CSettings& settings, const std::filesystem::path& path) {
   const std::string text = path.string();
@@ -154,7 +150,7 @@ class PacketLogTest : public SettingsFixture {
     m_log.OpenLog("a+");
     for (const auto& packet : packets) Account(packet);
     m_log.CloseLog();
-    return ReadFile(LogPath());
+    return ReadWholeText(LogPath());
   }
 
   RecordingSink m_sink;
@@ -257,13 +253,13 @@ TEST_F(PacketLogTest, FirstRecordPastTheLimitStartsTheFileAfresh) {
   Account(first.Bytes());  // the file is at the limit, not past it: appended
   m_log.CloseLog();
   const std::string firstLine = "2021.05.06;13:45:07.083;UDP;17;10.0.0.1;80;10.0.0.7;1\r\n";
-  EXPECT_EQ(ReadFile(LogPath()), atTheLimit + firstLine);
+  EXPECT_EQ(ReadWholeText(LogPath()), atTheLimit + firstLine);
 
   m_log.OpenLog("a+");  // the next capture carries on in the same file
   Account(second.Bytes());
   Account(first.Bytes());
   m_log.CloseLog();
-  EXPECT_EQ(ReadFile(LogPath()), "2021.05.06;13:45:07.083;UDP;17;10.0.0.1;80;10.0.0.7;2\r\n" + firstLine);
+  EXPECT_EQ(ReadWholeText(LogPath()), "2021.05.06;13:45:07.083;UDP;17;10.0.0.1;80;10.0.0.7;2\r\n" + firstLine);
   EXPECT_TRUE(m_sink.messages.empty());
 }
 
@@ -321,8 +317,8 @@ TEST_F(PacketLogTest, RestartEmptiesTheOpenFileNeverOneFoundByName) {
     Account(packet.Bytes());
     EXPECT_TRUE(m_log.IsOpen());
     m_log.CloseLog();
-    EXPECT_EQ(ReadFile(moved), line + line);
-    EXPECT_EQ(ReadFile(other), "not a log");
+    EXPECT_EQ(ReadWholeText(moved), line + line);
+    EXPECT_EQ(ReadWholeText(other), "not a log");
     std::filesystem::remove(LogPath());
   }
   EXPECT_EQ(Settings().uselogfile, 1);
@@ -370,7 +366,7 @@ TEST_F(PacketLogTest, LinksInASharedFolderAreFollowedOnlyWhenTrusted) {
       m_log.OpenLog("a+");
       Account(packet.Bytes());
       m_log.CloseLog();
-      const std::string written = ReadFile(secret);
+      const std::string written = ReadWholeText(secret);
       EXPECT_EQ(written.rfind("root only", 0), 0u) << throughFolder;
       EXPECT_EQ(written.size() > 9, c.followed) << throughFolder;
       EXPECT_EQ(m_sink.messages.size(), c.followed ? 0u : 1u) << throughFolder;
@@ -399,8 +395,8 @@ TEST_F(PacketLogTest, ReplacementDuringACaptureTakesOverTheLog) {
   Account(second.Bytes());
   m_log.CloseLog();
 
-  EXPECT_EQ(ReadFile(LogPath()), firstLine);
-  EXPECT_EQ(ReadFile(next), secondLine);
+  EXPECT_EQ(ReadWholeText(LogPath()), firstLine);
+  EXPECT_EQ(ReadWholeText(next), secondLine);
   EXPECT_TRUE(m_sink.messages.empty());  // the dialog speaks for a failed replacement
 }
 

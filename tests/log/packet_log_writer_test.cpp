@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "support/file_text.h"
 #include "support/test_folder.h"
 
 namespace {
@@ -26,11 +27,6 @@ void Put(PacketLogWriter& writer, const std::string& record) {
   writer.BeginRecord();
   writer.Append(record.data(), record.size());
   ASSERT_TRUE(writer.EndRecord());
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::size_t ThreadCount() {
@@ -104,7 +100,7 @@ TEST(PacketLogWriterTest, TheNextWriterWaitsWhileTheOneBeforeIsStuckInTheSystem)
   const Clock::time_point deadline = Clock::now() + 1s;
   while (std::filesystem::file_size(next) < 18 && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
   after.Close();
-  EXPECT_EQ(ReadFile(next), "line\r\nline\r\nline\r\n");
+  EXPECT_EQ(ReadWholeText(next), "line\r\nline\r\nline\r\n");
 }
 
 }  // namespace

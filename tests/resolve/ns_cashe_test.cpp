@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/address_text.h"
 #include "support/fake_resolver.h"
 
 namespace {
@@ -35,12 +36,6 @@ IpAddress Ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
   return IpAddress::Ipv4(Address(a, b, c, d));
 }
 
-IpAddress Ipv6(const char* text) {
-  std::uint8_t bytes[16] = {};
-  EXPECT_EQ(inet_pton(AF_INET6, text, bytes), 1) << text;
-  return IpAddress::Ipv6(bytes);
-}
-
 template <typename Address>
 bool WaitForAnswer(const CNSCashe& cache, const Address& address) {
   return WaitUntil([&] { return cache.Find(address) != nullptr; });
@@ -50,7 +45,7 @@ TEST(NSCasheTest, SwitchedOffGivesNumericTextPerThreadAndStoresNothing) {
   FakeResolver resolver;
   CNSCashe cache(resolver.AsResolver());
   const std::uint32_t first = Address(10, 0, 0, 1);
-  const IpAddress firstIpv6 = Ipv6("2001:0db8:0000:0000:0000:0000:0000:0001");
+  const IpAddress firstIpv6 = ParseAddress("2001:0db8:0000:0000:0000:0000:0000:0001");
 
   const char* text = cache.Lookup(first);
   const char* textIpv6 = cache.Lookup(firstIpv6);
@@ -58,7 +53,7 @@ TEST(NSCasheTest, SwitchedOffGivesNumericTextPerThreadAndStoresNothing) {
   EXPECT_STREQ(textIpv6, "2001:db8::1") << "compressed";
   std::thread([&] {
     EXPECT_STREQ(cache.Lookup(Address(172, 16, 5, 4)), "172.16.5.4");
-    EXPECT_STREQ(cache.Lookup(Ipv6("fe80::1")), "fe80::1");
+    EXPECT_STREQ(cache.Lookup(ParseAddress("fe80::1")), "fe80::1");
   }).join();
   EXPECT_STREQ(text, "10.0.0.1") << "another thread's call leaves this thread's text alone";
   EXPECT_STREQ(textIpv6, "2001:db8::1");
@@ -85,20 +80,20 @@ TEST(NSCasheTest, EachAddressIsResolvedOnceAndItsOutcomeKeptForGood) {
       {Ipv4(255, 255, 255, 255), nullptr, "255.255.255.255"},
       {Ipv4(10, 9, 8, 7), "10.9.8.7", "10.9.8.7"},  // numeric answer: no name
       {Ipv4(10, 9, 8, 6), "", "10.9.8.6"},
-      {Ipv6("2001:db8::2"), "printer6.lan", "printer6.lan"},
-      {Ipv6("2001:db8::3"), nullptr, "2001:db8::3"},
-      {Ipv6("::"), "zero6.lan", "zero6.lan"},
-      {Ipv6("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"), nullptr, "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},
-      {Ipv6("::ffff:10.9.8.5"), nullptr, "::ffff:10.9.8.5"},
-      {Ipv6("2001:db8::7"), "2001:db8::7", "2001:db8::7"},
-      {Ipv6("2001:db8::6"), "", "2001:db8::6"},
+      {ParseAddress("2001:db8::2"), "printer6.lan", "printer6.lan"},
+      {ParseAddress("2001:db8::3"), nullptr, "2001:db8::3"},
+      {ParseAddress("::"), "zero6.lan", "zero6.lan"},
+      {ParseAddress("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"), nullptr, "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},
+      {ParseAddress("::ffff:10.9.8.5"), nullptr, "::ffff:10.9.8.5"},
+      {ParseAddress("2001:db8::7"), "2001:db8::7", "2001:db8::7"},
+      {ParseAddress("2001:db8::6"), "", "2001:db8::6"},
       // The bytes of 10.9.8.7 followed by zeros: another address.
-      {Ipv6("a09:807::"), "not-ten.lan", "not-ten.lan"},
+      {ParseAddress("a09:807::"), "not-ten.lan", "not-ten.lan"},
   };
   FakeResolver resolver;
   for (const auto& c : cases)
     if (c.name != nullptr) resolver.Name(c.address, c.name);
-  const IpAddress faulty[] = {Ipv4(10, 66, 66, 66), Ipv6("2001:db8::66")};
+  const IpAddress faulty[] = {Ipv4(10, 66, 66, 66), ParseAddress("2001:db8::66")};
   for (const IpAddress& address : faulty) resolver.Throw(address);
   CNSCashe cache(resolver.AsResolver());
   cache.SetResolve(1);
@@ -115,9 +110,9 @@ TEST(NSCasheTest, EachAddressIsResolvedOnceAndItsOutcomeKeptForGood) {
   EXPECT_STREQ(cache.Lookup(faulty[1]), "2001:db8::66");
 
   resolver.Name(Ipv4(192, 168, 1, 3), "late.lan");
-  resolver.Name(Ipv6("2001:db8::3"), "late6.lan");
+  resolver.Name(ParseAddress("2001:db8::3"), "late6.lan");
   EXPECT_STREQ(cache.Lookup(Ipv4(192, 168, 1, 3)), "192.168.1.3") << "a failure is for good";
-  EXPECT_STREQ(cache.Lookup(Ipv6("2001:db8::3")), "2001:db8::3") << "a failure is for good";
+  EXPECT_STREQ(cache.Lookup(ParseAddress("2001:db8::3")), "2001:db8::3") << "a failure is for good";
   std::this_thread::sleep_for(20ms);
   for (const auto& c : cases) EXPECT_EQ(resolver.Calls(c.address), 1) << c.expected;
 }
@@ -168,8 +163,8 @@ TEST(NSCasheTest, SwitchingOffAndOnKeepsTheCache) {
 TEST(NSCasheTest, NamedAnswersAreReportedOnceForTheRefreshPass) {
   FakeResolver resolver;
   const IpAddress named = Ipv4(10, 0, 0, 10);
-  const IpAddress unnamed = Ipv6("2001:db8::11");
-  const IpAddress alsoNamed = Ipv6("2001:db8::12");
+  const IpAddress unnamed = ParseAddress("2001:db8::11");
+  const IpAddress alsoNamed = ParseAddress("2001:db8::12");
   const IpAddress numeric = Ipv4(10, 0, 0, 14);
   resolver.Name(named, "a.lan");
   resolver.Name(alsoNamed, "c.lan");
@@ -188,7 +183,7 @@ TEST(NSCasheTest, NamedAnswersAreReportedOnceForTheRefreshPass) {
   EXPECT_TRUE(cache.TakeNewlyNamed().empty());
   EXPECT_EQ(cache.NamesGeneration(), seen) << "taking is no news";
 
-  const IpAddress later = Ipv6("2001:db8::13");
+  const IpAddress later = ParseAddress("2001:db8::13");
   resolver.Name(later, "d.lan");
   cache.Lookup(later);
   ASSERT_TRUE(WaitUntil([&] { return cache.NamesGeneration() != seen; }));
@@ -201,7 +196,7 @@ TEST(NSCasheTest, LookupsRunOnAFewThreadsAtMost) {
   CNSCashe cache(resolver.AsResolver(), {.threads = 2});
   cache.SetResolve(1);
   std::vector<IpAddress> addresses;
-  for (const char* ipv6 : {"2001:db8::2:1", "2001:db8::2:2", "2001:db8::2:3"}) addresses.push_back(Ipv6(ipv6));
+  for (const char* ipv6 : {"2001:db8::2:1", "2001:db8::2:2", "2001:db8::2:3"}) addresses.push_back(ParseAddress(ipv6));
   for (std::uint8_t last = 1; last <= 3; ++last) addresses.push_back(Ipv4(10, 2, 0, last));
 
   for (const IpAddress& address : addresses) cache.Lookup(address);
@@ -245,7 +240,7 @@ TEST(NSCasheTest, LookupsWaitInABoundedQueueAndGoOutAtABoundedRate) {
   std::vector<IpAddress> flood;
   for (int n = 1; n <= 200; ++n) {
     const std::string ipv6 = "2001:db8::4:" + std::to_string(n);
-    flood.push_back(n % 2 == 0 ? Ipv6(ipv6.c_str()) : Ipv4(10, 4, 0, static_cast<std::uint8_t>(n)));
+    flood.push_back(n % 2 == 0 ? ParseAddress(ipv6.c_str()) : Ipv4(10, 4, 0, static_cast<std::uint8_t>(n)));
     resolver.Name(flood.back(), "host.lan");
   }
   resolver.Hold();
@@ -280,10 +275,10 @@ TEST(NSCasheTest, AFullCacheShowsNewAddressesAsNumbersWithoutAskingOrKeeping) {
   const struct {
     IpAddress first, second;
   } fillings[] = {
-      {Ipv4(10, 5, 0, 1), Ipv6("2001:db8::5:2")},
-      {Ipv6("2001:db8::5:1"), Ipv4(10, 5, 0, 2)},
+      {Ipv4(10, 5, 0, 1), ParseAddress("2001:db8::5:2")},
+      {ParseAddress("2001:db8::5:1"), Ipv4(10, 5, 0, 2)},
   };
-  const IpAddress late[] = {Ipv4(10, 5, 0, 3), Ipv6("2001:db8::5:3")};
+  const IpAddress late[] = {Ipv4(10, 5, 0, 3), ParseAddress("2001:db8::5:3")};
   for (const auto& filling : fillings) {
     SCOPED_TRACE(filling.first.ipv6 ? "IPv6 first" : "IPv4 first");
     FakeResolver resolver;

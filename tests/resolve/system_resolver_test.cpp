@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "resolve/ns_cashe.h"
+#include "support/address_text.h"
 #include "support/child_process.h"
 #include "support/dns_question.h"
 #include "support/test_folder.h"
@@ -70,12 +71,6 @@ class PtrNameServer {
   std::thread m_serving;
 };
 
-IpAddress Ipv6(const char* text) {
-  std::uint8_t bytes[16] = {};
-  inet_pton(AF_INET6, text, bytes);
-  return IpAddress::Ipv6(bytes);
-}
-
 // A UDP socket on 127.0.0.1 port 53 of a network namespace of its own.
 int NameServerSocket() {
   const int server = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -105,7 +100,7 @@ int LookUpInNamespacesOfItsOwn(const std::string& resolverConfiguration, int rep
   {
     CNSCashe cache;
     cache.SetResolve(1);
-    const IpAddress addresses[] = {Ipv6(kNamedAddress), Ipv6(kUnnamedAddress)};
+    const IpAddress addresses[] = {ParseAddress(kNamedAddress), ParseAddress(kUnnamedAddress)};
     for (const IpAddress& address : addresses) cache.Lookup(address);
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     for (const IpAddress& address : addresses) {

@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/file_text.h"
+
 struct ProgramRun {
   int exitCode = -1;  // -1 when it did not exit by itself
   std::string out;
@@ -33,13 +35,6 @@ struct RunAs {
 
 using Environment = std::map<std::string, std::string>;
 inline constexpr std::chrono::seconds kProgramPatience{60};  // then it is killed
-
-inline std::string ReadWholeText(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 // `environment` is the program's whole environment; `as`, when given, the
 // user and groups it runs as (root only).
