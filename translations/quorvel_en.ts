@@ -88,6 +88,92 @@ and tell us what you were doing, so that we can fix it. Report file:<byte value=
     </message>
 </context>
 <context>
+    <name>CHistoryModel</name>
+    <message>
+        <source>源地址</source>
+        <translation>Source</translation>
+    </message>
+    <message>
+        <source>源端口</source>
+        <translation>Src Port</translation>
+    </message>
+    <message>
+        <source>目标地址</source>
+        <translation>Destination</translation>
+    </message>
+    <message>
+        <source>目标端口</source>
+        <translation>Dst Port</translation>
+    </message>
+    <message>
+        <source>协议</source>
+        <translation>Proto</translation>
+    </message>
+    <message>
+        <source>流量</source>
+        <translation>Traffic</translation>
+    </message>
+    <message>
+        <source>封包</source>
+        <translation>Packets</translation>
+    </message>
+    <message>
+        <source>平均速度</source>
+        <translation>Avg Speed</translation>
+    </message>
+    <message>
+        <source>进程</source>
+        <translation>Program</translation>
+    </message>
+    <message>
+        <source>用户</source>
+        <translation>User</translation>
+    </message>
+    <message>
+        <source>首次出现</source>
+        <translation>First Seen</translation>
+    </message>
+    <message>
+        <source>最后出现</source>
+        <translation>Last Seen</translation>
+    </message>
+    <message>
+        <source>持续时间</source>
+        <translation>Duration</translation>
+    </message>
+    <message>
+        <source>原因</source>
+        <translation>Reason</translation>
+    </message>
+    <message>
+        <source>空闲超时</source>
+        <translation>idle</translation>
+    </message>
+    <message>
+        <source>已清空</source>
+        <translation>cleared</translation>
+    </message>
+    <message>
+        <source>已停止</source>
+        <translation>stopped</translation>
+    </message>
+    <message>
+        <source>已隐藏</source>
+        <translation>hidden</translation>
+    </message>
+    <message>
+        <source>运行结束</source>
+        <translation>end</translation>
+    </message>
+</context>
+<context>
+    <name>CHistoryView</name>
+    <message>
+        <source>历史已满 (%1 条): 最早的 %2 条已被丢弃</source>
+        <translation>History full (%1 entries): the oldest %2 were dropped</translation>
+    </message>
+</context>
+<context>
     <name>CMainFrame</name>
     <message>
         <source>准备就绪</source>
@@ -112,6 +198,14 @@ and tell us what you were doing, so that we can fix it. Report file:<byte value=
     <message>
         <source>过滤器: %1</source>
         <translation>Filters: %1</translation>
+    </message>
+    <message>
+        <source>连接</source>
+        <translation>Connections</translation>
+    </message>
+    <message>
+        <source>历史</source>
+        <translation>History</translation>
     </message>
 </context>
 <context>

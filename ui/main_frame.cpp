@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTabWidget>
 #include <QToolBar>
 #include <QWindow>
 #include <algorithm>
@@ -90,8 +91,22 @@ CMainFrame::CMainFrame(AppContext context, QWidget* parent)
 CMainFrame::~CMainFrame() { delete takeCentralWidget(); }
 
 void CMainFrame::SetView(QWidget* widget, ViewCommands* commands) {
-  setCentralWidget(widget);
   m_view = commands;
+  QWidget* history = commands != nullptr ? commands->HistoryPage() : nullptr;
+  if (history == nullptr) {
+    setCentralWidget(widget);
+    UpdateCommandStates();
+    return;
+  }
+  m_pages = new QTabWidget;
+  m_pages->setObjectName(QStringLiteral("pages"));
+  m_pages->setDocumentMode(true);
+  m_pages->addTab(widget, tr("连接"));
+  m_pages->addTab(history, tr("历史"));
+  connect(m_pages, &QTabWidget::currentChanged, this, [this, history](int) {
+    if (m_view != nullptr) m_view->HistoryShown(m_pages->currentWidget() == history);
+  });
+  setCentralWidget(m_pages);
   UpdateCommandStates();
 }
 
@@ -155,7 +170,8 @@ void CMainFrame::BuildSearchBox() {
     if (m_view != nullptr) m_view->Search(text);
   });
   connect(m_searchBox, &CSearchBox::leaveRequested, this, [this] {
-    if (QWidget* list = centralWidget()) list->setFocus(Qt::OtherFocusReason);
+    QWidget* page = m_pages != nullptr ? m_pages->currentWidget() : centralWidget();
+    if (page != nullptr) page->setFocus(Qt::OtherFocusReason);
   });
   auto* find = new QAction(this);
   find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));

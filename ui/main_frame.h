@@ -15,6 +15,7 @@ class CommandActions;
 class QAction;
 class QComboBox;
 class QLabel;
+class QTabWidget;
 class QToolBar;
 class ViewCommands;
 
@@ -36,8 +37,11 @@ class CMainFrame : public QMainWindow, public ViewHost {
   ~CMainFrame() override;
 
   // The list view: `widget` fills the client area (the frame takes it over),
-  // `commands` handles the list's commands; usually the same object.
+  // `commands` handles the list's commands; usually the same object. When
+  // the view has a history page, the list and the history are two tabs.
   void SetView(QWidget* widget, ViewCommands* commands);
+  // The tabs of the list and the history; null without a history.
+  QTabWidget* Pages() const { return m_pages; }
 
   // Carries the command out if its rule allows it now; otherwise ignores it.
   void ExecuteCommand(int id);
@@ -118,6 +122,7 @@ class CMainFrame : public QMainWindow, public ViewHost {
   QLabel* m_logLossPane = nullptr;
   QLabel* m_searchCountPane = nullptr;
   ViewCommands* m_view = nullptr;
+  QTabWidget* m_pages = nullptr;  // owned by the window
   QTimer m_idleUpdate;
   bool m_exiting = false;
 };

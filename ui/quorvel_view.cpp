@@ -16,6 +16,7 @@
 #include "filters/filter_manager.h"
 #include "table/traffic_list.h"
 #include "text/format_amount.h"
+#include "ui/history_view.h"
 #include "ui/owner_columns.h"
 #include "ui/product.h"
 #include "ui/sort_header_ctrl.h"
@@ -56,7 +57,9 @@ CQuorvelView::CQuorvelView(AppContext context, ViewHost& host, QWidget* parent)
           m_session, [this] { return m_monitoring; },
           [this] { return m_host.SelectedAdapterDevice().toStdString(); }),
       m_header(new CSortHeaderCtrl(this)),
-      m_ownerColumns(new COwnerColumns(*m_header, m_context.settings, this)) {
+      m_ownerColumns(new COwnerColumns(*m_header, m_context.settings, this)),
+      m_history(static_cast<std::size_t>(m_context.settings.historysize)),
+      m_historyView(new CHistoryView(m_history, m_context.settings, m_context.nameCache, m_context.services)) {
   setHorizontalHeader(m_header);
   // A click on a header item sorts; it never selects the column's cells.
   disconnect(m_header, &QHeaderView::sectionPressed, this, nullptr);
@@ -78,6 +81,7 @@ CQuorvelView::CQuorvelView(AppContext context, ViewHost& host, QWidget* parent)
 
   m_context.trafficList.SetDisplay(&m_journal);
   m_context.trafficList.SetPacketLog(&m_packetLog);
+  m_context.trafficList.SetClosedSink(&m_history);
   m_session.SetPacketLog(&m_packetLog);
   m_session.SetOwners(&m_owners);
   if (m_context.filters != nullptr) {
@@ -106,6 +110,8 @@ CQuorvelView::~CQuorvelView() {
   m_journal.SetWindowGone();
   m_context.trafficList.SetDisplay(nullptr);
   m_context.trafficList.SetPacketLog(nullptr);
+  m_context.trafficList.SetClosedSink(nullptr);
+  delete m_historyView;  // its model reads the history, a member
   // The model is a member and goes before the table does.
   setModel(nullptr);
 }
@@ -260,15 +266,27 @@ void CQuorvelView::ShowTotals(const JournalBatch::Totals& totals) {
 
 void CQuorvelView::Search(const QString& text) {
   m_searchText = text;
-  m_model.SetSearch(RowSearch(text));
+  const RowSearch search(text);
+  m_model.SetSearch(search);
+  m_historyView->Search(search);
   ShowSearchCount();
   viewport()->update();  // the empty list's hint follows the search
 }
 
+QWidget* CQuorvelView::HistoryPage() { return m_historyView; }
+
+void CQuorvelView::HistoryShown(bool shown) {
+  m_historyShown = shown;
+  ShowSearchCount();
+}
+
+// Of the page shown.
 void CQuorvelView::ShowSearchCount() {
-  m_host.SetSearchCountText(m_model.Searching()
-                                ? tr("%1 / %2 行").arg(m_model.rowCount()).arg(m_model.TotalRowCount())
-                                : QString());
+  const CHistoryModel& history = m_historyView->Model();
+  const bool searching = m_model.Searching();
+  const int shown = m_historyShown ? history.rowCount() : m_model.rowCount();
+  const int total = m_historyShown ? history.TotalRowCount() : m_model.TotalRowCount();
+  m_host.SetSearchCountText(searching ? tr("%1 / %2 行").arg(shown).arg(total) : QString());
 }
 
 void CQuorvelView::Drain() {
@@ -276,6 +294,8 @@ void CQuorvelView::Drain() {
   // user; the window stops monitoring, and Start works again.
   if (m_monitoring && m_session.EndedUnexpectedly()) StopMonitoring();
   ShowCaptureHealth();
+  if (m_historyView) m_historyView->Refresh();
+  if (m_historyShown && m_model.Searching()) ShowSearchCount();
   m_batch.Clear();
   m_journal.Take(m_batch);
   if (m_batch.Empty()) return;

@@ -386,32 +386,11 @@ TEST_F(ViewTest, EmptyListPaintsTheHint) {
   EXPECT_EQ(TextPixels(viewport, 0, 40), 0);
 }
 
-// The capture's table behind the list: real entries, shown by a pass.
-class ViewTableTest : public ViewTest {
- protected:
-  void Account(std::uint8_t protocol, int sourceHost, std::uint16_t totalLength = 100) {
-    std::uint8_t ip[40] = {0x45, 0, static_cast<std::uint8_t>(totalLength >> 8), static_cast<std::uint8_t>(totalLength)};
-    ip[9] = protocol;
-    ip[12] = 10, ip[15] = static_cast<std::uint8_t>(sourceHost);
-    ip[16] = 10, ip[19] = 200;
-    ip[21] = 7, ip[23] = 80;
-    Table().AccountPacket(ip, sizeof ip);
-  }
-  void Pass() {
-    schedule.running = 1;
-    CRefreshPass pass(Table(), Settings(), nameCache, services, schedule);
-    pass.RefreshPass(true);
-    view->Drain();
-  }
-  std::vector<std::string> Protocols() { return Column(*view, 4); }
-
-  PassSchedule schedule;
-};
-
 // Hiding a protocol takes its rows away at once, without waiting for the
 // list's next update; showing it again brings nothing back. Clear empties
 // the list at once too. The status totals reach the first pane.
 TEST_F(ViewTableTest, HideAndClearTakeRowsAwayAtOnce) {
+  const auto Protocols = [this] { return Column(*view, 4); };
   OpenWindow();
   Account(6, 1), Account(17, 2), Account(6, 3), Account(1, 4), Account(17, 5);
   Pass();
