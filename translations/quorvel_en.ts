@@ -360,6 +360,18 @@ Waiting for it to come back...</translation>
         <source>没有连接与搜索 &quot;%1&quot; 匹配</source>
         <translation>No connection matches the search &quot;%1&quot;</translation>
     </message>
+    <message>
+        <source>导出选中的行 ...</source>
+        <translation>Export Selected Rows ...</translation>
+    </message>
+    <message>
+        <source>导出列表 ...</source>
+        <translation>Export List ...</translation>
+    </message>
+    <message>
+        <source>导出历史 ...</source>
+        <translation>Export History ...</translation>
+    </message>
 </context>
 <context>
     <name>CSearchBox</name>
@@ -570,6 +582,49 @@ Please choose another file name.</translation>
     <message>
         <source>用户</source>
         <translation>User</translation>
+    </message>
+</context>
+<context>
+    <name>CViewExport</name>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>JSON Lines 文件 (*.jsonl)</source>
+        <translation>JSON Lines files (*.jsonl)</translation>
+    </message>
+    <message>
+        <source>导出</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>上一个导出文件还在写入, 请稍后再试。</source>
+        <translation>The previous export is still being written; please try again in a moment.</translation>
+    </message>
+    <message>
+        <source>导出列表</source>
+        <translation>Export List</translation>
+    </message>
+    <message>
+        <source>导出选中的行</source>
+        <translation>Export Selected Rows</translation>
+    </message>
+    <message>
+        <source>导出历史</source>
+        <translation>Export History</translation>
+    </message>
+    <message>
+        <source>已导出 %1 个连接到 %2</source>
+        <translation>Exported %1 connections to %2</translation>
+    </message>
+    <message>
+        <source>无法写入文件 %1</source>
+        <translation>Cannot write the file %1</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
     </message>
 </context>
 <context>
@@ -820,6 +875,42 @@ Please choose another file name.</translation>
     <message>
         <source>帮助</source>
         <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>导出列表 ...</source>
+        <translation>Export List ...</translation>
+    </message>
+    <message>
+        <source>把列表中的所有连接导出为 CSV 或 JSON Lines 文件</source>
+        <translation>Export every connection of the list as a CSV or JSON Lines file</translation>
+    </message>
+    <message>
+        <source>导出列表</source>
+        <translation>Export List</translation>
+    </message>
+    <message>
+        <source>导出选中的行 ...</source>
+        <translation>Export Selected Rows ...</translation>
+    </message>
+    <message>
+        <source>把当前页中选中的行导出为 CSV 或 JSON Lines 文件</source>
+        <translation>Export the rows selected on the page shown as a CSV or JSON Lines file</translation>
+    </message>
+    <message>
+        <source>导出选中的行</source>
+        <translation>Export Selected Rows</translation>
+    </message>
+    <message>
+        <source>导出历史 ...</source>
+        <translation>Export History ...</translation>
+    </message>
+    <message>
+        <source>把已关闭连接的历史导出为 CSV 或 JSON Lines 文件</source>
+        <translation>Export the history of closed connections as a CSV or JSON Lines file</translation>
+    </message>
+    <message>
+        <source>导出历史</source>
+        <translation>Export History</translation>
     </message>
 </context>
 <context>

@@ -293,6 +293,7 @@ CommandContext CMainFrame::CurrentContext() const {
   CommandContext c;
   c.monitoring = m_view != nullptr && m_view->Monitoring();
   c.sortColumnSet = m_view != nullptr && m_view->SortColumnSet();
+  c.rowsSelected = m_view != nullptr && m_view->RowsSelected();
   c.paused = s.paused != 0;
   c.hideTcp = s.filtertcp != 0;
   c.hideUdp = s.filterudp != 0;

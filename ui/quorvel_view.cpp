@@ -20,6 +20,7 @@
 #include "ui/owner_columns.h"
 #include "ui/product.h"
 #include "ui/sort_header_ctrl.h"
+#include "ui/view_export.h"
 #include "ui/view_state_keeper.h"
 
 namespace {
@@ -59,7 +60,8 @@ CQuorvelView::CQuorvelView(AppContext context, ViewHost& host, QWidget* parent)
       m_header(new CSortHeaderCtrl(this)),
       m_ownerColumns(new COwnerColumns(*m_header, m_context.settings, this)),
       m_history(static_cast<std::size_t>(m_context.settings.historysize)),
-      m_historyView(new CHistoryView(m_history, m_context.settings, m_context.nameCache, m_context.services)) {
+      m_historyView(new CHistoryView(m_history, m_context.settings, m_context.nameCache, m_context.services)),
+      m_export(new CViewExport(m_context.trafficList, *this, m_model, *m_historyView, m_host, *this)) {
   setHorizontalHeader(m_header);
   // A click on a header item sorts; it never selects the column's cells.
   disconnect(m_header, &QHeaderView::sectionPressed, this, nullptr);
@@ -89,6 +91,13 @@ CQuorvelView::CQuorvelView(AppContext context, ViewHost& host, QWidget* parent)
     m_context.filters->SetCapture(&m_filterCapture);
   }
 
+  QTableView& historyTable = m_historyView->Table();
+  historyTable.setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(&historyTable, &QWidget::customContextMenuRequested, this, [this, &historyTable](const QPoint& at) {
+    QMenu menu(this);
+    AddExportActions(menu);
+    menu.exec(historyTable.viewport()->mapToGlobal(at));
+  });
   connect(&m_drainTimer, &QTimer::timeout, this, &CQuorvelView::Drain);
   m_drainTimer.start(kDrainPeriodMs);
   connect(&m_ratesTimer, &QTimer::timeout, this, &CQuorvelView::ShowRates);
@@ -151,6 +160,9 @@ void CQuorvelView::OnCommand(CommandId id) {
     case ID_HIDE_TCP: ToggleHidden(s.filtertcp, kTcp); break;
     case ID_HIDE_UDP: ToggleHidden(s.filterudp, kUdp); break;
     case ID_HIDE_ICMP: ToggleHidden(s.filtericmp, kIcmp); break;
+    case ID_EXPORT_LIST: m_export->Ask(CViewExport::Source::kList, m_historyShown); break;
+    case ID_EXPORT_SELECTED: m_export->Ask(CViewExport::Source::kSelectedRows, m_historyShown); break;
+    case ID_EXPORT_HISTORY: m_export->Ask(CViewExport::Source::kHistory, m_historyShown); break;
     case ID_CANCEL_SORT:
       // The rows keep the order they have now.
       m_sortColumn = -1;
@@ -431,7 +443,18 @@ std::unique_ptr<QMenu> CQuorvelView::CreateContextMenu() {
     menu->addAction(tr("复制用户: ") + m_userText, this, [this] { CopyToClipboard(m_userText); });
   if (!m_programText.isEmpty() || !m_userText.isEmpty()) menu->addSeparator();
   menu->addAction(tr("复制选中的行"), this, &CQuorvelView::CopySelectedLines);
+  AddExportActions(*menu);
   return menu;
+}
+
+bool CQuorvelView::RowsSelected() const { return m_export->RowsSelected(m_historyShown); }
+
+// The list's context menu and the history's offer the exports too.
+void CQuorvelView::AddExportActions(QMenu& menu) {
+  menu.addSeparator();
+  menu.addAction(tr("导出选中的行 ..."), this, [this] { OnCommand(ID_EXPORT_SELECTED); });
+  menu.addAction(tr("导出列表 ..."), this, [this] { OnCommand(ID_EXPORT_LIST); });
+  menu.addAction(tr("导出历史 ..."), this, [this] { OnCommand(ID_EXPORT_HISTORY); });
 }
 
 void CQuorvelView::CopySelectedLines() {

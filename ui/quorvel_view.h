@@ -22,6 +22,7 @@
 #include "ui/view_host.h"
 
 class COwnerColumns;
+class CViewExport;
 class CSortHeaderCtrl;
 class QMenu;
 
@@ -44,6 +45,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
 
   bool Monitoring() const override { return m_monitoring; }
   bool SortColumnSet() const override { return m_sortColumn >= 0; }
+  bool RowsSelected() const override;
   void OnCommand(CommandId id) override;
   // Narrows the list and the history to the rows that match; counting
   // goes on unchanged.
@@ -72,6 +74,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
 
   CTrafficModel& Model() { return m_model; }
   CHistoryView& History() { return *m_historyView; }
+  CViewExport& Export() { return *m_export; }
   CSortHeaderCtrl& Header() const { return *m_header; }
   CaptureSession& Session() { return m_session; }
   CPacketLog& PacketLog() { return m_packetLog; }
@@ -94,6 +97,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   void ShowAttributionLevel();
   void ShowSearchCount();
   void CopyToClipboard(const QString& text);
+  void AddExportActions(QMenu& menu);
 
   AppContext m_context;
   ViewHost& m_host;
@@ -121,6 +125,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   CConnectionHistory m_history;
   QPointer<CHistoryView> m_historyView;  // on the frame's tab while it has one
   bool m_historyShown = false;
+  CViewExport* m_export;  // a child of the view
   // The connection of the last context menu, as its copy commands copy it.
   QString m_sourceAddressText;
   QString m_sourcePortText;

@@ -16,8 +16,11 @@ class ViewCommands {
   // From a successful Start to the next Stop.
   virtual bool Monitoring() const = 0;
   virtual bool SortColumnSet() const = 0;
+  // Rows are selected on the page shown.
+  virtual bool RowsSelected() const { return false; }
 
-  // Start, Stop, Pause, Clear, the three hide switches and Cancel sort.
+  // Start, Stop, Pause, Clear, the three hide switches, Cancel sort and
+  // the exports.
   virtual void OnCommand(CommandId id) = 0;
 
   // What the search box holds, as the user types it; empty: no search.
