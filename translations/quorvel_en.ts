@@ -374,6 +374,19 @@ Waiting for it to come back...</translation>
     </message>
 </context>
 <context>
+    <name>CRateChart</name>
+    <message>
+        <source>最近 %1 分钟的总流量</source>
+        <translation>Total traffic of the last %1 minutes</translation>
+    </message>
+    <message>
+        <source>最近 %1 分钟的总流量
+当前: %2, 最高: %3</source>
+        <translation>Total traffic of the last %1 minutes
+Now: %2, highest: %3</translation>
+    </message>
+</context>
+<context>
     <name>CSearchBox</name>
     <message>
         <source>搜索 (Ctrl+F)</source>
@@ -582,6 +595,25 @@ Please choose another file name.</translation>
     <message>
         <source>用户</source>
         <translation>User</translation>
+    </message>
+</context>
+<context>
+    <name>CTrayIcon</name>
+    <message>
+        <source>显示/隐藏窗口</source>
+        <translation>Show/Hide Window</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>%1 - 当前: %2</source>
+        <translation>%1 - now: %2</translation>
     </message>
 </context>
 <context>

@@ -10,7 +10,9 @@
 #include "ui/view_host.h"
 #include "ui/window_placement.h"
 
+class CRateChart;
 class CSearchBox;
+class CTrayIcon;
 class CommandActions;
 class QAction;
 class QComboBox;
@@ -69,6 +71,10 @@ class CMainFrame : public QMainWindow, public ViewHost {
   QString StatusText() const;
   void ShowStatusNotice(const QString& text) override;
   void SetRatesText(const QString& text) override;
+  void ShowRate(std::uint64_t bytesPerSecond, int units) override;
+  CRateChart* RateChart() const { return m_rateChart; }
+  // Null where the desktop has no tray.
+  CTrayIcon* Tray() const { return m_tray.get(); }
   QString RatesText() const;
   // The panes left of the rates.
   void SetAdapterText(const QString& text, bool alert) override;
@@ -117,6 +123,8 @@ class CMainFrame : public QMainWindow, public ViewHost {
   QLabel* m_filtersPane = nullptr;
   QLabel* m_messagePane = nullptr;
   QLabel* m_ratesPane = nullptr;
+  CRateChart* m_rateChart = nullptr;
+  std::unique_ptr<CTrayIcon> m_tray;
   QLabel* m_adapterPane = nullptr;
   QLabel* m_dropsPane = nullptr;
   QLabel* m_logLossPane = nullptr;

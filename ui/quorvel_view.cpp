@@ -261,6 +261,7 @@ void CQuorvelView::ShowRates() {
   const std::uint32_t current = totals.currentRate, average = totals.averageRate;
   lock.unlock();
   const int units = m_context.settings.units;
+  m_host.ShowRate(current, units);
   m_host.SetRatesText(tr(kRatesFormat)
                            .arg(QString::fromUtf8(FormatAmount(current, 1, 1, units)),
                                 QString::fromUtf8(FormatAmount(average, 1, 1, units))));
