@@ -227,7 +227,8 @@ TEST_F(ViewCopyTest, ContextMenuCopiesTheLowestSelectedRowsNumbers) {
   for (QAction* action : menu->actions()) labels.push_back(action->isSeparator() ? "-" : action->text().toStdString());
   EXPECT_EQ(labels, (std::vector<std::string>{"复制源地址: 10.0.0.3", "复制源端口: 8080", "-",
                                               "复制目标地址: 10.0.0.9", "复制目标端口: 443", "-",
-                                              "复制进程: curl (4242)", "复制用户: alice", "-", "复制选中的行"}));
+                                              "复制进程: curl (4242)", "复制用户: alice", "-", "复制选中的行", "-",
+                                              "导出选中的行 ...", "导出列表 ...", "导出历史 ..."}));
   const std::vector<std::string> copies = {"10.0.0.3", "8080", "10.0.0.9", "443", "curl (4242)", "alice"};
   const int actionIndex[] = {0, 1, 3, 4, 6, 7};
   for (int i = 0; i < 6; ++i) {
@@ -237,7 +238,7 @@ TEST_F(ViewCopyTest, ContextMenuCopiesTheLowestSelectedRowsNumbers) {
   menu->actions()[9]->trigger();
   EXPECT_EQ(Clipboard(), "10.0.0.3\t8080\t10.0.0.9\t443\r\n10.0.0.4\t9\t10.0.0.9\t9\r\n");
   view->selectRow(1);  // no owner known: nothing of it to copy
-  EXPECT_EQ(view->CreateContextMenu()->actions().size(), 7);
+  EXPECT_EQ(view->CreateContextMenu()->actions().size(), 11);
 }
 
 TEST_F(ViewCopyTest, SelectedLinesGoTopToBottomAndNothingSelectedCopiesNothing) {
