@@ -12,6 +12,9 @@ constexpr std::int32_t kMinLogMegabytes = 1;
 constexpr std::int32_t kMaxLogMegabytes = 999;
 constexpr std::int32_t kLastLogType = 8;
 constexpr int kBytesPerMegabyteShift = 20;
+// About 100 bytes each: ten million is a gigabyte.
+constexpr std::int32_t kDefaultHistorySize = 100000;
+constexpr std::int32_t kMaxHistorySize = 10000000;
 
 // The one list of stored settings with their defaults: loading, saving and
 // the order of keys in a new file all follow it.
@@ -25,6 +28,7 @@ void ForEachStoredSetting(CSettings& s, Visitor& visit) {
   visit.Int("main", "autostart", s.autostart, 0);
   visit.Int("main", "nopromiscuous", s.nopromiscuous, 0);
   visit.Seconds("main", "idleseconds", s.idlemsec, 10);
+  visit.Int("main", "historysize", s.historysize, kDefaultHistorySize);
   visit.Int("filters", "filtertcp", s.filtertcp, 0);
   visit.Int("filters", "filterudp", s.filterudp, 0);
   visit.Int("filters", "filtericmp", s.filtericmp, 0);
@@ -117,6 +121,7 @@ void CSettings::Load() {
   if (mbdelete < kMinLogMegabytes || mbdelete > kMaxLogMegabytes) mbdelete = kMinLogMegabytes;
   UpdateLogSizeLimit();
   if (logtype < 0 || logtype > kLastLogType) logtype = 0;
+  if (historysize < 0 || historysize > kMaxHistorySize) historysize = kDefaultHistorySize;
   paused = 0;
 }
 

@@ -78,6 +78,8 @@ class CSettings : public CIniFile {
   std::int32_t mbdelete{};
   // Packet log layout, 0 to 8.
   std::atomic<std::int32_t> logtype{};
+  // How many closed connections the history keeps; 0: none.
+  std::int32_t historysize{};
   // Packet log path; empty: none. Kept in full: a Linux path has up to
   // 4095 bytes (PATH_MAX with its terminator).
   static constexpr std::size_t kLogFileSize = 4096;

@@ -88,6 +88,92 @@ and tell us what you were doing, so that we can fix it. Report file:<byte value=
     </message>
 </context>
 <context>
+    <name>CHistoryModel</name>
+    <message>
+        <source>源地址</source>
+        <translation>Source</translation>
+    </message>
+    <message>
+        <source>源端口</source>
+        <translation>Src Port</translation>
+    </message>
+    <message>
+        <source>目标地址</source>
+        <translation>Destination</translation>
+    </message>
+    <message>
+        <source>目标端口</source>
+        <translation>Dst Port</translation>
+    </message>
+    <message>
+        <source>协议</source>
+        <translation>Proto</translation>
+    </message>
+    <message>
+        <source>流量</source>
+        <translation>Traffic</translation>
+    </message>
+    <message>
+        <source>封包</source>
+        <translation>Packets</translation>
+    </message>
+    <message>
+        <source>平均速度</source>
+        <translation>Avg Speed</translation>
+    </message>
+    <message>
+        <source>进程</source>
+        <translation>Program</translation>
+    </message>
+    <message>
+        <source>用户</source>
+        <translation>User</translation>
+    </message>
+    <message>
+        <source>首次出现</source>
+        <translation>First Seen</translation>
+    </message>
+    <message>
+        <source>最后出现</source>
+        <translation>Last Seen</translation>
+    </message>
+    <message>
+        <source>持续时间</source>
+        <translation>Duration</translation>
+    </message>
+    <message>
+        <source>原因</source>
+        <translation>Reason</translation>
+    </message>
+    <message>
+        <source>空闲超时</source>
+        <translation>idle</translation>
+    </message>
+    <message>
+        <source>已清空</source>
+        <translation>cleared</translation>
+    </message>
+    <message>
+        <source>已停止</source>
+        <translation>stopped</translation>
+    </message>
+    <message>
+        <source>已隐藏</source>
+        <translation>hidden</translation>
+    </message>
+    <message>
+        <source>运行结束</source>
+        <translation>end</translation>
+    </message>
+</context>
+<context>
+    <name>CHistoryView</name>
+    <message>
+        <source>历史已满 (%1 条): 最早的 %2 条已被丢弃</source>
+        <translation>History full (%1 entries): the oldest %2 were dropped</translation>
+    </message>
+</context>
+<context>
     <name>CMainFrame</name>
     <message>
         <source>准备就绪</source>
@@ -112,6 +198,14 @@ and tell us what you were doing, so that we can fix it. Report file:<byte value=
     <message>
         <source>过滤器: %1</source>
         <translation>Filters: %1</translation>
+    </message>
+    <message>
+        <source>连接</source>
+        <translation>Connections</translation>
+    </message>
+    <message>
+        <source>历史</source>
+        <translation>History</translation>
     </message>
 </context>
 <context>
@@ -265,6 +359,31 @@ Waiting for it to come back...</translation>
     <message>
         <source>没有连接与搜索 &quot;%1&quot; 匹配</source>
         <translation>No connection matches the search &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>导出选中的行 ...</source>
+        <translation>Export Selected Rows ...</translation>
+    </message>
+    <message>
+        <source>导出列表 ...</source>
+        <translation>Export List ...</translation>
+    </message>
+    <message>
+        <source>导出历史 ...</source>
+        <translation>Export History ...</translation>
+    </message>
+</context>
+<context>
+    <name>CRateChart</name>
+    <message>
+        <source>最近 %1 分钟的总流量</source>
+        <translation>Total traffic of the last %1 minutes</translation>
+    </message>
+    <message>
+        <source>最近 %1 分钟的总流量
+当前: %2, 最高: %3</source>
+        <translation>Total traffic of the last %1 minutes
+Now: %2, highest: %3</translation>
     </message>
 </context>
 <context>
@@ -476,6 +595,68 @@ Please choose another file name.</translation>
     <message>
         <source>用户</source>
         <translation>User</translation>
+    </message>
+</context>
+<context>
+    <name>CTrayIcon</name>
+    <message>
+        <source>显示/隐藏窗口</source>
+        <translation>Show/Hide Window</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>%1 - 当前: %2</source>
+        <translation>%1 - now: %2</translation>
+    </message>
+</context>
+<context>
+    <name>CViewExport</name>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>JSON Lines 文件 (*.jsonl)</source>
+        <translation>JSON Lines files (*.jsonl)</translation>
+    </message>
+    <message>
+        <source>导出</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>上一个导出文件还在写入, 请稍后再试。</source>
+        <translation>The previous export is still being written; please try again in a moment.</translation>
+    </message>
+    <message>
+        <source>导出列表</source>
+        <translation>Export List</translation>
+    </message>
+    <message>
+        <source>导出选中的行</source>
+        <translation>Export Selected Rows</translation>
+    </message>
+    <message>
+        <source>导出历史</source>
+        <translation>Export History</translation>
+    </message>
+    <message>
+        <source>已导出 %1 个连接到 %2</source>
+        <translation>Exported %1 connections to %2</translation>
+    </message>
+    <message>
+        <source>无法写入文件 %1</source>
+        <translation>Cannot write the file %1</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
     </message>
 </context>
 <context>
@@ -726,6 +907,42 @@ Please choose another file name.</translation>
     <message>
         <source>帮助</source>
         <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>导出列表 ...</source>
+        <translation>Export List ...</translation>
+    </message>
+    <message>
+        <source>把列表中的所有连接导出为 CSV 或 JSON Lines 文件</source>
+        <translation>Export every connection of the list as a CSV or JSON Lines file</translation>
+    </message>
+    <message>
+        <source>导出列表</source>
+        <translation>Export List</translation>
+    </message>
+    <message>
+        <source>导出选中的行 ...</source>
+        <translation>Export Selected Rows ...</translation>
+    </message>
+    <message>
+        <source>把当前页中选中的行导出为 CSV 或 JSON Lines 文件</source>
+        <translation>Export the rows selected on the page shown as a CSV or JSON Lines file</translation>
+    </message>
+    <message>
+        <source>导出选中的行</source>
+        <translation>Export Selected Rows</translation>
+    </message>
+    <message>
+        <source>导出历史 ...</source>
+        <translation>Export History ...</translation>
+    </message>
+    <message>
+        <source>把已关闭连接的历史导出为 CSV 或 JSON Lines 文件</source>
+        <translation>Export the history of closed connections as a CSV or JSON Lines file</translation>
+    </message>
+    <message>
+        <source>导出历史</source>
+        <translation>Export History</translation>
     </message>
 </context>
 <context>

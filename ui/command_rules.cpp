@@ -14,7 +14,10 @@ CommandState EvaluateCommand(int id, const CommandContext& c) {
     case ID_ALWAYS_ON_TOP: return {true, c.alwaysOnTop};
     case ID_RESOLVE_ADDRESSES: return {true, c.resolveAddresses};
     case ID_RESOLVE_PORTS: return {true, c.resolvePorts};
+    case ID_EXPORT_SELECTED: return {c.rowsSelected, false};
     case ID_QUIT:
+    case ID_EXPORT_LIST:
+    case ID_EXPORT_HISTORY:
     case ID_FILTER_SETUP:
     case ID_SETTINGS:
     case ID_HELP_DOCUMENT:

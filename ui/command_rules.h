@@ -16,6 +16,7 @@ struct CommandContext {
   bool resolvePorts = false;
   bool toolbarShown = false;
   bool statusBarShown = false;
+  bool rowsSelected = false;  // on the page shown
 };
 
 struct CommandState {

@@ -15,6 +15,15 @@ constexpr CommandEntry kCommands[] = {
     {ID_CAPTURE_STOP, QT_TRANSLATE_NOOP("Commands", "停止\tCtrl+T"), "Ctrl+T",
      QT_TRANSLATE_NOOP("Commands", "停止流量监控"), QT_TRANSLATE_NOOP("Commands", "停止 (Ctrl+T)"), "stop", kView,
      false},
+    {ID_EXPORT_LIST, QT_TRANSLATE_NOOP("Commands", "导出列表 ..."), nullptr,
+     QT_TRANSLATE_NOOP("Commands", "把列表中的所有连接导出为 CSV 或 JSON Lines 文件"),
+     QT_TRANSLATE_NOOP("Commands", "导出列表"), nullptr, kView, false},
+    {ID_EXPORT_SELECTED, QT_TRANSLATE_NOOP("Commands", "导出选中的行 ..."), nullptr,
+     QT_TRANSLATE_NOOP("Commands", "把当前页中选中的行导出为 CSV 或 JSON Lines 文件"),
+     QT_TRANSLATE_NOOP("Commands", "导出选中的行"), nullptr, kView, false},
+    {ID_EXPORT_HISTORY, QT_TRANSLATE_NOOP("Commands", "导出历史 ..."), nullptr,
+     QT_TRANSLATE_NOOP("Commands", "把已关闭连接的历史导出为 CSV 或 JSON Lines 文件"),
+     QT_TRANSLATE_NOOP("Commands", "导出历史"), nullptr, kView, false},
     {ID_QUIT, QT_TRANSLATE_NOOP("Commands", "退出\tAlt+X"), "Alt+X; Ctrl+Q", QT_TRANSLATE_NOOP("Commands", "退出"),
      QT_TRANSLATE_NOOP("Commands", "退出"), nullptr, kFrame, false},
     {ID_HIDE_TCP, "TCP\tCtrl+1", "Ctrl+1", QT_TRANSLATE_NOOP("Commands", "隐藏TCP包"),
@@ -57,7 +66,9 @@ constexpr CommandEntry kCommands[] = {
      QT_TRANSLATE_NOOP("Commands", "网络适配器列表"), nullptr, kNone, false},
 };
 
-constexpr CommandId kCommandMenu[] = {ID_CAPTURE_START, ID_CAPTURE_STOP, ID_SEPARATOR, ID_QUIT};
+constexpr CommandId kCommandMenu[] = {ID_CAPTURE_START,   ID_CAPTURE_STOP,   ID_SEPARATOR,
+                                      ID_EXPORT_LIST,     ID_EXPORT_SELECTED, ID_EXPORT_HISTORY,
+                                      ID_SEPARATOR,       ID_QUIT};
 constexpr CommandId kFilterMenu[] = {ID_HIDE_TCP,    ID_HIDE_UDP,  ID_HIDE_ICMP,   ID_SEPARATOR,
                                      ID_CANCEL_SORT, ID_SEPARATOR, ID_FILTER_SETUP};
 constexpr CommandId kViewMenu[] = {ID_VIEW_TOOLBAR,  ID_VIEW_STATUS_BAR,   ID_SEPARATOR,

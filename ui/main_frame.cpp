@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTabWidget>
 #include <QToolBar>
 #include <QWindow>
 #include <algorithm>
@@ -26,8 +27,10 @@
 #include "ui/filters_setup_dlg.h"
 #include "ui/language.h"
 #include "ui/product.h"
+#include "ui/rate_chart.h"
 #include "ui/search_box.h"
 #include "ui/settings_dlg.h"
+#include "ui/tray_icon.h"
 #include "ui/view_commands.h"
 
 namespace {
@@ -77,6 +80,13 @@ CMainFrame::CMainFrame(AppContext context, QWidget* parent)
   m_context.services.SetResolve(m_context.settings.portresolve);
   if (m_context.settings.autostart != 0) PostCommand(ID_CAPTURE_START);
 
+  // Only where a tray is there to bring the window back; closing the
+  // window ends the program either way.
+  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    m_tray = std::make_unique<CTrayIcon>(*this, [this](int id) { ExecuteCommand(id); });
+    m_tray->Icon().show();
+  }
+
   connect(&m_idleUpdate, &QTimer::timeout, this, [this] {
     UpdateCommandStates();
     UpdateStatePanes();
@@ -90,8 +100,22 @@ CMainFrame::CMainFrame(AppContext context, QWidget* parent)
 CMainFrame::~CMainFrame() { delete takeCentralWidget(); }
 
 void CMainFrame::SetView(QWidget* widget, ViewCommands* commands) {
-  setCentralWidget(widget);
   m_view = commands;
+  QWidget* history = commands != nullptr ? commands->HistoryPage() : nullptr;
+  if (history == nullptr) {
+    setCentralWidget(widget);
+    UpdateCommandStates();
+    return;
+  }
+  m_pages = new QTabWidget;
+  m_pages->setObjectName(QStringLiteral("pages"));
+  m_pages->setDocumentMode(true);
+  m_pages->addTab(widget, tr("连接"));
+  m_pages->addTab(history, tr("历史"));
+  connect(m_pages, &QTabWidget::currentChanged, this, [this, history](int) {
+    if (m_view != nullptr) m_view->HistoryShown(m_pages->currentWidget() == history);
+  });
+  setCentralWidget(m_pages);
   UpdateCommandStates();
 }
 
@@ -117,6 +141,8 @@ void CMainFrame::BuildStatusBar() {
   statusBar()->addPermanentWidget(m_adapterPane);
   statusBar()->addPermanentWidget(m_dropsPane);
   statusBar()->addPermanentWidget(m_logLossPane);
+  m_rateChart = new CRateChart;
+  statusBar()->addPermanentWidget(m_rateChart);
   statusBar()->addPermanentWidget(m_ratesPane);
   // Once a prompt has gone, the pane says the window is ready again unless
   // a capture runs, whose totals then stay in view.
@@ -155,7 +181,8 @@ void CMainFrame::BuildSearchBox() {
     if (m_view != nullptr) m_view->Search(text);
   });
   connect(m_searchBox, &CSearchBox::leaveRequested, this, [this] {
-    if (QWidget* list = centralWidget()) list->setFocus(Qt::OtherFocusReason);
+    QWidget* page = m_pages != nullptr ? m_pages->currentWidget() : centralWidget();
+    if (page != nullptr) page->setFocus(Qt::OtherFocusReason);
   });
   auto* find = new QAction(this);
   find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
@@ -199,6 +226,11 @@ void CMainFrame::SetStatusText(const QString& text) { m_messagePane->setText(tex
 QString CMainFrame::StatusText() const { return m_messagePane->text(); }
 void CMainFrame::ShowStatusNotice(const QString& text) { statusBar()->showMessage(text, kStatusNoticeMs); }
 void CMainFrame::SetRatesText(const QString& text) { m_ratesPane->setText(text); }
+
+void CMainFrame::ShowRate(std::uint64_t bytesPerSecond, int units) {
+  m_rateChart->AddSample(bytesPerSecond, units);
+  if (m_tray) m_tray->ShowRate(m_rateChart->Samples(), units);
+}
 QString CMainFrame::RatesText() const { return m_ratesPane->text(); }
 
 void CMainFrame::SetAdapterText(const QString& text, bool alert) { ShowOnPane(*m_adapterPane, text, alert); }
@@ -277,6 +309,7 @@ CommandContext CMainFrame::CurrentContext() const {
   CommandContext c;
   c.monitoring = m_view != nullptr && m_view->Monitoring();
   c.sortColumnSet = m_view != nullptr && m_view->SortColumnSet();
+  c.rowsSelected = m_view != nullptr && m_view->RowsSelected();
   c.paused = s.paused != 0;
   c.hideTcp = s.filtertcp != 0;
   c.hideUdp = s.filterudp != 0;
@@ -306,6 +339,7 @@ CommandState CMainFrame::CommandStateOf(int id) const { return EvaluateCommand(i
 void CMainFrame::UpdateCommandStates() {
   const CommandContext context = CurrentContext();
   m_actions->Apply([&context](int id) { return EvaluateCommand(id, context); });
+  if (m_tray) m_tray->SetPaused(context.paused, EvaluateCommand(ID_CAPTURE_PAUSE, context).enabled);
 }
 
 void CMainFrame::PostCommand(int id) {

@@ -10,11 +10,14 @@
 #include "ui/view_host.h"
 #include "ui/window_placement.h"
 
+class CRateChart;
 class CSearchBox;
+class CTrayIcon;
 class CommandActions;
 class QAction;
 class QComboBox;
 class QLabel;
+class QTabWidget;
 class QToolBar;
 class ViewCommands;
 
@@ -36,8 +39,11 @@ class CMainFrame : public QMainWindow, public ViewHost {
   ~CMainFrame() override;
 
   // The list view: `widget` fills the client area (the frame takes it over),
-  // `commands` handles the list's commands; usually the same object.
+  // `commands` handles the list's commands; usually the same object. When
+  // the view has a history page, the list and the history are two tabs.
   void SetView(QWidget* widget, ViewCommands* commands);
+  // The tabs of the list and the history; null without a history.
+  QTabWidget* Pages() const { return m_pages; }
 
   // Carries the command out if its rule allows it now; otherwise ignores it.
   void ExecuteCommand(int id);
@@ -65,6 +71,10 @@ class CMainFrame : public QMainWindow, public ViewHost {
   QString StatusText() const;
   void ShowStatusNotice(const QString& text) override;
   void SetRatesText(const QString& text) override;
+  void ShowRate(std::uint64_t bytesPerSecond, int units) override;
+  CRateChart* RateChart() const { return m_rateChart; }
+  // Null where the desktop has no tray.
+  CTrayIcon* Tray() const { return m_tray.get(); }
   QString RatesText() const;
   // The panes left of the rates.
   void SetAdapterText(const QString& text, bool alert) override;
@@ -113,11 +123,14 @@ class CMainFrame : public QMainWindow, public ViewHost {
   QLabel* m_filtersPane = nullptr;
   QLabel* m_messagePane = nullptr;
   QLabel* m_ratesPane = nullptr;
+  CRateChart* m_rateChart = nullptr;
+  std::unique_ptr<CTrayIcon> m_tray;
   QLabel* m_adapterPane = nullptr;
   QLabel* m_dropsPane = nullptr;
   QLabel* m_logLossPane = nullptr;
   QLabel* m_searchCountPane = nullptr;
   ViewCommands* m_view = nullptr;
+  QTabWidget* m_pages = nullptr;  // owned by the window
   QTimer m_idleUpdate;
   bool m_exiting = false;
 };

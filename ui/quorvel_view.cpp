@@ -16,9 +16,11 @@
 #include "filters/filter_manager.h"
 #include "table/traffic_list.h"
 #include "text/format_amount.h"
+#include "ui/history_view.h"
 #include "ui/owner_columns.h"
 #include "ui/product.h"
 #include "ui/sort_header_ctrl.h"
+#include "ui/view_export.h"
 #include "ui/view_state_keeper.h"
 
 namespace {
@@ -56,7 +58,10 @@ CQuorvelView::CQuorvelView(AppContext context, ViewHost& host, QWidget* parent)
           m_session, [this] { return m_monitoring; },
           [this] { return m_host.SelectedAdapterDevice().toStdString(); }),
       m_header(new CSortHeaderCtrl(this)),
-      m_ownerColumns(new COwnerColumns(*m_header, m_context.settings, this)) {
+      m_ownerColumns(new COwnerColumns(*m_header, m_context.settings, this)),
+      m_history(static_cast<std::size_t>(m_context.settings.historysize)),
+      m_historyView(new CHistoryView(m_history, m_context.settings, m_context.nameCache, m_context.services)),
+      m_export(new CViewExport(m_context.trafficList, *this, m_model, *m_historyView, m_host, *this)) {
   setHorizontalHeader(m_header);
   // A click on a header item sorts; it never selects the column's cells.
   disconnect(m_header, &QHeaderView::sectionPressed, this, nullptr);
@@ -78,6 +83,7 @@ CQuorvelView::CQuorvelView(AppContext context, ViewHost& host, QWidget* parent)
 
   m_context.trafficList.SetDisplay(&m_journal);
   m_context.trafficList.SetPacketLog(&m_packetLog);
+  m_context.trafficList.SetClosedSink(&m_history);
   m_session.SetPacketLog(&m_packetLog);
   m_session.SetOwners(&m_owners);
   if (m_context.filters != nullptr) {
@@ -85,6 +91,13 @@ CQuorvelView::CQuorvelView(AppContext context, ViewHost& host, QWidget* parent)
     m_context.filters->SetCapture(&m_filterCapture);
   }
 
+  QTableView& historyTable = m_historyView->Table();
+  historyTable.setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(&historyTable, &QWidget::customContextMenuRequested, this, [this, &historyTable](const QPoint& at) {
+    QMenu menu(this);
+    AddExportActions(menu);
+    menu.exec(historyTable.viewport()->mapToGlobal(at));
+  });
   connect(&m_drainTimer, &QTimer::timeout, this, &CQuorvelView::Drain);
   m_drainTimer.start(kDrainPeriodMs);
   connect(&m_ratesTimer, &QTimer::timeout, this, &CQuorvelView::ShowRates);
@@ -106,6 +119,8 @@ CQuorvelView::~CQuorvelView() {
   m_journal.SetWindowGone();
   m_context.trafficList.SetDisplay(nullptr);
   m_context.trafficList.SetPacketLog(nullptr);
+  m_context.trafficList.SetClosedSink(nullptr);
+  delete m_historyView;  // its model reads the history, a member
   // The model is a member and goes before the table does.
   setModel(nullptr);
 }
@@ -145,6 +160,9 @@ void CQuorvelView::OnCommand(CommandId id) {
     case ID_HIDE_TCP: ToggleHidden(s.filtertcp, kTcp); break;
     case ID_HIDE_UDP: ToggleHidden(s.filterudp, kUdp); break;
     case ID_HIDE_ICMP: ToggleHidden(s.filtericmp, kIcmp); break;
+    case ID_EXPORT_LIST: m_export->Ask(CViewExport::Source::kList, m_historyShown); break;
+    case ID_EXPORT_SELECTED: m_export->Ask(CViewExport::Source::kSelectedRows, m_historyShown); break;
+    case ID_EXPORT_HISTORY: m_export->Ask(CViewExport::Source::kHistory, m_historyShown); break;
     case ID_CANCEL_SORT:
       // The rows keep the order they have now.
       m_sortColumn = -1;
@@ -243,6 +261,7 @@ void CQuorvelView::ShowRates() {
   const std::uint32_t current = totals.currentRate, average = totals.averageRate;
   lock.unlock();
   const int units = m_context.settings.units;
+  m_host.ShowRate(current, units);
   m_host.SetRatesText(tr(kRatesFormat)
                            .arg(QString::fromUtf8(FormatAmount(current, 1, 1, units)),
                                 QString::fromUtf8(FormatAmount(average, 1, 1, units))));
@@ -260,15 +279,27 @@ void CQuorvelView::ShowTotals(const JournalBatch::Totals& totals) {
 
 void CQuorvelView::Search(const QString& text) {
   m_searchText = text;
-  m_model.SetSearch(RowSearch(text));
+  const RowSearch search(text);
+  m_model.SetSearch(search);
+  m_historyView->Search(search);
   ShowSearchCount();
   viewport()->update();  // the empty list's hint follows the search
 }
 
+QWidget* CQuorvelView::HistoryPage() { return m_historyView; }
+
+void CQuorvelView::HistoryShown(bool shown) {
+  m_historyShown = shown;
+  ShowSearchCount();
+}
+
+// Of the page shown.
 void CQuorvelView::ShowSearchCount() {
-  m_host.SetSearchCountText(m_model.Searching()
-                                ? tr("%1 / %2 行").arg(m_model.rowCount()).arg(m_model.TotalRowCount())
-                                : QString());
+  const CHistoryModel& history = m_historyView->Model();
+  const bool searching = m_model.Searching();
+  const int shown = m_historyShown ? history.rowCount() : m_model.rowCount();
+  const int total = m_historyShown ? history.TotalRowCount() : m_model.TotalRowCount();
+  m_host.SetSearchCountText(searching ? tr("%1 / %2 行").arg(shown).arg(total) : QString());
 }
 
 void CQuorvelView::Drain() {
@@ -276,6 +307,8 @@ void CQuorvelView::Drain() {
   // user; the window stops monitoring, and Start works again.
   if (m_monitoring && m_session.EndedUnexpectedly()) StopMonitoring();
   ShowCaptureHealth();
+  if (m_historyView) m_historyView->Refresh();
+  if (m_historyShown && m_model.Searching()) ShowSearchCount();
   m_batch.Clear();
   m_journal.Take(m_batch);
   if (m_batch.Empty()) return;
@@ -411,7 +444,18 @@ std::unique_ptr<QMenu> CQuorvelView::CreateContextMenu() {
     menu->addAction(tr("复制用户: ") + m_userText, this, [this] { CopyToClipboard(m_userText); });
   if (!m_programText.isEmpty() || !m_userText.isEmpty()) menu->addSeparator();
   menu->addAction(tr("复制选中的行"), this, &CQuorvelView::CopySelectedLines);
+  AddExportActions(*menu);
   return menu;
+}
+
+bool CQuorvelView::RowsSelected() const { return m_export->RowsSelected(m_historyShown); }
+
+// The list's context menu and the history's offer the exports too.
+void CQuorvelView::AddExportActions(QMenu& menu) {
+  menu.addSeparator();
+  menu.addAction(tr("导出选中的行 ..."), this, [this] { OnCommand(ID_EXPORT_SELECTED); });
+  menu.addAction(tr("导出列表 ..."), this, [this] { OnCommand(ID_EXPORT_LIST); });
+  menu.addAction(tr("导出历史 ..."), this, [this] { OnCommand(ID_EXPORT_HISTORY); });
 }
 
 void CQuorvelView::CopySelectedLines() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QTableView>
 #include <QTimer>
@@ -11,14 +12,17 @@
 #include "log/packet_log.h"
 #include "platform/adapter_lock.h"
 #include "process/owner_refresher.h"
+#include "table/connection_history.h"
 #include "ui/app_context.h"
 #include "ui/capture_health_watch.h"
+#include "ui/history_view.h"
 #include "ui/traffic_journal.h"
 #include "ui/traffic_model.h"
 #include "ui/view_commands.h"
 #include "ui/view_host.h"
 
 class COwnerColumns;
+class CViewExport;
 class CSortHeaderCtrl;
 class QMenu;
 
@@ -41,9 +45,13 @@ class CQuorvelView : public QTableView, public ViewCommands {
 
   bool Monitoring() const override { return m_monitoring; }
   bool SortColumnSet() const override { return m_sortColumn >= 0; }
+  bool RowsSelected() const override;
   void OnCommand(CommandId id) override;
-  // Narrows the list to the rows that match; counting goes on unchanged.
+  // Narrows the list and the history to the rows that match; counting
+  // goes on unchanged.
   void Search(const QString& text) override;
+  QWidget* HistoryPage() override;
+  void HistoryShown(bool shown) override;
 
   void StartMonitoring();
   void StopMonitoring();
@@ -65,6 +73,8 @@ class CQuorvelView : public QTableView, public ViewCommands {
   void Drain();
 
   CTrafficModel& Model() { return m_model; }
+  CHistoryView& History() { return *m_historyView; }
+  CViewExport& Export() { return *m_export; }
   CSortHeaderCtrl& Header() const { return *m_header; }
   CaptureSession& Session() { return m_session; }
   CPacketLog& PacketLog() { return m_packetLog; }
@@ -87,6 +97,7 @@ class CQuorvelView : public QTableView, public ViewCommands {
   void ShowAttributionLevel();
   void ShowSearchCount();
   void CopyToClipboard(const QString& text);
+  void AddExportActions(QMenu& menu);
 
   AppContext m_context;
   ViewHost& m_host;
@@ -109,6 +120,12 @@ class CQuorvelView : public QTableView, public ViewCommands {
   int m_sortColumn = -1;
   bool m_sortAscending = false;
   QString m_searchText;  // as typed
+  // Where the connections that leave the list go; the table reports to it
+  // from the constructor to the destructor.
+  CConnectionHistory m_history;
+  QPointer<CHistoryView> m_historyView;  // on the frame's tab while it has one
+  bool m_historyShown = false;
+  CViewExport* m_export;  // a child of the view
   // The connection of the last context menu, as its copy commands copy it.
   QString m_sourceAddressText;
   QString m_sourcePortText;

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QWidget;
+
 #include "ui/command_ids.h"
 
 // The list view's side of the command table. The frame hands it the
@@ -14,10 +16,20 @@ class ViewCommands {
   // From a successful Start to the next Stop.
   virtual bool Monitoring() const = 0;
   virtual bool SortColumnSet() const = 0;
+  // Rows are selected on the page shown.
+  virtual bool RowsSelected() const { return false; }
 
-  // Start, Stop, Pause, Clear, the three hide switches and Cancel sort.
+  // Start, Stop, Pause, Clear, the three hide switches, Cancel sort and
+  // the exports.
   virtual void OnCommand(CommandId id) = 0;
 
   // What the search box holds, as the user types it; empty: no search.
+  // It narrows the list and the history alike.
   virtual void Search(const QString& text) = 0;
+
+  // The page of closed connections beside the list; null for none. The
+  // frame shows it on a tab of its own.
+  virtual QWidget* HistoryPage() { return nullptr; }
+  // The frame switched to the history's page, or back to the list.
+  virtual void HistoryShown(bool /*shown*/) {}
 };

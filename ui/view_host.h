@@ -20,6 +20,9 @@ class ViewHost {
   virtual void ShowStatusNotice(const QString& text) = 0;
   // Pane 1: current and average rate.
   virtual void SetRatesText(const QString& text) = 0;
+  // The capture's total rate, once a second, for the rate's chart and the
+  // tray; `units` as the settings choose them.
+  virtual void ShowRate(std::uint64_t /*bytesPerSecond*/, int /*units*/) {}
   // What ails the adapter, or that it is back; hidden while `text` is
   // empty. An alert is highlighted.
   virtual void SetAdapterText(const QString& text, bool alert) = 0;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 #include <random>
 #include <string>
 #include <thread>
@@ -37,7 +38,7 @@ class SettingsTest : public TempSettingsFile {
 constexpr const char* kFirstRunFile =
     "[main]\n"
     "alwaysontop=0\nnsresolve=0\nportresolve=0\nadapternum=0\nunits=0\nautostart=0\n"
-    "nopromiscuous=0\nidleseconds=10\n"
+    "nopromiscuous=0\nidleseconds=10\nhistorysize=100000\n"
     "\n[filters]\n"
     "filtertcp=0\nfilterudp=0\nfiltericmp=0\n"
     "\n[mainwindow]\n"
@@ -65,8 +66,19 @@ TEST_F(SettingsTest, FirstRunTakesDefaultsAndSavesEveryKeyInOrder) {
     EXPECT_EQ(s.showprocess, 1);
     EXPECT_EQ(s.showuser, 1);
     EXPECT_STREQ(s.logfile, "");
+    EXPECT_EQ(s.historysize, 100000);
   });
   EXPECT_EQ(Stored(), kFirstRunFile);
+}
+
+// 0 keeps no history; a size past ten million, or below 0, is a mistake.
+TEST_F(SettingsTest, HistorySizeOutOfRangeTakesTheDefault) {
+  const std::pair<const char*, std::int32_t> cases[] = {
+      {"0", 0}, {"10000000", 10000000}, {"10000001", 100000}, {"-1", 100000}, {"x", 100000}};
+  for (const auto& [stored, expected] : cases) {
+    Store(std::string("[main]\nhistorysize=") + stored + "\n");
+    LoadAndSave([&](const CSettings& s) { EXPECT_EQ(s.historysize, expected) << stored; });
+  }
 }
 
 TEST_F(SettingsTest, OutOfRangeLogValuesAreCorrectedOnLoad) {
@@ -188,7 +200,7 @@ TEST_F(SettingsTest, HandEditedFileLoadsAndKeepsItsOwnLines) {
   });
   EXPECT_EQ(Stored(),
             std::string(kHandEditedMain) +
-                "nsresolve=0\r\nportresolve=0\r\nunits=0\r\nautostart=0\r\nnopromiscuous=0\r\n" +
+                "nsresolve=0\r\nportresolve=0\r\nunits=0\r\nautostart=0\r\nnopromiscuous=0\r\nhistorysize=100000\r\n" +
                 kHandEditedUnknown +
                 // The value needs no quotes to read back, so it is written without.
                 "logfile = /var/log/quorvel traffic.log\r\n" + kHandEditedLogTail +

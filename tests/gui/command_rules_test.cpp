@@ -54,6 +54,10 @@ TEST_F(CommandRulesTest, ActionsFollowTheirRules) {
       {"settings", monitoring, ID_SETTINGS, true, false},
       {"help", nothing, ID_HELP_DOCUMENT, true, false},
       {"about", nothing, ID_APP_ABOUT, true, false},
+      {"export the list", nothing, ID_EXPORT_LIST, true, false},
+      {"export the history", nothing, ID_EXPORT_HISTORY, true, false},
+      {"export nothing selected", nothing, ID_EXPORT_SELECTED, false, false},
+      {"export selected rows", [](FakeView& v, CSettings&) { v.rowsSelected = true; }, ID_EXPORT_SELECTED, true, false},
   };
   CMainFrame& frame = OpenFrame();
   CSettings& settings = Settings();

@@ -34,7 +34,7 @@ TEST_F(CommandTableTest, MenuBarHoldsTheCommandsInOrder) {
     std::vector<std::string> items;
   };
   const std::vector<Menu> expected = {
-      {"&命令", {"启动\tCtrl+S", "停止\tCtrl+T", "-", "退出\tAlt+X"}},
+      {"&命令", {"启动\tCtrl+S", "停止\tCtrl+T", "-", "导出列表 ...", "导出选中的行 ...", "导出历史 ...", "-", "退出\tAlt+X"}},
       {"&过滤器", {"TCP\tCtrl+1", "UDP\tCtrl+2", "ICMP\tCtrl+3", "-", "取消排序", "-", "过滤过滤器\tCtrl+E"}},
       {"查看",
        {"工具栏", "状态栏", "-", "窗口置顶", "暂停\tF8", "解析地址名称\tF11", "解析端口名称\tF12", "-",
@@ -78,6 +78,9 @@ TEST_F(CommandTableTest, EveryCommandHasItsKeyPromptAndTooltip) {
       {ID_HELP_DOCUMENT, "F1", "显示文档", "帮助信息"},
       {ID_APP_ABOUT, "", "显示软件信息", "关于我们"},
       {ID_EDIT_CLEAR_ALL, "Del", "清空流量记录", "清空 (Del)"},
+      {ID_EXPORT_LIST, "", "把列表中的所有连接导出为 CSV 或 JSON Lines 文件", "导出列表"},
+      {ID_EXPORT_SELECTED, "", "把当前页中选中的行导出为 CSV 或 JSON Lines 文件", "导出选中的行"},
+      {ID_EXPORT_HISTORY, "", "把已关闭连接的历史导出为 CSV 或 JSON Lines 文件", "导出历史"},
   };
   for (const Texts& t : expected) {
     SCOPED_TRACE(t.id);

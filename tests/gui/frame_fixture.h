@@ -23,11 +23,13 @@ class FakeView : public QWidget, public ViewCommands {
  public:
   bool Monitoring() const override { return monitoring; }
   bool SortColumnSet() const override { return sortColumnSet; }
+  bool RowsSelected() const override { return rowsSelected; }
   void OnCommand(CommandId id) override { commands.push_back(id); }
   void Search(const QString& text) override { searches.push_back(text); }
 
   bool monitoring = false;
   bool sortColumnSet = false;
+  bool rowsSelected = false;
   std::vector<int> commands;
   std::vector<QString> searches;
 };

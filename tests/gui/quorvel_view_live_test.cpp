@@ -18,6 +18,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "capture/capture_session.h"
 #include "filters/filter_manager.h"
@@ -106,6 +107,20 @@ TEST_F(ViewLiveTest, StartAndStopOnARealAdapter) {
   ASSERT_TRUE(view->Monitoring());
   EXPECT_EQ(view->Model().rowCount(), 0);  // a new capture starts with an empty list
   EXPECT_EQ(Frame().StatusText().toStdString(), "全部数据包: 0, 数据: 0 bytes, 总流量: 0 bytes");
+  // The rows that went idle are in the history, and the stopped capture's
+  // row joined them as this Start emptied the list.
+  const CHistoryModel& history = view->History().Model();
+  ASSERT_EQ(history.rowCount(), 3);
+  const auto historyRow = [&history](int row) {
+    std::vector<std::string> cells;
+    for (int column : {CHistoryModel::kSourcePort, CHistoryModel::kTraffic, CHistoryModel::kPackets,
+                       CHistoryModel::kReason})
+      cells.push_back(history.CellText(row, column));
+    return cells;
+  };
+  EXPECT_EQ(historyRow(0), (std::vector<std::string>{"5000", "600", "2", "空闲超时"}));
+  EXPECT_EQ(historyRow(1), (std::vector<std::string>{"6000", "300", "1", "空闲超时"}));
+  EXPECT_EQ(historyRow(2), (std::vector<std::string>{"7000", "300", "1", "已停止"}));
   Frame().ExecuteCommand(ID_CAPTURE_STOP);
   EXPECT_TRUE(messages.texts.empty());
 }

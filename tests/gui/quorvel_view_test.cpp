@@ -227,7 +227,8 @@ TEST_F(ViewCopyTest, ContextMenuCopiesTheLowestSelectedRowsNumbers) {
   for (QAction* action : menu->actions()) labels.push_back(action->isSeparator() ? "-" : action->text().toStdString());
   EXPECT_EQ(labels, (std::vector<std::string>{"复制源地址: 10.0.0.3", "复制源端口: 8080", "-",
                                               "复制目标地址: 10.0.0.9", "复制目标端口: 443", "-",
-                                              "复制进程: curl (4242)", "复制用户: alice", "-", "复制选中的行"}));
+                                              "复制进程: curl (4242)", "复制用户: alice", "-", "复制选中的行", "-",
+                                              "导出选中的行 ...", "导出列表 ...", "导出历史 ..."}));
   const std::vector<std::string> copies = {"10.0.0.3", "8080", "10.0.0.9", "443", "curl (4242)", "alice"};
   const int actionIndex[] = {0, 1, 3, 4, 6, 7};
   for (int i = 0; i < 6; ++i) {
@@ -237,7 +238,7 @@ TEST_F(ViewCopyTest, ContextMenuCopiesTheLowestSelectedRowsNumbers) {
   menu->actions()[9]->trigger();
   EXPECT_EQ(Clipboard(), "10.0.0.3\t8080\t10.0.0.9\t443\r\n10.0.0.4\t9\t10.0.0.9\t9\r\n");
   view->selectRow(1);  // no owner known: nothing of it to copy
-  EXPECT_EQ(view->CreateContextMenu()->actions().size(), 7);
+  EXPECT_EQ(view->CreateContextMenu()->actions().size(), 11);
 }
 
 TEST_F(ViewCopyTest, SelectedLinesGoTopToBottomAndNothingSelectedCopiesNothing) {
@@ -386,32 +387,11 @@ TEST_F(ViewTest, EmptyListPaintsTheHint) {
   EXPECT_EQ(TextPixels(viewport, 0, 40), 0);
 }
 
-// The capture's table behind the list: real entries, shown by a pass.
-class ViewTableTest : public ViewTest {
- protected:
-  void Account(std::uint8_t protocol, int sourceHost, std::uint16_t totalLength = 100) {
-    std::uint8_t ip[40] = {0x45, 0, static_cast<std::uint8_t>(totalLength >> 8), static_cast<std::uint8_t>(totalLength)};
-    ip[9] = protocol;
-    ip[12] = 10, ip[15] = static_cast<std::uint8_t>(sourceHost);
-    ip[16] = 10, ip[19] = 200;
-    ip[21] = 7, ip[23] = 80;
-    Table().AccountPacket(ip, sizeof ip);
-  }
-  void Pass() {
-    schedule.running = 1;
-    CRefreshPass pass(Table(), Settings(), nameCache, services, schedule);
-    pass.RefreshPass(true);
-    view->Drain();
-  }
-  std::vector<std::string> Protocols() { return Column(*view, 4); }
-
-  PassSchedule schedule;
-};
-
 // Hiding a protocol takes its rows away at once, without waiting for the
 // list's next update; showing it again brings nothing back. Clear empties
 // the list at once too. The status totals reach the first pane.
 TEST_F(ViewTableTest, HideAndClearTakeRowsAwayAtOnce) {
+  const auto Protocols = [this] { return Column(*view, 4); };
   OpenWindow();
   Account(6, 1), Account(17, 2), Account(6, 3), Account(1, 4), Account(17, 5);
   Pass();

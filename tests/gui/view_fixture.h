@@ -15,7 +15,9 @@
 #include "config/temp_settings_file.h"
 #include "platform/user_message.h"
 #include "resolve/ns_cashe.h"
+#include "platform/tick_count.h"
 #include "resolve/services_parser.h"
+#include "table/refresh_pass.h"
 #include "table/traffic_list.h"
 #include "ui/main_frame.h"
 #include "ui/quorvel_view.h"
@@ -93,6 +95,30 @@ class ViewTest : public TempSettingsFile {
   std::optional<CSettings> settings_;
   std::optional<CTrafficList> table_;
   std::unique_ptr<CMainFrame> frame_;
+};
+
+// The capture's table behind the list: real entries, shown by a pass.
+class ViewTableTest : public ViewTest {
+ protected:
+  // A packet of 10.0.0.<sourceHost> port 7 to 10.0.0.200 port 80.
+  void Account(std::uint8_t protocol, int sourceHost, std::uint16_t totalLength = 100) {
+    std::uint8_t ip[40] = {0x45, 0, static_cast<std::uint8_t>(totalLength >> 8), static_cast<std::uint8_t>(totalLength)};
+    ip[9] = protocol;
+    ip[12] = 10, ip[15] = static_cast<std::uint8_t>(sourceHost);
+    ip[16] = 10, ip[19] = 200;
+    ip[21] = 7, ip[23] = 80;
+    Table().AccountPacket(ip, sizeof ip);
+  }
+  // A full pass, as the capture thread runs it, brought into the list.
+  void Pass() {
+    schedule.running = 1;
+    CRefreshPass pass(Table(), Settings(), nameCache, services, schedule);
+    pass.RefreshPass(true);
+    schedule.previousPassTick = platform::TickCount();
+    view->Drain();
+  }
+
+  PassSchedule schedule;
 };
 
 // Another monitor process holding an adapter's lock, until Release().
