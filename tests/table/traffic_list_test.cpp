@@ -353,8 +353,6 @@ TEST_F(TrafficListTest, FindEntryAnswersAsALinearSearchWould) {
   }
 }
 
-}  // namespace
-
 // IPv6 beside IPv4: the same 5-tuple rule, the addresses in full in the
 // endpoints, an IPv6 packet's header counted 20 bytes longer, and ICMPv6
 // under the ICMP switch.
@@ -444,3 +442,5 @@ TEST_F(Ipv6TableTest, AddressesStayRightWhileEntriesComeAndGo) {
     EXPECT_EQ(m_list.FindEntry(), static_cast<int>(i));
   }
 }
+
+}  // namespace
