@@ -21,6 +21,9 @@
 // connection also has the process id, program name and user that owned its
 // local end when it was first seen (empty where not known), so that a
 // script can ask which program sent the most.
+//
+// With --ipfix, either way also sends a flow record in IPFIX to a collector
+// for each connection that leaves the table, and for those left at the end.
 #include <arpa/inet.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -43,6 +46,7 @@
 
 #include "capture/capture_session.h"
 #include "config/settings.h"
+#include "export/ipfix_command_line.h"
 #include "filters/filter_capture.h"
 #include "filters/filter_manager.h"
 #include "log/packet_log.h"
@@ -69,6 +73,7 @@ struct Options {
   std::optional<std::uint32_t> seconds;
   std::optional<std::uint32_t> bufferBytes;
   bool processes = false;  // --live only
+  IpfixOptions ipfix;
 };
 
 constexpr char kUsage[] =
@@ -78,6 +83,7 @@ constexpr char kUsage[] =
 
 int Usage() {
   std::fputs(kUsage, stderr);
+  std::fputs(kIpfixUsage, stderr);
   return 2;
 }
 
@@ -87,7 +93,7 @@ std::optional<int> AnswerInformationOption(int argc, char** argv) {
   if (argc != 2) return std::nullopt;
   const std::string_view option = argv[1];
   if (option == "--help" || option == "-h") {
-    std::printf("%s\n%s", kUsage,
+    std::printf("%s%s\n%s%s", kUsage, kIpfixUsage,
                 "Runs Quorvel's capture engine over a capture file, or on a live adapter, and prints every\n"
                 "connection left in its table as CSV on standard output, and a summary line on standard error.\n\n"
                 "  --live DEVICE        capture on the adapter DEVICE through quorvel-capture instead of\n"
@@ -102,7 +108,8 @@ std::optional<int> AnswerInformationOption(int argc, char** argv) {
                 "  --filters FILTERS    keep only the packets that the enabled filters of FILTERS (the\n"
                 "                       format of filters.dat) accept, combined as a capture combines them\n"
                 "  -h, --help           print this help and exit\n"
-                "  -v, --version        print the version and exit\n");
+                "  -v, --version        print the version and exit\n",
+                kIpfixHelp);
     return 0;
   }
   if (option == "--version" || option == "-v") {
@@ -124,7 +131,9 @@ std::optional<std::uint32_t> Number(const char* text, unsigned long largest) {
 std::optional<Options> ParseOptions(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--idle") == 0 && i + 1 < argc) {
+    if (const OptionTaken taken = TakeIpfixOption(argc, argv, i, options.ipfix); taken != OptionTaken::kNotMine) {
+      if (taken == OptionTaken::kBad) return std::nullopt;
+    } else if (std::strcmp(argv[i], "--idle") == 0 && i + 1 < argc) {
       options.idleSeconds = Number(argv[++i], std::numeric_limits<std::uint32_t>::max() / 1000);
       if (!options.idleSeconds) return std::nullopt;
     } else if (std::strcmp(argv[i], "--live") == 0 && i + 1 < argc && options.device == nullptr) {
@@ -154,6 +163,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
   const bool live = options.device != nullptr;
   if ((options.file != nullptr) == live) return std::nullopt;
   if (!live && (options.seconds || options.bufferBytes || options.processes)) return std::nullopt;
+  if (options.ipfix.given && options.ipfix.collector == nullptr) return std::nullopt;
   return options;
 }
 
@@ -361,8 +371,16 @@ int main(int argc, char** argv) {
   // The display outlives the table, which still reaches it while it is
   // destroyed, whichever way main returns.
   OwnersDisplay display(options->processes);
+  // Outlive the table, which reports to them until its end.
+  ClosedConnectionSinks closedSinks;
+  IpfixRun ipfix;
   CTrafficList table(settings.Get());
   table.SetDisplay(&display);
+  if (std::string error; options->ipfix.collector != nullptr && !ipfix.Start(options->ipfix, table, closedSinks, error)) {
+    std::fprintf(stderr, "quorvel-replay: %s: %s\n", options->ipfix.collector, error.c_str());
+    return 1;
+  }
+  if (!closedSinks.Empty()) table.SetClosedSink(&closedSinks);
   CNSCashe hostNames;
   CServicesParser services;
   CPacketLog log(settings.Get(), table.TableLock());
@@ -426,7 +444,13 @@ int main(int argc, char** argv) {
   if (options->device == nullptr) std::fprintf(stderr, " records=%llu", static_cast<unsigned long long>(read.records));
   if (options->logFile != nullptr)
     std::fprintf(stderr, " log_lost=%llu", static_cast<unsigned long long>(log.LostRecords()));
-  std::fprintf(stderr, "\n");
+  table.RemoveAll(CloseReason::kEnd);
+  ipfix.Finish(table);
+  std::fprintf(stderr, "%s\n", ipfix.Summary().c_str());
+  if (const std::string lost = ipfix.LossText(); !lost.empty()) {
+    std::fprintf(stderr, "quorvel-replay: %s\n", lost.c_str());
+    return 1;
+  }
   // A file that could not be read to its end: what was read is out.
   if (options->device == nullptr && !read.error.empty()) {
     std::fprintf(stderr, "quorvel-replay: %s\n", read.error.c_str());
