@@ -106,9 +106,10 @@ void IpfixExporter::Run() {
     batch.clear();
     if (stopping) {
       std::lock_guard lock(m_mutex);
-      if (m_queue.empty()) return;
+      if (m_queue.empty()) break;
     }
   }
+  m_socket.Close();
 }
 
 void IpfixExporter::SendBatch(std::vector<Report>& batch) {

@@ -51,10 +51,10 @@ class IpfixSocket {
   bool Send(const std::uint8_t* data, std::size_t size);
   // The text of the last failure, empty when none.
   const std::string& LastError() const { return m_lastError; }
-
- private:
+  // Ends the session: a TCP collector sees the stream end.
   void Close();
 
+ private:
   const IpfixCollector m_collector;
   int m_fd = -1;
   std::int64_t m_lastAttemptMs = 0;

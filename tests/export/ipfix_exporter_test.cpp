@@ -214,3 +214,54 @@ TEST_F(IpfixExporterTest, RecordsOfALongConnectionCarryDeltasAndTheirEndReason) 
 }
 
 }  // namespace
+
+namespace {
+
+// Over TCP the messages follow each other in one stream, each framed by
+// its length, the templates once at its head.
+TEST(IpfixTcpExportTest, MessagesFollowEachOtherInOneStreamWithTheTemplatesOnce) {
+  const int listener = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  IpfixCollector collector;
+  collector.protocol = IpfixProtocol::kTcp;
+  collector.length = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&collector.address), &collector.length);
+
+  constexpr std::uint32_t kRecords = 5000;
+  IpfixExportSettings settings;
+  settings.maxMessageBytes = IpfixMessageBuilder::kLargestMessage;
+  IpfixExporter exporter(collector, settings);
+  for (std::uint32_t n = 1; n <= kRecords; ++n) exporter.ConnectionClosed(Connection(n, n % 3 == 0, n % 5 == 0));
+  exporter.Finish();
+  const int stream = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(stream, 0);
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t chunk[65536];
+  for (ssize_t got; (got = recv(stream, chunk, sizeof chunk, 0)) > 0;) bytes.insert(bytes.end(), chunk, chunk + got);
+  close(stream);
+  close(listener);
+
+  IpfixRead reader;
+  std::uint32_t records = 0;
+  std::size_t messages = 0;
+  for (std::size_t at = 0; at + 4 <= bytes.size();) {
+    const std::size_t length = bytes[at + 2] << 8 | bytes[at + 3];
+    ASSERT_LE(at + length, bytes.size()) << "a message cut short";
+    const IpfixRead::Message message = reader.Read(bytes.data() + at, length);
+    ASSERT_EQ(reader.error, "");
+    EXPECT_EQ(message.templates, messages == 0);
+    EXPECT_EQ(message.sequence, records);
+    records += static_cast<std::uint32_t>(message.records.size());
+    ++messages;
+    at += length;
+  }
+  EXPECT_EQ(records, kRecords);
+  EXPECT_GT(messages, 1u);
+  EXPECT_EQ(exporter.Totals().lostRecords, 0u);
+}
+
+}  // namespace
