@@ -27,6 +27,9 @@
 // (CSV or JSON Lines, with their first and last packet and duration). With
 // --closed, every connection that leaves the table (gone idle, or still
 // there at the end) is appended to FILE as a JSON line while it runs.
+//
+// With --ipfix, either way also sends a flow record in IPFIX to a collector
+// for each connection that leaves the table, and for those left at the end.
 #include <arpa/inet.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -52,6 +55,7 @@
 #include "config/settings.h"
 #include "export/closed_connection_stream.h"
 #include "export/export_format.h"
+#include "export/ipfix_command_line.h"
 #include "filters/filter_capture.h"
 #include "filters/filter_manager.h"
 #include "log/packet_log.h"
@@ -76,6 +80,7 @@ struct Options {
   bool processes = false;  // --live only
   std::optional<ExportFormat> format;
   const char* closedFile = nullptr;
+  IpfixOptions ipfix;
 };
 
 constexpr char kUsage[] =
@@ -86,6 +91,7 @@ constexpr char kUsage[] =
 
 int Usage() {
   std::fputs(kUsage, stderr);
+  std::fputs(kIpfixUsage, stderr);
   return 2;
 }
 
@@ -95,7 +101,7 @@ std::optional<int> AnswerInformationOption(int argc, char** argv) {
   if (argc != 2) return std::nullopt;
   const std::string_view option = argv[1];
   if (option == "--help" || option == "-h") {
-    std::printf("%s\n%s", kUsage,
+    std::printf("%s%s\n%s%s", kUsage, kIpfixUsage,
                 "Runs Quorvel's capture engine over a capture file, or on a live adapter, and prints every\n"
                 "connection left in its table as CSV on standard output, and a summary line on standard error.\n\n"
                 "  --live DEVICE        capture on the adapter DEVICE through quorvel-capture instead of\n"
@@ -114,7 +120,8 @@ std::optional<int> AnswerInformationOption(int argc, char** argv) {
                 "  --closed FILE        append each connection that leaves the table to FILE as a JSON line\n"
                 "                       while running: gone idle (reason \"idle\") or left at the end (\"end\")\n"
                 "  -h, --help           print this help and exit\n"
-                "  -v, --version        print the version and exit\n");
+                "  -v, --version        print the version and exit\n",
+                kIpfixHelp);
     return 0;
   }
   if (option == "--version" || option == "-v") {
@@ -136,7 +143,9 @@ std::optional<std::uint32_t> Number(const char* text, unsigned long largest) {
 std::optional<Options> ParseOptions(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--idle") == 0 && i + 1 < argc) {
+    if (const OptionTaken taken = TakeIpfixOption(argc, argv, i, options.ipfix); taken != OptionTaken::kNotMine) {
+      if (taken == OptionTaken::kBad) return std::nullopt;
+    } else if (std::strcmp(argv[i], "--idle") == 0 && i + 1 < argc) {
       options.idleSeconds = Number(argv[++i], std::numeric_limits<std::uint32_t>::max() / 1000);
       if (!options.idleSeconds) return std::nullopt;
     } else if (std::strcmp(argv[i], "--live") == 0 && i + 1 < argc && options.device == nullptr) {
@@ -171,6 +180,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
   const bool live = options.device != nullptr;
   if ((options.file != nullptr) == live) return std::nullopt;
   if (!live && (options.seconds || options.bufferBytes || options.processes)) return std::nullopt;
+  if (options.ipfix.given && options.ipfix.collector == nullptr) return std::nullopt;
   return options;
 }
 
@@ -258,15 +268,6 @@ bool FilterFromFile(const char* filtersFile, int linkType, std::string& filter) 
   return true;
 }
 
-// The connections still in the table leave it at the end of the run, all
-// of them into the stream, which is then written whole.
-void EndClosedStream(CTrafficList& table, CClosedConnectionStream& closed) {
-  closed.WaitForRoomFromNowOn();
-  table.RemoveAll(CloseReason::kEnd);
-  table.SetClosedSink(nullptr);
-  closed.Close();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -296,9 +297,17 @@ int main(int argc, char** argv) {
   // The display outlives the table, which still reaches it while it is
   // destroyed, whichever way main returns.
   OwnersDisplay display(options->processes);
+  // Outlive the table, which reports to them until its end.
+  ClosedConnectionSinks closedSinks;
+  IpfixRun ipfix;
   CTrafficList table(settings.Get());
   table.SetDisplay(&display);
-  if (options->closedFile != nullptr) table.SetClosedSink(&closed);
+  if (options->closedFile != nullptr) closedSinks.Add(&closed);
+  if (std::string error; options->ipfix.collector != nullptr && !ipfix.Start(options->ipfix, table, closedSinks, error)) {
+    std::fprintf(stderr, "quorvel-replay: %s: %s\n", options->ipfix.collector, error.c_str());
+    return 1;
+  }
+  if (!closedSinks.Empty()) table.SetClosedSink(&closedSinks);
   CNSCashe hostNames;
   CServicesParser services;
   CPacketLog log(settings.Get(), table.TableLock());
@@ -352,7 +361,6 @@ int main(int argc, char** argv) {
   PrintConnections(table, display, options->format);
   std::fflush(stdout);
   const std::size_t connections = table.EntryCount();
-  if (options->closedFile != nullptr) EndClosedStream(table, closed);
   std::fprintf(stderr, "packets=%llu data=%llu total=%llu connections=%zu seconds=%.3f pps=%.0f",
                static_cast<unsigned long long>(totals.packets), static_cast<unsigned long long>(totals.dataBytes),
                static_cast<unsigned long long>(totals.totalBytes), connections, seconds,
@@ -365,15 +373,24 @@ int main(int argc, char** argv) {
   if (options->device == nullptr) std::fprintf(stderr, " records=%llu", static_cast<unsigned long long>(read.records));
   if (options->logFile != nullptr)
     std::fprintf(stderr, " log_lost=%llu", static_cast<unsigned long long>(log.LostRecords()));
+  // Every connection still in the table leaves it now: into the stream
+  // and the export, each written whole before the summary.
+  closed.WaitForRoomFromNowOn();
+  table.RemoveAll(CloseReason::kEnd);
+  ipfix.Finish(table);
+  table.SetClosedSink(nullptr);
+  closed.Close();
   if (options->closedFile != nullptr)
     std::fprintf(stderr, " closed=%llu closed_lost=%llu", static_cast<unsigned long long>(closed.Written()),
                  static_cast<unsigned long long>(closed.Lost()));
-  std::fprintf(stderr, "\n");
-  // Connections that could not be written are a failure, whatever else went well.
-  if (!closed.WriteError().empty()) {
+  std::fprintf(stderr, "%s\n", ipfix.Summary().c_str());
+  // Connections that could not be written or sent are a failure, whatever
+  // else went well.
+  if (!closed.WriteError().empty())
     std::fprintf(stderr, "quorvel-replay: %s: %s\n", options->closedFile, closed.WriteError().c_str());
-    return 1;
-  }
+  if (const std::string lost = ipfix.LossText(); !lost.empty())
+    std::fprintf(stderr, "quorvel-replay: %s\n", lost.c_str());
+  if (!closed.WriteError().empty() || !ipfix.LossText().empty()) return 1;
   // A file that could not be read to its end: what was read is out.
   if (options->device == nullptr && !read.error.empty()) {
     std::fprintf(stderr, "quorvel-replay: %s\n", read.error.c_str());

@@ -47,6 +47,29 @@ class ClosedConnectionSink {
   virtual void ConnectionClosed(const ClosedConnection& connection) = 0;
 };
 
+// Hears of the connections that stay in the table for long: a full pass
+// reports a connection each time its age passes a whole multiple of
+// `intervalMs` (CTrafficList::SetActiveSink), with its figures so far and
+// `closedAt` the tick of the report; `reason` means nothing there. Same
+// contract as a ClosedConnectionSink: copy and return.
+class ActiveConnectionSink {
+ public:
+  virtual ~ActiveConnectionSink() = default;
+  virtual void ConnectionActive(const ClosedConnection& connection) = 0;
+};
+
+// Whether a connection first seen at `firstSeen` is due for a report at
+// `now`, the previous full pass having run at `previousPass`: a multiple of
+// `intervalMs` of its age fell after that pass and by now.
+inline bool ActiveReportDue(std::uint32_t firstSeen, std::uint32_t now, std::uint32_t previousPass,
+                            std::uint32_t intervalMs) {
+  const std::uint32_t age = now - firstSeen;
+  if (intervalMs == 0 || age < intervalMs) return false;
+  // A connection that came after the previous pass was then no age at all.
+  const std::uint32_t ageThen = previousPass - firstSeen > age ? 0 : previousPass - firstSeen;
+  return age / intervalMs != ageThen / intervalMs;
+}
+
 // Hands each connection to several sinks in turn (a headless run may both
 // stream and export flows).
 class ClosedConnectionSinks final : public ClosedConnectionSink {

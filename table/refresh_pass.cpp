@@ -35,6 +35,7 @@ enum Column {
 struct CRefreshPass::PassState {
   PartialPassPlan::PassTicks ticks{};
   bool full = false;
+  std::uint32_t previousFullPass = 0;
   bool paused = false;
   bool stopped = false;
   bool namesArrived = false;
@@ -60,6 +61,10 @@ void CRefreshPass::RefreshPass(bool full) {
   pass.ticks.now = platform::TickCount();
   pass.ticks.trafficSince = m_schedule.previousPassTick;
   pass.full = full;
+  if (full) {
+    pass.previousFullPass = m_lastFullPass;
+    m_lastFullPass = pass.ticks.now;
+  }
   pass.paused = m_settings.paused != 0;
   pass.idleLimit = m_settings.idlemsec;
   pass.units = m_settings.units;
@@ -154,6 +159,7 @@ bool CRefreshPass::VisitEntry(TrafficEntry& entry, PassState& pass) {
     }
     return true;
   }
+  if (pass.full) m_table.ReportIfActiveDue(entry, pass.ticks.now, pass.previousFullPass);
   if (pass.display == nullptr) return false;
   if (entry.row < 0) {
     InsertRow(entry);

@@ -76,5 +76,6 @@ class CRefreshPass {
   std::uint64_t m_namesGenerationSeen = 0;
   OwnerLookup* m_owners = nullptr;
   std::uint64_t m_ownersGenerationSeen = 0;
+  std::uint32_t m_lastFullPass = 0;  // tick, for the reports of long connections
   char m_decimal[24] = {};  // the longest 64-bit count and its end
 };

@@ -51,7 +51,17 @@ void CTrafficList::NoteOwner(const TrafficEntry& entry, const ConnectionOwner& o
   if (m_closedSink != nullptr) m_owners[entry.id] = owner;
 }
 
+void CTrafficList::SetActiveSink(ActiveConnectionSink* sink, std::uint32_t intervalMs) {
+  std::lock_guard lock(m_lock);
+  m_activeSink = sink;
+  m_activeIntervalMs = intervalMs;
+}
+
 void CTrafficList::ReportToSink(const TrafficEntry& entry, CloseReason reason, std::uint32_t now) {
+  m_closedSink->ConnectionClosed(FiguresOf(entry, reason, now));
+}
+
+ClosedConnection CTrafficList::FiguresOf(const TrafficEntry& entry, CloseReason reason, std::uint32_t now) const {
   ClosedConnection closed;
   closed.endpoints = EndpointsOf(entry.key);
   closed.bytes = entry.bytes;
@@ -61,7 +71,7 @@ void CTrafficList::ReportToSink(const TrafficEntry& entry, CloseReason reason, s
   closed.closedAt = now;
   closed.reason = reason;
   if (const auto owner = m_owners.find(entry.id); owner != m_owners.end()) closed.owner = owner->second;
-  m_closedSink->ConnectionClosed(closed);
+  return closed;
 }
 
 unsigned CTrafficList::HeaderLength(std::uint8_t protocol) {

@@ -105,6 +105,16 @@ class CTrafficList {
   // Where connections that leave the table are reported; null for nowhere.
   // Set it to null before that sink goes.
   void SetClosedSink(ClosedConnectionSink* sink);
+  // Where connections that stay are reported once every `intervalMs` of
+  // their age, by the full passes; null for nowhere. Set it to null before
+  // that sink goes.
+  void SetActiveSink(ActiveConnectionSink* sink, std::uint32_t intervalMs);
+  // Reports the entry to the active sink when a whole interval of its age
+  // ended since the full pass at `previousPass`. Caller holds the lock.
+  void ReportIfActiveDue(const TrafficEntry& entry, std::uint32_t now, std::uint32_t previousPass) {
+    if (m_activeSink != nullptr && ActiveReportDue(entry.firstSeen, now, previousPass, m_activeIntervalMs))
+      m_activeSink->ConnectionActive(FiguresOf(entry, CloseReason::kIdle, now));
+  }
   // The owner that the entry's row shows, kept for its report when it
   // leaves. Caller holds the lock.
   void NoteOwner(const TrafficEntry& entry, const ConnectionOwner& owner);
@@ -163,6 +173,7 @@ class CTrafficList {
   void PublishTotals();
   void FreeAllEntries();
   void ReportToSink(const TrafficEntry& entry, CloseReason reason, std::uint32_t now);
+  ClosedConnection FiguresOf(const TrafficEntry& entry, CloseReason reason, std::uint32_t now) const;
   void ForgetOwner(const TrafficEntry& entry) {
     if (!m_owners.empty()) m_owners.erase(entry.id);
   }
@@ -181,6 +192,8 @@ class CTrafficList {
   TrafficDisplay* m_display = nullptr;
   CPacketLog* m_log = nullptr;
   ClosedConnectionSink* m_closedSink = nullptr;
+  ActiveConnectionSink* m_activeSink = nullptr;
+  std::uint32_t m_activeIntervalMs = 0;
   // By entry id, the owners of the entries that have one while a sink
   // listens: the entry itself has no room for them.
   std::unordered_map<std::uint32_t, ConnectionOwner> m_owners;

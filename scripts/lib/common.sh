@@ -17,6 +17,7 @@ QUORVEL_PACKAGES=(
   tcpdump iputils-ping  # the live tests count their traffic a second way, and ping
   binutils  # addr2line, which the crash report tests use
   python3  # the export tests read files back with its csv and json readers
+  nfdump  # the flow export tests send to its collector, nfcapd, and read back what it stored
 )
 
 # What making the Debian package (scripts/package) and checking it

@@ -220,6 +220,10 @@ TEST_F(MaintainerScriptTest, PostinstGivesTheHelperToTheGroupQuorvel) {
   EXPECT_EQ(Capabilities(m_root / kHelper), kHelperCapabilities);
   EXPECT_EQ(Capabilities(m_root / "usr/bin/quorvel"), "none") << "the window is never granted anything";
   EXPECT_NE(ReadWholeText(m_root / "var/lib/dpkg/statoverride").find(" 750 /usr/bin/quorvel-capture"), std::string::npos);
+  // The flow export service's user, unprivileged, may run the helper.
+  const std::string groups = ReadWholeText(m_root / "etc/group");
+  EXPECT_NE(groups.find("quorvel:x:" + std::to_string(group) + ":quorvel-export"), std::string::npos) << groups;
+  EXPECT_NE(ReadWholeText(m_root / "etc/passwd").find("quorvel-export:x:"), std::string::npos);
 
   // Configured again, as after an upgrade: the same group, still granted.
   const ProgramRun again = RunScript("postinst", "configure");

@@ -16,6 +16,8 @@ inline std::vector<std::string> InstalledFiles() {
       "bin/quorvel",
       "bin/quorvel-capture",
       "bin/quorvel-replay",
+      "lib/systemd/system/quorvel-export@.service",
+      "lib/sysusers.d/quorvel-export.conf",
       "share/applications/" + id + ".desktop",
       "share/icons/hicolor/128x128/apps/" + id + ".png",
       "share/icons/hicolor/48x48/apps/" + id + ".png",

@@ -519,3 +519,51 @@ TEST_F(RefreshPassTest, ConnectionsLeaveForTheSinkWithTheirFiguresOwnerAndReason
 }
 
 }  // namespace
+
+// Each whole interval of a connection's age brings one report, at the
+// first full pass after it, with the figures so far; partial passes report
+// nothing, and intervals that ended between the same two full passes make
+// one report.
+TEST_F(RefreshPassTest, LongConnectionsAreReportedOnceForEachIntervalOfTheirAge) {
+  struct Sink : ActiveConnectionSink {
+    void ConnectionActive(const ClosedConnection& connection) override { reported.push_back(connection); }
+    std::vector<ClosedConnection> reported;
+  } sink;
+  Settings().idlemsec = 100000;
+  m_list.SetActiveSink(&sink, 5000);
+  Account(Connection(1));  // first seen at 1000
+  Clock(3000);
+  Account(Connection(3));
+  struct Step {
+    std::uint32_t tick;
+    bool full;
+    std::vector<std::uint32_t> reportedSources;  // in table order
+  };
+  const Step steps[] = {
+      {3500, true, {}},           {5999, true, {}}, {6000, false, {}},
+      {6200, true, {0x0A000001}}, {7000, true, {}}, {8500, true, {0x0A000003}},
+      {9000, true, {}},           {16500, true, {0x0A000001, 0x0A000003}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.tick);
+    Clock(step.tick);
+    Account(Connection(1));
+    sink.reported.clear();
+    Pass(step.full);
+    std::vector<std::uint32_t> sources;
+    for (const ClosedConnection& report : sink.reported) {
+      sources.push_back(ntohl(report.endpoints.source.Ipv4Carried()));
+      EXPECT_EQ(report.closedAt, step.tick);
+    }
+    EXPECT_EQ(sources, step.reportedSources);
+    if (!sink.reported.empty() && sources[0] == 0x0A000001) {
+      EXPECT_EQ(sink.reported[0].firstSeen, 1000u);
+      EXPECT_EQ(sink.reported[0].lastSeen, step.tick);
+      EXPECT_EQ(sink.reported[0].packets, m_list.Entry(0).packets);
+    }
+  }
+  m_list.SetActiveSink(nullptr, 0);
+  Clock(30000);
+  Pass(true);
+  EXPECT_EQ(sink.reported.size(), 2u) << "no sink: nobody hears";
+}
