@@ -136,7 +136,9 @@ TEST_F(IpfixExporterTest, MessagesKeepToTheirLimitAndCountTheRecordsBeforeThem) 
     EXPECT_EQ(owners, kRecords / 2);
     EXPECT_EQ(exporter.Totals().records, kRecords);
     EXPECT_EQ(exporter.Totals().messages, messages.size());
-    if (limit < 1400) EXPECT_GT(messages.size(), kRecords * 50 / limit) << "the messages were not filled";
+    if (limit < 1400) {
+      EXPECT_GT(messages.size(), kRecords * 50 / limit) << "the messages were not filled";
+    }
   }
 }
 
@@ -155,7 +157,10 @@ TEST_F(IpfixExporterTest, TemplatesGoAgainWhenTheirRefreshTimeHasPassed) {
     SCOPED_TRACE(step.tick);
     platform::SetTestTickCount(step.tick);
     // Enough to wake the sender at once, and fill several messages.
-    for (int i = 0; i < 300; ++i) exporter.ConnectionClosed(Connection(++n, n % 2 == 0, false));
+    for (int i = 0; i < 300; ++i) {
+      ++n;
+      exporter.ConnectionClosed(Connection(n, n % 2 == 0, false));
+    }
     const std::vector<IpfixRead::Message> messages = Receive(300);
     ASSERT_GT(messages.size(), 1u);
     EXPECT_EQ(messages[0].templates, step.templates);

@@ -49,7 +49,9 @@ TEST(ExportServiceTest, NoSettingTakesTheHelpersCapabilitiesAway) {
       for (const char* capability : {"CAP_NET_RAW", "CAP_NET_ADMIN", "CAP_BPF"})
         EXPECT_NE(line.find(capability), std::string::npos) << capability << " is the helper's";
     }
-    if (line.starts_with("User=")) EXPECT_NE(line, "User=root");
+    if (line.starts_with("User=")) {
+      EXPECT_NE(line, "User=root");
+    }
   }
   EXPECT_TRUE(bounding);
 }

@@ -518,7 +518,6 @@ TEST_F(RefreshPassTest, ConnectionsLeaveForTheSinkWithTheirFiguresOwnerAndReason
   EXPECT_EQ(sink.closed.size(), 4u) << "no sink: nobody hears";
 }
 
-}  // namespace
 
 // Each whole interval of a connection's age brings one report, at the
 // first full pass after it, with the figures so far; partial passes report
@@ -567,3 +566,5 @@ TEST_F(RefreshPassTest, LongConnectionsAreReportedOnceForEachIntervalOfTheirAge)
   Pass(true);
   EXPECT_EQ(sink.reported.size(), 2u) << "no sink: nobody hears";
 }
+
+}  // namespace
