@@ -20,7 +20,9 @@
 # under the name "filtered"; KEEP_EVERY=N makes every N-th frame of the
 # flood one that "udp port 53" keeps. APPLY_ROUNDS=N measures in N rounds,
 # during a flood of APPLY_RATE frames a second (default 100000), how soon
-# a filter applied during a capture is in force.
+# a filter applied during a capture is in force. IPFIX=1 runs the engine
+# once more exporting its flows to nfcapd on the capture side's loopback,
+# under the name "ipfix".
 set -euo pipefail
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -54,6 +56,7 @@ scratch="$(mktemp -d /tmp/quorvel-flood-XXXXXX)"
 capture_pid=""
 cleanup() {
   if [ -n "$capture_pid" ]; then kill -TERM "$capture_pid" 2>/dev/null || true; wait "$capture_pid" 2>/dev/null || true; fi
+  if [ -n "${collector_pid:-}" ]; then kill -TERM "$collector_pid" 2>/dev/null || true; wait "$collector_pid" 2>/dev/null || true; fi
   ip netns delete "$cap" 2>/dev/null || true
   ip netns delete "$snd" 2>/dev/null || true
   rm -rf "$scratch"
@@ -70,6 +73,14 @@ ip -n "$snd" link set "$snddev" multicast off up
 ip -n "$cap" addr add 10.231.250.1/24 dev "$capdev"
 ip -n "$snd" addr add 10.231.250.2/24 dev "$snddev"
 if [ -n "$filter" ]; then printf "+%s\r\n" "$filter" > "$scratch/filters.dat"; fi
+collector_pid=""
+if [ -n "${IPFIX:-}" ]; then
+  command -v nfcapd > /dev/null || { echo "live_flood.sh: IPFIX=1 needs nfcapd (apt-get install nfdump)" >&2; exit 1; }
+  ip -n "$cap" link set lo up
+  mkdir -p "$scratch/flows"
+  ip netns exec "$cap" nfcapd -w "$scratch/flows" -b 127.0.0.1 -p 4739 > /dev/null 2>&1 &
+  collector_pid=$!
+fi
 
 # Processor time (user and system) of processes in milliseconds: the time
 # each of their threads ran, in nanoseconds, from /proc (stat's clock ticks
@@ -152,6 +163,7 @@ for rate in $rates; do
   run_quorvel "$engine" "$rate" | row "$rate" quorvel
   if [ -n "$filter" ]; then run_quorvel "$engine" "$rate" --filters "$scratch/filters.dat" | row "$rate" filtered; fi
   if [ -n "${PROCESSES:-}" ]; then run_quorvel "$engine" "$rate" --processes | row "$rate" owners; fi
+  if [ -n "${IPFIX:-}" ]; then run_quorvel "$engine" "$rate" --ipfix 127.0.0.1:4739 | row "$rate" ipfix; fi
   if [ -n "${OTHER_BUILD:-}" ]; then run_quorvel "$OTHER_BUILD/bin/quorvel-replay" "$rate" | row "$rate" other; fi
   if command -v tcpdump > /dev/null; then run_tcpdump "$rate" | row "$rate" tcpdump; fi
 done

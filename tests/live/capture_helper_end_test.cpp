@@ -27,8 +27,6 @@ class CaptureHelperEndTest : public CaptureHelperFixture {
   }
 };
 
-bool IsStats(const std::string& line) { return line.rfind("stats ", 0) == 0; }
-
 // Reads `bytes` of the helper's output pipe, within three seconds.
 bool ReadOutput(HelperRun& helper, std::size_t bytes) {
   const auto deadline = Clock::now() + std::chrono::seconds(3);

@@ -84,8 +84,6 @@ class CaptureHelperFilterTest : public CaptureHelperFixture {
   }
 };
 
-bool IsStats(const std::string& line) { return line.rfind("stats ", 0) == 0; }
-
 // While it compiles, frames are captured with the filter before it and the
 // counts come; it is refused once its time is up, and the next filter works.
 // A stop while one compiles ends the capture at once, the filter refused.

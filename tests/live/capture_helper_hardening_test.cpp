@@ -14,10 +14,10 @@
 
 #include "helper_run.h"
 #include "support/child_process.h"
+#include "support/other_user.h"
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
 constexpr int kDescriptorsTried = 16;
 
 class CaptureHelperHardeningTest : public CaptureHelperFixture {

@@ -24,7 +24,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr uid_t kNobody = 65534;
 
 bool BecomeNobody(bool holdingTheCapability) {
   if (holdingTheCapability && prctl(PR_SET_KEEPCAPS, 1, 0, 0, 0) != 0) return false;

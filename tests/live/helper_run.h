@@ -98,3 +98,6 @@ class CaptureHelperFixture : public SettingsFixture {
 
 // The fourth count of a stats report: the frames the helper dropped.
 std::uint64_t OutputDropped(const std::string& stats);
+
+// Whether a report line is the helper's counts.
+inline bool IsStats(const std::string& line) { return line.rfind("stats ", 0) == 0; }

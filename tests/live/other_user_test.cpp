@@ -17,7 +17,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-constexpr uid_t kNobody = 65534;
 
 TEST(OtherUserTest, CopiesRunWhereTheOriginalsAreOutOfReach) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root, to act as another user";

@@ -33,7 +33,7 @@ namespace {
 
 using Packet = std::vector<std::uint8_t>;
 
-class RecordingSink : public platform::UserMessageSink {
+class LogMessageSink : public platform::UserMessageSink {
  public:
   void ShowMessage(platform::MessageKind, const platform::UserMessage& message) override {
     messages.push_back(message.Text());
@@ -202,7 +202,7 @@ class PacketLogLiveTest : public SettingsFixture {
 
   static constexpr std::uint32_t kNumberedPackets = 6000;
   TestNetwork m_network;
-  RecordingSink m_sink;
+  LogMessageSink m_sink;
   CNSCashe m_hostNames;
   CServicesParser m_services{(Folder() / "none").string()};
   CTrafficList m_list{Settings()};

@@ -30,7 +30,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr uid_t kNobody = 65534;
 
 std::string ReadText(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);

@@ -17,6 +17,7 @@
 
 #include "packaging/installed_files.h"
 #include "packaging/packaging_fixture.h"
+#include "support/other_user.h"
 #include "support/program_run.h"
 #include "ui/product.h"
 
@@ -28,7 +29,6 @@ constexpr char kHelper[] = "usr/bin/quorvel-capture";
 // Exactly these, as the capability library writes them: capturing, and
 // attaching the programs that tell which program owns a connection.
 constexpr char kHelperCapabilities[] = "cap_net_admin,cap_net_raw,cap_bpf=p";
-constexpr uid_t kNobody = 65534;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;

@@ -17,6 +17,7 @@
 #include "packaging/installed_files.h"
 #include "packaging/packaging_fixture.h"
 #include "platform/crash_test_hooks.h"
+#include "support/other_user.h"
 #include "support/program_run.h"
 #include "ui/product.h"
 
@@ -24,7 +25,6 @@ namespace {
 
 using namespace packaging_test;
 
-constexpr uid_t kNobody = 65534;
 // A group nobody is not a member of, standing in for quorvel.
 constexpr gid_t kCaptureGroup = 64999;
 

@@ -15,6 +15,10 @@
 #include <system_error>
 #include <vector>
 
+// The user nobody, whom tests run programs as to see what a user with no
+// rights gets.
+inline constexpr uid_t kNobody = 65534;
+
 namespace other_user {
 
 // Why `user` (with the group of the same number) can neither run the
