@@ -75,9 +75,9 @@ TEST_F(SettingsTest, FirstRunTakesDefaultsAndSavesEveryKeyInOrder) {
 TEST_F(SettingsTest, HistorySizeOutOfRangeTakesTheDefault) {
   const std::pair<const char*, std::int32_t> cases[] = {
       {"0", 0}, {"10000000", 10000000}, {"10000001", 100000}, {"-1", 100000}, {"x", 100000}};
-  for (const auto& [stored, expected] : cases) {
-    Store(std::string("[main]\nhistorysize=") + stored + "\n");
-    LoadAndSave([&](const CSettings& s) { EXPECT_EQ(s.historysize, expected) << stored; });
+  for (const auto& c : cases) {
+    Store(std::string("[main]\nhistorysize=") + c.first + "\n");
+    LoadAndSave([&](const CSettings& s) { EXPECT_EQ(s.historysize, c.second) << c.first; });
   }
 }
 
