@@ -101,7 +101,7 @@ std::optional<int> AnswerInformationOption(int argc, char** argv) {
   if (argc != 2) return std::nullopt;
   const std::string_view option = argv[1];
   if (option == "--help" || option == "-h") {
-    std::printf("%s%s\n%s%s", kUsage, kIpfixUsage,
+    std::printf("%s%s\n%s%s%s", kUsage, kIpfixUsage,
                 "Runs Quorvel's capture engine over a capture file, or on a live adapter, and prints every\n"
                 "connection left in its table as CSV on standard output, and a summary line on standard error.\n\n"
                 "  --live DEVICE        capture on the adapter DEVICE through quorvel-capture instead of\n"
@@ -119,9 +119,9 @@ std::optional<int> AnswerInformationOption(int argc, char** argv) {
                 "                       with first_seen, last_seen and duration (default: the replay's CSV)\n"
                 "  --closed FILE        append each connection that leaves the table to FILE as a JSON line\n"
                 "                       while running: gone idle (reason \"idle\") or left at the end (\"end\")\n"
+                "", kIpfixHelp,
                 "  -h, --help           print this help and exit\n"
-                "  -v, --version        print the version and exit\n",
-                kIpfixHelp);
+                "  -v, --version        print the version and exit\n");
     return 0;
   }
   if (option == "--version" || option == "-v") {
