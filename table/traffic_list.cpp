@@ -218,7 +218,11 @@ void CTrafficList::PublishTotals() {
 // Matches the key scratch to its entry, straight through the index (the
 // entry's position is not needed), or opens a new one unless paused.
 void CTrafficList::MatchPacket(std::uint32_t totalLength, std::uint32_t now, std::uint32_t hash) {
-  if (CountToEntry(totalLength, now, hash)) return;
+  if (!CountToEntry(totalLength, now, hash)) AddIpv4Entry(totalLength, hash);
+}
+
+// Out of the way of the packets of known connections, which are most.
+[[gnu::noinline]] void CTrafficList::AddIpv4Entry(std::uint32_t totalLength, std::uint32_t hash) {
   if (m_settings.paused == 0)
     AddEntry(totalLength, hash);
   else
@@ -243,9 +247,9 @@ bool CTrafficList::CountToEntry(std::uint32_t totalLength, std::uint32_t now, st
   entry->bytes += totalLength;
   entry->packets += 1;
   entry->lastSeen = now;
-  // Without a branch: sent and received packets come in no order a
-  // prediction could learn.
-  m_totals.sentBytes += entry->sent ? totalLength : 0;
+  // A mask, not a branch (which the compiler makes of a condition here):
+  // sent and received packets come in no order a prediction could learn.
+  m_totals.sentBytes += totalLength & -std::uint64_t{entry->sent};
   m_touched.Insert(entry->position);
   return true;
 }

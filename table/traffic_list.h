@@ -175,6 +175,8 @@ class CTrafficList {
   // Counts the packet to the key scratch's entry; false when it has none.
   bool CountToEntry(std::uint32_t totalLength, std::uint32_t now, std::uint32_t hash);
   void AddEntry(std::uint32_t totalLength, std::uint32_t hash);
+  // Opens an entry for the IPv4 key scratch unless paused.
+  void AddIpv4Entry(std::uint32_t totalLength, std::uint32_t hash);
   bool IsSentFromHere(const ConnectionKey& key) const;
   void CountSentWithoutEntry(const IpAddress& source, std::uint32_t totalLength);
   void AccountIpv6Packet(const ParsedPacket& packet, std::uint32_t totalLength);
