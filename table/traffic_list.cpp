@@ -43,7 +43,7 @@ void CTrafficList::SetPacketLog(CPacketLog* log) {
 
 void CTrafficList::SetLocalAddresses(std::vector<IpAddress> addresses) {
   std::lock_guard lock(m_lock);
-  m_localAddresses = LocalAddresses(std::move(addresses));
+  m_localAddresses = OwnAddresses(std::move(addresses));
 }
 
 void CTrafficList::SetClosedSink(ClosedConnectionSink* sink) {

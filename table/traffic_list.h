@@ -14,7 +14,7 @@
 #include "table/connection_index.h"
 #include "table/entry_pool.h"
 #include "table/huge_pages.h"
-#include "table/local_addresses.h"
+#include "table/own_addresses.h"
 #include "table/position_set.h"
 #include "table/traffic_entry.h"
 #include "text/totals_line.h"
@@ -197,7 +197,7 @@ class CTrafficList {
   HugePageVector<TrafficEntry*> m_entries;   // in creation order
   ConnectionIndex m_index{m_pool};
   AddressBook m_ipv6Addresses;  // of the IPv6 entries' keys
-  LocalAddresses m_localAddresses;
+  OwnAddresses m_localAddresses;
   PositionSet m_touched;
   std::uint64_t m_removals = 0;
   CaptureTotals m_totals;

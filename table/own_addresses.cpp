@@ -1,13 +1,13 @@
-#include "table/local_addresses.h"
+#include "table/own_addresses.h"
 
 #include <algorithm>
 #include <utility>
 
-LocalAddresses::LocalAddresses(std::vector<IpAddress> addresses) : m_addresses(std::move(addresses)) {
+OwnAddresses::OwnAddresses(std::vector<IpAddress> addresses) : m_addresses(std::move(addresses)) {
   std::sort(m_addresses.begin(), m_addresses.end());
   m_addresses.erase(std::unique(m_addresses.begin(), m_addresses.end()), m_addresses.end());
 }
 
-bool LocalAddresses::Contains(const IpAddress& address) const {
+bool OwnAddresses::Contains(const IpAddress& address) const {
   return std::binary_search(m_addresses.begin(), m_addresses.end(), address);
 }

@@ -9,10 +9,10 @@
 // per new connection (and for each packet a pause keeps out of the table),
 // never for a packet of a known connection, so a sorted list is quick
 // enough for the few addresses an adapter has and the many of "any".
-class LocalAddresses {
+class OwnAddresses {
  public:
-  LocalAddresses() = default;
-  explicit LocalAddresses(std::vector<IpAddress> addresses);
+  OwnAddresses() = default;
+  explicit OwnAddresses(std::vector<IpAddress> addresses);
 
   bool Contains(const IpAddress& address) const;
   bool Empty() const { return m_addresses.empty(); }
