@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "config/settings.h"
@@ -46,8 +47,16 @@ struct Table {
   CTrafficList list{BenchSettings()};
   std::vector<Packet> packets;
 
-  explicit Table(std::size_t connections, std::uint8_t protocolMix = 0) {
+  // `ownSources`: every other source address is this machine's own, so
+  // that half the connections count as sent, in no order.
+  explicit Table(std::size_t connections, std::uint8_t protocolMix = 0, bool ownSources = false) {
     list.SetDisplay(&display);
+    if (ownSources) {
+      std::vector<IpAddress> own;
+      for (std::uint32_t host = 0; host <= connections >> 8; host += 2)
+        own.push_back(IpAddress::Ipv4(htonl(0x0A000000u + host)));
+      list.SetLocalAddresses(std::move(own));
+    }
     packets.reserve(connections);
     for (std::size_t n = 0; n < connections; ++n) {
       const std::uint8_t protocol = protocolMix && n % 2 ? 17 : 6;
@@ -75,8 +84,8 @@ void BM_AccountKnownConnection(benchmark::State& state) {
 BENCHMARK(BM_AccountKnownConnection)->Arg(1000)->Arg(100000)->Arg(1000000);
 
 // The same, handed over in runs of 256 as the capture thread does.
-void BM_AccountKnownConnectionsInRuns(benchmark::State& state) {
-  Table table(static_cast<std::size_t>(state.range(0)));
+void AccountKnownConnectionsInRuns(benchmark::State& state, bool halfSent) {
+  Table table(static_cast<std::size_t>(state.range(0)), 0, halfSent);
   std::mt19937 random(1);
   constexpr std::size_t kRun = 256;
   std::vector<CTrafficList::PacketHead> stream(1 << 16);
@@ -93,7 +102,11 @@ void BM_AccountKnownConnectionsInRuns(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kRun);
 }
+void BM_AccountKnownConnectionsInRuns(benchmark::State& state) { AccountKnownConnectionsInRuns(state, false); }
 BENCHMARK(BM_AccountKnownConnectionsInRuns)->Arg(1000)->Arg(100000)->Arg(1000000);
+// Half of them sent by this machine: what the split of the totals costs.
+void BM_AccountKnownConnectionsInRunsHalfSent(benchmark::State& state) { AccountKnownConnectionsInRuns(state, true); }
+BENCHMARK(BM_AccountKnownConnectionsInRunsHalfSent)->Arg(1000)->Arg(100000)->Arg(1000000);
 
 // The same connection again and again: the table's cost without misses.
 void BM_AccountSameConnection(benchmark::State& state) {

@@ -17,6 +17,7 @@
 #include "platform/tick_count.h"
 #include "platform/user_message.h"
 #include "process/owner_refresher.h"
+#include "source/adapter_addresses.h"
 
 namespace {
 
@@ -69,7 +70,11 @@ int CaptureSession::OpenAdapter(const char* device) {
 
 int CaptureSession::StartCapture(const char* device) {
   if (m_thread.joinable()) StopCapture();  // a replay that ended by itself
-  if (OpenAdapter(device) != 0 || Launch(nullptr) != 0) return 1;
+  if (OpenAdapter(device) != 0) return 1;
+  // Read once, here, in the adapter's namespace: an address the adapter
+  // gains or loses during the capture counts from the next start.
+  m_table.SetLocalAddresses(AdapterAddresses(device));
+  if (Launch(nullptr) != 0) return 1;
   // Frames read before this are not filtered.
   if (m_filters != nullptr) m_filters->ApplyOnStart();
   return 0;
@@ -80,6 +85,7 @@ int CaptureSession::StartReplay(const char* path, std::string& error, const std:
   auto file = std::make_unique<FileFrameSource>();
   if (file->Open(path, filter, error) != 0) return 1;
   m_live.ResetHealth();  // a replay has no helper: the health of no capture
+  m_table.SetLocalAddresses({});  // a file's addresses are no machine's here
   m_replayResult = ReplayResult();
   m_linkType = file->LinkType();
   m_readingFile = true;
@@ -117,9 +123,9 @@ void CaptureSession::ResetTotals(bool startNow) {
   CaptureTotals& totals = m_table.Totals();
   if (startNow) {
     totals.startTick = platform::TickCount();
-    totals.totalAtLastFullPass = 0;
+    totals.totalAtLastFullPass = totals.sentAtLastFullPass = 0;
   }
-  totals.packets = totals.dataBytes = totals.totalBytes = 0;
+  totals.packets = totals.dataBytes = totals.totalBytes = totals.sentBytes = 0;
 }
 
 std::uint64_t CaptureSession::InstallFilter(const std::string& expression) {

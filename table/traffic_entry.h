@@ -75,5 +75,9 @@ struct alignas(64) TrafficEntry {
   // Set while the row shows no owner and one may still be found: the pass
   // asks again whenever the owners were looked at anew.
   bool awaitingOwner = false;
+  // The connection's source is one of this machine's own addresses: its
+  // packets count as sent. Decided once, when the entry is made, in the
+  // byte the three flags above leave free.
+  bool sent = false;
 };
 static_assert(sizeof(TrafficEntry) == 64);

@@ -41,6 +41,11 @@ void CTrafficList::SetPacketLog(CPacketLog* log) {
   m_log = log;
 }
 
+void CTrafficList::SetLocalAddresses(std::vector<IpAddress> addresses) {
+  std::lock_guard lock(m_lock);
+  m_localAddresses = OwnAddresses(std::move(addresses));
+}
+
 void CTrafficList::SetClosedSink(ClosedConnectionSink* sink) {
   std::lock_guard lock(m_lock);
   m_closedSink = sink;
@@ -126,7 +131,10 @@ void CTrafficList::AccountIpv6Packet(const ParsedPacket& packet, std::uint32_t t
   if (FindIpv6Key(packet, m_keyScratch) &&
       CountToEntry(totalLength, platform::TickCount(), m_index.Hash(m_keyScratch)))
     return;
-  if (m_settings.paused != 0) return;
+  if (m_settings.paused != 0) {
+    CountSentWithoutEntry(IpAddress::Ipv6(packet.Source()), totalLength);
+    return;
+  }
   m_keyScratch.sourceAddress = m_ipv6Addresses.Add(packet.Source());
   m_keyScratch.destinationAddress = m_ipv6Addresses.Add(packet.Destination());
   AddEntry(totalLength, m_index.Hash(m_keyScratch));
@@ -210,7 +218,27 @@ void CTrafficList::PublishTotals() {
 // Matches the key scratch to its entry, straight through the index (the
 // entry's position is not needed), or opens a new one unless paused.
 void CTrafficList::MatchPacket(std::uint32_t totalLength, std::uint32_t now, std::uint32_t hash) {
-  if (!CountToEntry(totalLength, now, hash) && m_settings.paused == 0) AddEntry(totalLength, hash);
+  if (!CountToEntry(totalLength, now, hash)) AddIpv4Entry(totalLength, hash);
+}
+
+// Out of the way of the packets of known connections, which are most.
+[[gnu::noinline]] void CTrafficList::AddIpv4Entry(std::uint32_t totalLength, std::uint32_t hash) {
+  if (m_settings.paused == 0)
+    AddEntry(totalLength, hash);
+  else
+    CountSentWithoutEntry(IpAddress::Ipv4(m_keyScratch.sourceAddress), totalLength);
+}
+
+// A packet that a pause keeps out of the table is in the totals all the
+// same, and so on its side of them.
+void CTrafficList::CountSentWithoutEntry(const IpAddress& source, std::uint32_t totalLength) {
+  if (m_localAddresses.Contains(source)) m_totals.sentBytes += totalLength;
+}
+
+bool CTrafficList::IsSentFromHere(const ConnectionKey& key) const {
+  if (m_localAddresses.Empty()) return false;
+  if (key.ipv6 == 0) return m_localAddresses.Contains(IpAddress::Ipv4(key.sourceAddress));
+  return m_localAddresses.Contains(IpAddress::Ipv6(m_ipv6Addresses.Get(key.sourceAddress).data()));
 }
 
 bool CTrafficList::CountToEntry(std::uint32_t totalLength, std::uint32_t now, std::uint32_t hash) {
@@ -219,6 +247,9 @@ bool CTrafficList::CountToEntry(std::uint32_t totalLength, std::uint32_t now, st
   entry->bytes += totalLength;
   entry->packets += 1;
   entry->lastSeen = now;
+  // A mask, not a branch (which the compiler makes of a condition here):
+  // sent and received packets come in no order a prediction could learn.
+  m_totals.sentBytes += totalLength & -std::uint64_t{entry->sent};
   m_touched.Insert(entry->position);
   return true;
 }
@@ -243,6 +274,8 @@ void CTrafficList::AddEntry(std::uint32_t totalLength, std::uint32_t hash) {
   entry->packets = 1;
   entry->firstSeen = entry->lastSeen = platform::TickCount();
   entry->row = -1;
+  entry->sent = IsSentFromHere(m_keyScratch);
+  if (entry->sent) m_totals.sentBytes += totalLength;
   entry->position = static_cast<std::uint32_t>(m_entries.size());
   m_index.Insert(entry, hash);
   ReserveOneMore(m_entries);

@@ -14,6 +14,7 @@
 #include "table/connection_index.h"
 #include "table/entry_pool.h"
 #include "table/huge_pages.h"
+#include "table/own_addresses.h"
 #include "table/position_set.h"
 #include "table/traffic_entry.h"
 #include "text/totals_line.h"
@@ -48,6 +49,12 @@ class CTrafficList {
   // none. Set it to null before that log goes.
   void SetPacketLog(CPacketLog* log);
   CPacketLog* PacketLog() const { return m_log; }
+
+  // This machine's own addresses on the captured adapter, both families:
+  // connections from one of them count as sent (Totals().sentBytes), all
+  // others as received. For the connections made from now on: set them
+  // before the capture's first frame. None: everything counts as received.
+  void SetLocalAddresses(std::vector<IpAddress> addresses);
 
   // Accounts one packet, as the parser read it.
   void AccountPacket(const ParsedPacket& packet);
@@ -168,6 +175,10 @@ class CTrafficList {
   // Counts the packet to the key scratch's entry; false when it has none.
   bool CountToEntry(std::uint32_t totalLength, std::uint32_t now, std::uint32_t hash);
   void AddEntry(std::uint32_t totalLength, std::uint32_t hash);
+  // Opens an entry for the IPv4 key scratch unless paused.
+  void AddIpv4Entry(std::uint32_t totalLength, std::uint32_t hash);
+  bool IsSentFromHere(const ConnectionKey& key) const;
+  void CountSentWithoutEntry(const IpAddress& source, std::uint32_t totalLength);
   void AccountIpv6Packet(const ParsedPacket& packet, std::uint32_t totalLength);
   void ReleaseAddresses(const ConnectionKey& key);
   void PublishTotals();
@@ -186,6 +197,7 @@ class CTrafficList {
   HugePageVector<TrafficEntry*> m_entries;   // in creation order
   ConnectionIndex m_index{m_pool};
   AddressBook m_ipv6Addresses;  // of the IPv6 entries' keys
+  OwnAddresses m_localAddresses;
   PositionSet m_touched;
   std::uint64_t m_removals = 0;
   CaptureTotals m_totals;

@@ -376,14 +376,12 @@ Waiting for it to come back...</translation>
 <context>
     <name>CRateChart</name>
     <message>
-        <source>最近 %1 分钟的总流量</source>
-        <translation>Total traffic of the last %1 minutes</translation>
+        <source>最近 %1 分钟的接收(下)和发送(上)流量</source>
+        <translation>Received (below) and sent (above) in the last %1 minutes</translation>
     </message>
     <message>
-        <source>最近 %1 分钟的总流量
-当前: %2, 最高: %3</source>
-        <translation>Total traffic of the last %1 minutes
-Now: %2, highest: %3</translation>
+        <source>接收: %1, 发送: %2, 合计最高: %3</source>
+        <translation>Received: %1, sent: %2, highest total: %3</translation>
     </message>
 </context>
 <context>
@@ -612,8 +610,8 @@ Please choose another file name.</translation>
         <translation>Exit</translation>
     </message>
     <message>
-        <source>%1 - 当前: %2</source>
-        <translation>%1 - now: %2</translation>
+        <source>%1 - 接收: %2, 发送: %3</source>
+        <translation>%1 - received: %2, sent: %3</translation>
     </message>
 </context>
 <context>

@@ -227,8 +227,8 @@ QString CMainFrame::StatusText() const { return m_messagePane->text(); }
 void CMainFrame::ShowStatusNotice(const QString& text) { statusBar()->showMessage(text, kStatusNoticeMs); }
 void CMainFrame::SetRatesText(const QString& text) { m_ratesPane->setText(text); }
 
-void CMainFrame::ShowRate(std::uint64_t bytesPerSecond, int units) {
-  m_rateChart->AddSample(bytesPerSecond, units);
+void CMainFrame::ShowRate(const RateSample& rate, int units) {
+  m_rateChart->AddSample(rate, units);
   if (m_tray) m_tray->ShowRate(m_rateChart->Samples(), units);
 }
 QString CMainFrame::RatesText() const { return m_ratesPane->text(); }

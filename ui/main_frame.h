@@ -71,7 +71,7 @@ class CMainFrame : public QMainWindow, public ViewHost {
   QString StatusText() const;
   void ShowStatusNotice(const QString& text) override;
   void SetRatesText(const QString& text) override;
-  void ShowRate(std::uint64_t bytesPerSecond, int units) override;
+  void ShowRate(const RateSample& rate, int units) override;
   CRateChart* RateChart() const { return m_rateChart; }
   // Null where the desktop has no tray.
   CTrayIcon* Tray() const { return m_tray.get(); }

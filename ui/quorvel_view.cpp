@@ -19,6 +19,7 @@
 #include "ui/history_view.h"
 #include "ui/owner_columns.h"
 #include "ui/product.h"
+#include "ui/rate_sample.h"
 #include "ui/sort_header_ctrl.h"
 #include "ui/view_export.h"
 #include "ui/view_state_keeper.h"
@@ -258,10 +259,11 @@ void CQuorvelView::ShowRates() {
     return;
   }
   const CaptureTotals& totals = m_context.trafficList.Totals();
-  const std::uint32_t current = totals.currentRate, average = totals.averageRate;
+  const std::uint64_t current = totals.currentRate, average = totals.averageRate;
+  const RateSample rate{totals.CurrentReceivedRate(), totals.currentSentRate};
   lock.unlock();
   const int units = m_context.settings.units;
-  m_host.ShowRate(current, units);
+  m_host.ShowRate(rate, units);
   m_host.SetRatesText(tr(kRatesFormat)
                            .arg(QString::fromUtf8(FormatAmount(current, 1, 1, units)),
                                 QString::fromUtf8(FormatAmount(average, 1, 1, units))));

@@ -6,7 +6,6 @@
 #include <QPixmap>
 #include <QWidget>
 
-#include "text/format_amount.h"
 #include "ui/command_ids.h"
 #include "ui/product.h"
 #include "ui/rate_chart.h"
@@ -45,18 +44,20 @@ void CTrayIcon::ToggleWindow() {
   m_window.activateWindow();
 }
 
-void CTrayIcon::ShowRate(const std::deque<std::uint64_t>& samples, int units) {
-  const std::uint64_t current = samples.empty() ? 0 : samples.back();
-  m_icon.setToolTip(tr("%1 - 当前: %2").arg(QString::fromUtf8(product::kName),
-                                           QString::fromUtf8(FormatAmount(current, 1, 1, units))));
+void CTrayIcon::ShowRate(const std::deque<RateSample>& samples, int units) {
+  const RateSample current = samples.empty() ? RateSample() : samples.back();
+  m_icon.setToolTip(tr("%1 - 接收: %2, 发送: %3")
+                        .arg(QString::fromUtf8(product::kName), CRateChart::RateText(current.received, units),
+                             CRateChart::RateText(current.sent, units)));
   QPixmap image(kImageSize, kImageSize);
   image.fill(Qt::transparent);
   QPainter painter(&image);
   painter.drawPixmap(image.rect(), m_window.windowIcon().pixmap(kImageSize, kImageSize));
   // The last half minute in the lower half, over the program's icon.
-  const std::deque<std::uint64_t> recent(samples.size() > kImageSize ? samples.end() - kImageSize : samples.begin(),
-                                         samples.end());
-  CRateChart::Draw(painter, QRect(0, kImageSize / 2, kImageSize, kImageSize / 2), recent, QColor(0, 160, 255));
+  const std::deque<RateSample> recent(samples.size() > kImageSize ? samples.end() - kImageSize : samples.begin(),
+                                      samples.end());
+  CRateChart::Draw(painter, QRect(0, kImageSize / 2, kImageSize, kImageSize / 2), recent, ReceivedColour(),
+                   CRateChart::SentColour());
   painter.end();
   m_icon.setIcon(QIcon(image));
 }

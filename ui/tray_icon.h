@@ -1,17 +1,20 @@
 #pragma once
 
+#include <QColor>
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <cstdint>
 #include <deque>
 #include <functional>
 
+#include "ui/rate_sample.h"
+
 class QAction;
 class QMenu;
 class QWidget;
 
-// The icon in the desktop's tray: the current rate in its tip and a tiny
-// chart of the last minutes as its image; its menu shows or hides the
+// The icon in the desktop's tray: the current rates received and sent in
+// its tip and a tiny chart of the last minutes as its image; its menu shows or hides the
 // window, pauses and ends the program. Closing the window still ends the
 // program as it always has: the tray never keeps a hidden window alive.
 class CTrayIcon : public QObject {
@@ -23,7 +26,10 @@ class CTrayIcon : public QObject {
   ~CTrayIcon() override;
 
   // Once a second, with the chart's samples.
-  void ShowRate(const std::deque<std::uint64_t>& samples, int units);
+  void ShowRate(const std::deque<RateSample>& samples, int units);
+
+  // The received colour of the tray's image, bright on any panel.
+  static QColor ReceivedColour() { return QColor(0, 160, 255); }
   // The pause item follows the pause.
   void SetPaused(bool paused, bool enabled);
 

@@ -3,6 +3,8 @@
 #include <QString>
 #include <cstdint>
 
+#include "ui/rate_sample.h"
+
 // The window around the list view, as the view sees it: the adapter the
 // user chose, the title, and the status bar's panes. The main frame is one;
 // the view knows nothing else of it.
@@ -20,9 +22,9 @@ class ViewHost {
   virtual void ShowStatusNotice(const QString& text) = 0;
   // Pane 1: current and average rate.
   virtual void SetRatesText(const QString& text) = 0;
-  // The capture's total rate, once a second, for the rate's chart and the
-  // tray; `units` as the settings choose them.
-  virtual void ShowRate(std::uint64_t /*bytesPerSecond*/, int /*units*/) {}
+  // The capture's rate received and sent, once a second, for the rate's
+  // chart and the tray; `units` as the settings choose them.
+  virtual void ShowRate(const RateSample& /*rate*/, int /*units*/) {}
   // What ails the adapter, or that it is back; hidden while `text` is
   // empty. An alert is highlighted.
   virtual void SetAdapterText(const QString& text, bool alert) = 0;

@@ -28,6 +28,7 @@
 #include "ui/command_ids.h"
 #include "ui/filters_setup_dlg.h"
 #include "ui/product.h"
+#include "ui/rate_chart.h"
 #include "ui/settings_dlg.h"
 #include "ui/sort_header_ctrl.h"
 
@@ -158,6 +159,31 @@ TEST_F(ViewLiveTest, EmptyListSaysWhyItIsEmpty) {
   EXPECT_EQ(pause->text().toStdString(), "已暂停");
   Frame().ExecuteCommand(ID_CAPTURE_STOP);
   EXPECT_TRUE(pause->isHidden()) << "a Stop ends the pause";
+}
+
+// An echo request from the other end and this machine's answer, 84 bytes
+// each, reach the rate chart as received and as sent: the window reads
+// its adapter's own address where the capture starts.
+TEST_F(ViewLiveTest, RateChartTellsSentFromReceived) {
+  OpenWindow();
+  Start();
+  ASSERT_TRUE(view->Monitoring());
+  ASSERT_TRUE(network.Send({EchoRequest(network.SenderAddress(), network.CaptureAddress(), 84)}));
+  const CRateChart& chart = *Frame().RateChart();
+  bool received = false, sent = false;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        // The two may fall into two seconds; nothing else moves on the link.
+        for (const RateSample& second : chart.Samples()) {
+          received = received || second.received == 84;
+          sent = sent || second.sent == 84;
+          if (second.received > 84 || second.sent > 84) ADD_FAILURE() << second.received << " " << second.sent;
+        }
+        return received && sent;
+      },
+      4000))
+      << received << sent;
+  Frame().ExecuteCommand(ID_CAPTURE_STOP);
 }
 
 // Two monitors on one adapter: each one's Start is refused while the other

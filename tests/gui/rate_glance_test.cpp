@@ -30,29 +30,45 @@ std::string Utf8(const QString& text) { return text.toStdString(); }
 class RateGlanceTest : public FrameTest {};
 
 // One bar a second for three minutes, the newest at the right, as high as
-// its share of the highest; the tip says the latest and the highest rate
-// in the chosen unit.
-TEST_F(RateGlanceTest, ChartDrawsTheLastMinutesInTheChosenUnit) {
+// its total's share of the highest, the sent part stacked on the received
+// one; the tip says the latest rates both ways and the highest total in
+// the chosen unit.
+TEST_F(RateGlanceTest, ChartDrawsBothWaysOfTheLastMinutesInTheChosenUnit) {
   CMainFrame& frame = OpenFrame();
   CRateChart* chart = frame.RateChart();
   ASSERT_NE(chart, nullptr);
   EXPECT_TRUE(frame.statusBar()->isAncestorOf(chart)) << "a pane of the status bar";
-  for (std::uint64_t second = 0; second < 200; ++second) frame.ShowRate(second == 190 ? 4000 : 1000, 1);
+  for (std::uint64_t second = 0; second < 199; ++second)
+    frame.ShowRate(second == 190 ? RateSample{3000, 1000} : RateSample{1000, 0}, 1);
+  frame.ShowRate({800, 200}, 1);
   EXPECT_EQ(chart->Samples().size(), CRateChart::kSeconds);
-  EXPECT_EQ(Utf8(chart->toolTip()), "最近 3 分钟的总流量\n当前: " + std::string(FormatAmount(1000, 1, 1, 1)) +
-                                         ", 最高: " + FormatAmount(4000, 1, 1, 1));
+  EXPECT_EQ(Utf8(chart->toolTip()), "最近 3 分钟的接收(下)和发送(上)流量\n接收: " +
+                                         std::string(FormatAmount(800, 1, 1, 1)) +
+                                         ", 发送: " + FormatAmount(200, 1, 1, 1) +
+                                         ", 合计最高: " + FormatAmount(4000, 1, 1, 1));
 
   const QImage image = chart->grab().toImage();
-  const QColor bars = chart->palette().color(QPalette::Highlight);
-  const int column = image.width() - 10;  // the 4000 bytes' second
-  int high = 0, low = 0;
-  for (int y = 0; y < image.height(); ++y) {
-    high += image.pixelColor(column, y) == bars;
-    low += image.pixelColor(column - 1, y) == bars;
+  ASSERT_EQ(image.height(), 18);
+  const QColor received = chart->ReceivedColour(), sent = CRateChart::SentColour();
+  ASSERT_NE(received, sent);
+  // Column, then from the top: empty pixels, sent ones, received ones.
+  const struct {
+    int column;
+    int empty, sent, received;
+  } bars[] = {
+      {image.width() - 10, 0, 5, 13},  // 4000 bytes, a quarter sent: the highest
+      {image.width() - 11, 13, 0, 5},  // 1000 received: a quarter, rounded up
+      {image.width() - 1, 13, 1, 4},   // 1000, a fifth sent
+  };
+  for (const auto& bar : bars) {
+    SCOPED_TRACE(bar.column);
+    for (int y = 0; y < image.height(); ++y) {
+      const QColor expected = y < bar.empty ? chart->palette().color(QPalette::Base)
+                              : y < bar.empty + bar.sent ? sent
+                                                         : received;
+      EXPECT_EQ(image.pixelColor(bar.column, y), expected) << "row " << y;
+    }
   }
-  EXPECT_EQ(high, image.height());
-  EXPECT_EQ(low, image.height() / 4 + (image.height() % 4 != 0));
-  EXPECT_GT(PixelsOf(image, bars), 0);
 }
 
 // No tray on this platform: none is made, and closing the window ends it
@@ -75,9 +91,12 @@ TEST_F(RateGlanceTest, TrayIconShowsTheRateAndCarriesItsCommands) {
   frame.show();
   std::vector<int> commands;
   CTrayIcon tray(frame, [&commands](int id) { commands.push_back(id); });
-  tray.ShowRate({100, 2048}, 3);
-  EXPECT_EQ(Utf8(tray.Icon().toolTip()), "Quorvel - 当前: " + std::string(FormatAmount(2048, 1, 1, 3)));
-  EXPECT_FALSE(tray.Icon().icon().isNull());
+  tray.ShowRate({{100, 0}, {2048, 512}}, 3);
+  EXPECT_EQ(Utf8(tray.Icon().toolTip()), "Quorvel - 接收: " + std::string(FormatAmount(2048, 1, 1, 3)) +
+                                             ", 发送: " + FormatAmount(512, 1, 1, 3));
+  const QImage image = tray.Icon().icon().pixmap(32, 32).toImage();
+  EXPECT_GT(PixelsOf(image, CTrayIcon::ReceivedColour()), 0);
+  EXPECT_GT(PixelsOf(image, CRateChart::SentColour()), 0);
 
   const QList<QAction*> items = tray.Menu().actions();
   ASSERT_EQ(items.size(), 4);

@@ -325,6 +325,19 @@ TEST_F(BothFamiliesLiveTest, Ipv6ConnectionsCountAsTcpdumpSeesThem) {
     protocols.insert(fields[4]);
   }
   EXPECT_EQ(protocols, std::multiset<std::string>({"6", "6", "17", "17", "58", "58"})) << seen;
+
+  // The rows from the capture end's own address are what it sent.
+  std::lock_guard lock(m_list.TableLock());
+  std::uint64_t fromCaptureEnd = 0;
+  char source[IpAddress::kTextSize];
+  for (std::size_t i = 0; i < m_list.EntryCount(); ++i) {
+    const TrafficEntry& entry = m_list.Entry(i);
+    const std::string from = FormatIpAddress(m_list.EndpointsOf(entry.key).source, source);
+    EXPECT_EQ(entry.sent, from == TestNetwork::CaptureAddress6()) << from;
+    if (entry.sent) fromCaptureEnd += entry.bytes;
+  }
+  EXPECT_GT(fromCaptureEnd, 0u);
+  EXPECT_EQ(m_list.Totals().sentBytes, fromCaptureEnd);
 }
 
 // A datagram of 4000 bytes leaves in three fragments, of which only the

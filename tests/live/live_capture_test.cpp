@@ -101,12 +101,14 @@ class LiveCaptureTest : public SettingsFixture {
   }
 
   // What MixedTraffic leaves: the bare TCP acknowledgement is not counted,
-  // and the capture side answers each echo request.
+  // and the capture side answers each echo request: the answers are what
+  // this side sent.
   void ExpectMixedTrafficCounted() {
     const CaptureTotals totals = WaitForPackets(9);
     EXPECT_EQ(totals.packets, 9u);
     EXPECT_EQ(totals.totalBytes, 1800u + 1060u + 168u + 168u);
     EXPECT_EQ(totals.dataBytes, 1680u + 1004u + 168u + 168u);
+    EXPECT_EQ(totals.sentBytes, 168u);
     std::lock_guard lock(m_list.TableLock());
     ASSERT_EQ(m_list.EntryCount(), 4u);
     const struct {
@@ -188,7 +190,9 @@ TEST_F(LiveCaptureTest, PromiscuousModeFollowsTheSetting) {
     Start();
     EXPECT_EQ(m_network.CapturePromiscuity(), promiscuous ? 1 : 0);
     ASSERT_TRUE(m_network.Send(traffic));
-    EXPECT_EQ(WaitForPackets(2).totalBytes, 400u) << "a frame for another host is seen";
+    const CaptureTotals totals = WaitForPackets(2);
+    EXPECT_EQ(totals.totalBytes, 400u) << "a frame for another host is seen";
+    EXPECT_EQ(totals.sentBytes, 0u) << "and counts as received";
     m_session.StopCapture();
     EXPECT_EQ(m_network.CapturePromiscuity(), 0);
   }

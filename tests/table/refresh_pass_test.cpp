@@ -220,22 +220,38 @@ TEST_F(RefreshPassTest, SpeedAfterAPauseCoversOneSecond) {
   }
 }
 
+// The sent rate is the part of the current rate from this machine's own
+// addresses, taken over the same interval.
 TEST_F(RefreshPassTest, CaptureWideRates) {
   IpPacket packet;
   packet.totalLength = 1000;
+  IpPacket reply = packet;
+  std::swap(reply.source, reply.destination);
+  reply.totalLength = 300;
+  m_list.SetLocalAddresses({IpAddress::Ipv4(htonl(reply.source))});
   Account(packet);
   Clock(1999);
   Pass(true);
   EXPECT_EQ(m_list.Totals().averageRate, 0u) << "during the first second";
   EXPECT_EQ(m_list.Totals().currentRate, 1000u);
+  EXPECT_EQ(m_list.Totals().currentSentRate, 0u);
   Account(packet);
   Account(packet);
+  Account(reply);
   Clock(3000);
   Pass(false);
-  EXPECT_EQ(m_list.Totals().averageRate, 1500u);
+  EXPECT_EQ(m_list.Totals().averageRate, 1650u);
   EXPECT_EQ(m_list.Totals().currentRate, 1000u) << "partial passes leave the current rate";
+  EXPECT_EQ(m_list.Totals().currentSentRate, 0u);
   Pass(true);
-  EXPECT_EQ(m_list.Totals().currentRate, 2000u);
+  EXPECT_EQ(m_list.Totals().currentRate, 2300u);
+  EXPECT_EQ(m_list.Totals().currentSentRate, 300u);
+  EXPECT_EQ(m_list.Totals().CurrentReceivedRate(), 2000u);
+  Account(reply);
+  Clock(4000);
+  Pass(true);
+  EXPECT_EQ(m_list.Totals().currentRate, 300u);
+  EXPECT_EQ(m_list.Totals().currentSentRate, 300u);
 }
 
 // A list that asks the capture to stop while a pass is writing into it.

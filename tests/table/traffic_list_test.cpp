@@ -215,9 +215,14 @@ TEST_F(TrafficListTest, NeverReadsPastTheCapturedBytes) {
 }
 
 // Runs of every length, with new and known connections, hidden protocols,
-// pauses and packets cut short, give the same table as one packet at a time.
+// pauses, packets cut short and packets from the own addresses, give the
+// same table and totals as one packet at a time.
 TEST_F(TrafficListTest, RunsOfPacketsAccountAsOneAtATime) {
   CTrafficList oneByOne(Settings());
+  std::vector<IpAddress> own;
+  for (std::uint32_t host = 0; host < 400; host += 3) own.push_back(IpAddress::Ipv4(htonl(0x0A000000u + host)));
+  m_list.SetLocalAddresses(own);
+  oneByOne.SetLocalAddresses(own);
   std::mt19937 random(5);
   std::vector<CTrafficList::PacketHead> run;
   for (int round = 0; round < 300; ++round) {
@@ -248,6 +253,9 @@ TEST_F(TrafficListTest, RunsOfPacketsAccountAsOneAtATime) {
   EXPECT_EQ(m_list.Totals().packets, oneByOne.Totals().packets);
   EXPECT_EQ(m_list.Totals().dataBytes, oneByOne.Totals().dataBytes);
   EXPECT_EQ(m_list.Totals().totalBytes, oneByOne.Totals().totalBytes);
+  EXPECT_EQ(m_list.Totals().sentBytes, oneByOne.Totals().sentBytes);
+  EXPECT_GT(m_list.Totals().sentBytes, 0u);
+  EXPECT_LT(m_list.Totals().sentBytes, m_list.Totals().totalBytes);
 }
 
 TEST_F(TrafficListTest, RemoveAllEmptiesTableAndRows) {
