@@ -182,13 +182,13 @@ bool IpfixExporter::FlowOf(const Report& report, IpfixFlow& flow, std::uint32_t 
   flow.destination = report.endpoints.destination;
   flow.sourcePort = report.endpoints.sourcePort;
   flow.destinationPort = report.endpoints.destinationPort;
+  flow.protocol = report.endpoints.protocol;
   // An ICMP "port" pair is the type and code, then the checksum: collectors
   // expect the type and code as the destination port, and no source port.
   if (flow.protocol == kIcmp || flow.protocol == kIcmpv6) {
     flow.destinationPort = flow.sourcePort;
     flow.sourcePort = 0;
   }
-  flow.protocol = report.endpoints.protocol;
   flow.endReason = report.active ? IpfixEndReason::kActiveTimeout : EndReasonOf(report.reason);
   flow.octets = report.bytes - bytesBefore;
   flow.packets = report.packets - packetsBefore;

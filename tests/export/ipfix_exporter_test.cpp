@@ -20,7 +20,7 @@
 namespace {
 
 constexpr std::uint16_t kSourceIpv4 = 8, kSourceIpv6 = 27, kOctets = 1, kPackets = 2, kStart = 152, kEnd = 153,
-                        kEndReason = 136, kProcessId = 0x8000 | 1, kProgram = 0x8000 | 2;
+                        kEndReason = 136, kSourcePort = 7, kDestinationPort = 11, kProcessId = 0x8000 | 1, kProgram = 0x8000 | 2;
 
 // The connection `n`: IPv4 or IPv6, with an owner or without; a name of
 // up to 15 bytes.
@@ -216,6 +216,23 @@ TEST_F(IpfixExporterTest, RecordsOfALongConnectionCarryDeltasAndTheirEndReason) 
   EXPECT_EQ(ms(2, kStart), ms(1, kEnd));
   EXPECT_EQ(ms(2, kEnd) - ms(2, kStart), 11000u);
   EXPECT_EQ(records[0].count(kProcessId), 1u);
+}
+
+// An ICMP connection's "ports" are its type and code, then its checksum: the
+// record has the type and code as its destination port and no source port.
+TEST_F(IpfixExporterTest, IcmpRecordsCarryTypeAndCodeAsTheirDestinationPort) {
+  IpfixExporter& exporter = Start(IpfixExportSettings());
+  ClosedConnection echo = Connection(3, false, false);
+  echo.endpoints.protocol = 1;
+  echo.endpoints.sourcePort = htons(0x0800);
+  echo.endpoints.destinationPort = htons(0x1234);
+  exporter.ConnectionClosed(echo);
+  exporter.Finish();
+  const std::vector<IpfixRead::Message> messages = Receive(1);
+  ASSERT_EQ(messages.size(), 1u);
+  ASSERT_EQ(messages[0].records.size(), 1u);
+  EXPECT_EQ(IpfixRead::Number(messages[0].records[0].at(kSourcePort)), 0u);
+  EXPECT_EQ(IpfixRead::Number(messages[0].records[0].at(kDestinationPort)), 0x0800u);
 }
 
 }  // namespace
