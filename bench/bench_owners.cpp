@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "process/local_addresses.h"
 #include "process/owner_refresher.h"
 #include "process/owner_table.h"
 #include "process/proc_socket_scan.h"

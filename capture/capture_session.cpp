@@ -16,8 +16,8 @@
 #include "platform/crash_handler.h"
 #include "platform/tick_count.h"
 #include "platform/user_message.h"
+#include "process/local_addresses.h"
 #include "process/owner_refresher.h"
-#include "source/adapter_addresses.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "source/adapter_addresses.h"
+#include "process/local_addresses.h"
 
 #include <ifaddrs.h>
 #include <netinet/in.h>
@@ -35,3 +35,5 @@ std::vector<IpAddress> AdapterAddresses(std::string_view device) {
   freeifaddrs(list);
   return addresses;
 }
+
+std::vector<IpAddress> LocalAddresses() { return AdapterAddresses(kEveryAdapter); }

@@ -10,3 +10,7 @@
 // without privilege; empty when the system cannot say or the adapter has
 // none.
 std::vector<IpAddress> AdapterAddresses(std::string_view device);
+
+// The machine's own addresses, those of all its adapters, in the calling
+// thread's network namespace.
+std::vector<IpAddress> LocalAddresses();

@@ -1,8 +1,6 @@
 #include "process/owner_refresher.h"
 
 #include <fcntl.h>
-#include <ifaddrs.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -11,28 +9,13 @@
 #include <cstring>
 #include <utility>
 
+#include "process/local_addresses.h"
+
 namespace {
 
 constexpr std::size_t kEventsReadAtOnce = 256;
 
 }  // namespace
-
-std::vector<IpAddress> LocalAddresses() {
-  std::vector<IpAddress> addresses;
-  ifaddrs* interfaces = nullptr;
-  if (getifaddrs(&interfaces) != 0) return addresses;
-  for (const ifaddrs* at = interfaces; at != nullptr; at = at->ifa_next) {
-    if (at->ifa_addr == nullptr) continue;
-    if (at->ifa_addr->sa_family == AF_INET) {
-      addresses.push_back(IpAddress::Ipv4(reinterpret_cast<const sockaddr_in*>(at->ifa_addr)->sin_addr.s_addr));
-    } else if (at->ifa_addr->sa_family == AF_INET6) {
-      const auto* address = reinterpret_cast<const sockaddr_in6*>(at->ifa_addr);
-      addresses.push_back(IpAddress::Ipv6(address->sin6_addr.s6_addr));
-    }
-  }
-  freeifaddrs(interfaces);
-  return addresses;
-}
 
 COwnerRefresher::COwnerRefresher(std::string procRoot, std::chrono::milliseconds minimumGap)
     : m_procRoot(std::move(procRoot)),

@@ -81,7 +81,3 @@ class COwnerRefresher : public OwnerLookup {
   std::atomic<AttributionLevel> m_level{AttributionLevel::kNone};
   std::thread m_thread;
 };
-
-// The machine's own addresses, those of its interfaces, in the calling
-// thread's network namespace.
-std::vector<IpAddress> LocalAddresses();
