@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -20,6 +21,10 @@ class CClosedConnectionStream final : public ClosedConnectionSink {
   // Connections that wait for the writer beyond this are counted as lost,
   // not kept: a disk that stalls never costs unbounded memory.
   static constexpr std::size_t kMostWaiting = std::size_t{1} << 18;
+  // At the end of a run, how long a reader that stopped reading (a pipe, a
+  // FIFO) or a stalled disk may hold up the last lines: then they are
+  // counted as lost and the run ends.
+  static constexpr std::chrono::seconds kEndPatience{5};
 
   CClosedConnectionStream(ExportFormat format, ExportColumns columns);
   ~CClosedConnectionStream() override;
@@ -33,6 +38,7 @@ class CClosedConnectionStream final : public ClosedConnectionSink {
   void ConnectionClosed(const ClosedConnection& connection) override;
   // From now on a full queue makes ConnectionClosed wait for room instead
   // of losing the connection: for the end of a run, when no capture waits.
+  // It waits kEndPatience at most, in all, as Close does.
   void WaitForRoomFromNowOn();
   // Writes everything that waits, then ends the writer and the file.
   void Close();
@@ -44,8 +50,15 @@ class CClosedConnectionStream final : public ClosedConnectionSink {
   std::string WriteError() const;
 
  private:
+  using Clock = std::chrono::steady_clock;
+
   void WriteLoop();
   void WriteAll(const std::string& text, std::size_t lines);
+  void CountCutShort(const std::string& text, std::size_t done, std::size_t lines, const std::string& reason);
+  // Waits until the file takes more bytes; false once the end's patience
+  // has run out.
+  bool WaitUntilWritable();
+  void StartEnding();
 
   const ExportFormat m_format;
   const ExportColumns m_columns;
@@ -55,7 +68,8 @@ class CClosedConnectionStream final : public ClosedConnectionSink {
   std::condition_variable m_changed;
   std::vector<ConnectionRecord> m_waiting;  // under m_mutex
   bool m_closing = false;                   // under m_mutex
-  bool m_patient = false;                   // under m_mutex
+  bool m_ending = false;                    // under m_mutex: the end's patience runs
+  Clock::time_point m_endBy;                // under m_mutex, once ending
   std::uint64_t m_written = 0;              // under m_mutex
   std::uint64_t m_lost = 0;                 // under m_mutex
   std::string m_writeError;                 // under m_mutex
