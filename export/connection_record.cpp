@@ -16,12 +16,7 @@ ConnectionRecord RecordOfClosed(const ClosedConnection& closed, std::uint32_t no
 
 ConnectionRecord RecordOfEntry(const CTrafficList& table, const TrafficEntry& entry, std::uint32_t nowTick,
                                std::int64_t nowMs) {
-  ConnectionRecord record;
-  record.endpoints = table.EndpointsOf(entry.key);
-  record.bytes = entry.bytes;
-  record.packets = entry.packets;
-  record.firstSeenMs = WallClockMs(entry.firstSeen, nowTick, nowMs);
-  record.lastSeenMs = WallClockMs(entry.lastSeen, nowTick, nowMs);
-  if (const ConnectionOwner* owner = table.NotedOwner(entry)) record.owner = *owner;
+  ConnectionRecord record = RecordOfClosed(table.FiguresOf(entry, CloseReason::kEnd, nowTick), nowTick, nowMs);
+  record.reason.reset();  // it has not left
   return record;
 }

@@ -130,6 +130,9 @@ class CTrafficList {
     const auto owner = m_owners.find(entry.id);
     return owner != m_owners.end() ? &owner->second : nullptr;
   }
+  // The entry's figures and noted owner, as a report at the tick `now` for
+  // `reason` gives them. Caller holds the lock.
+  ClosedConnection FiguresOf(const TrafficEntry& entry, CloseReason reason, std::uint32_t now) const;
   // Reports the entry as leaving for `reason` at the tick `now`; the caller
   // then removes it. Caller holds the lock.
   void ReportClosed(const TrafficEntry& entry, CloseReason reason, std::uint32_t now) {
@@ -184,7 +187,6 @@ class CTrafficList {
   void PublishTotals();
   void FreeAllEntries();
   void ReportToSink(const TrafficEntry& entry, CloseReason reason, std::uint32_t now);
-  ClosedConnection FiguresOf(const TrafficEntry& entry, CloseReason reason, std::uint32_t now) const;
   void ForgetOwner(const TrafficEntry& entry) {
     if (!m_owners.empty()) m_owners.erase(entry.id);
   }

@@ -297,6 +297,7 @@ void CQuorvelView::HistoryShown(bool shown) {
 
 // Of the page shown.
 void CQuorvelView::ShowSearchCount() {
+  if (!m_historyView) return;  // the window is going
   const CHistoryModel& history = m_historyView->Model();
   const bool searching = m_model.Searching();
   const int shown = m_historyShown ? history.rowCount() : m_model.rowCount();
@@ -309,15 +310,16 @@ void CQuorvelView::Drain() {
   // user; the window stops monitoring, and Start works again.
   if (m_monitoring && m_session.EndedUnexpectedly()) StopMonitoring();
   ShowCaptureHealth();
+  // The frame's tabs may have taken the history page down already.
   if (m_historyView) m_historyView->Refresh();
-  if (m_historyShown && m_model.Searching()) ShowSearchCount();
   m_batch.Clear();
   m_journal.Take(m_batch);
-  if (m_batch.Empty()) return;
-  m_model.Apply(m_batch);
+  if (!m_batch.Empty()) {
+    m_model.Apply(m_batch);
+    if (m_batch.hasTotals) ShowTotals(m_batch.totals);
+    if (m_batch.redraw) viewport()->update();
+  }
   if (m_model.Searching()) ShowSearchCount();
-  if (m_batch.hasTotals) ShowTotals(m_batch.totals);
-  if (m_batch.redraw) viewport()->update();
 }
 
 // The drops pane counts what was lost since Start, and the log's pane the
