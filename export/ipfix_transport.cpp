@@ -48,8 +48,9 @@ std::optional<IpfixCollector> ResolveIpfixCollector(std::string_view text, Ipfix
     host = text.substr(0, colon);
     port = text.substr(colon + 1);
   }
-  if (host.empty() || port.empty() || port.find_first_not_of("0123456789") != std::string::npos) {
-    error = "expected HOST:PORT with a port number";
+  if (host.empty() || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoul(port) == 0 || std::stoul(port) > 65535) {
+    error = "expected HOST:PORT with a port number from 1 to 65535";
     return std::nullopt;
   }
   addrinfo hints{};

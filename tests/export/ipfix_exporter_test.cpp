@@ -287,3 +287,23 @@ TEST(IpfixTcpExportTest, MessagesFollowEachOtherInOneStreamWithTheTemplatesOnce)
 }
 
 }  // namespace
+
+namespace {
+
+// A collector is HOST:PORT, an IPv6 address in brackets, the port a number
+// a socket can have.
+TEST(IpfixCollectorAddressTest, TakesOnlyWhatNamesOneSocket) {
+  const struct {
+    const char* text;
+    bool taken;
+  } cases[] = {{"127.0.0.1:4739", true},  {"[::1]:4739", true},         {"127.0.0.1:65535", true},
+               {"127.0.0.1:0", false},    {"127.0.0.1:65536", false},   {"127.0.0.1:99999999999", false},
+               {"127.0.0.1:", false},     {"127.0.0.1:47x", false},     {"host", false},
+               {"[::1", false},           {"[::1]4739", false},         {"::1:4739", false}};
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_EQ(ResolveIpfixCollector(c.text, IpfixProtocol::kUdp, error).has_value(), c.taken) << c.text << ": " << error;
+  }
+}
+
+}  // namespace
