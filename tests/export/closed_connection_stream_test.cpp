@@ -29,15 +29,13 @@ ClosedConnection Connection(std::uint32_t n) {
 }
 
 // Hands `count` connections to a stream on `path` as the end of a run does
-// and closes it; returns how long that took.
-std::chrono::milliseconds EndARun(CClosedConnectionStream& stream, const std::string& path, std::uint32_t count) {
+// and closes it.
+void EndARun(CClosedConnectionStream& stream, const std::string& path, std::uint32_t count) {
   std::string error;
-  EXPECT_TRUE(stream.Open(path, error)) << error;
-  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(stream.Open(path, error)) << error;
   stream.WaitForRoomFromNowOn();
   for (std::uint32_t n = 1; n <= count; ++n) stream.ConnectionClosed(Connection(n));
   stream.Close();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
 }
 
 // A reader that stops reading, or goes away, never holds the end of a run
@@ -56,11 +54,13 @@ TEST(ClosedConnectionStreamTest, AReaderThatStallsOrGoesAwayCostsLinesNotTheRun)
     if (goesAway) close(reader);
     const auto started = std::chrono::steady_clock::now();
     stream.WaitForRoomFromNowOn();
-    for (std::uint32_t n = 1; n <= 100000; ++n) stream.ConnectionClosed(Connection(n));
+    // Far more than a pipe holds (64 KiB: about 300 lines).
+    for (std::uint32_t n = 1; n <= 5000; ++n) stream.ConnectionClosed(Connection(n));
     stream.Close();
-    EXPECT_LT(std::chrono::steady_clock::now() - started, CClosedConnectionStream::kEndPatience + std::chrono::seconds(2));
+    // Its patience and no more; the rest is slack for a slow machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, CClosedConnectionStream::kEndPatience + std::chrono::seconds(10));
     EXPECT_GT(stream.Lost(), 0u);
-    EXPECT_EQ(stream.Written() + stream.Lost(), 100000u);
+    EXPECT_EQ(stream.Written() + stream.Lost(), 5000u);
     EXPECT_EQ(stream.WriteError(), goesAway ? "Broken pipe" : "its reader did not take the lines in time");
     if (!goesAway) close(reader);
   }
