@@ -123,7 +123,7 @@ void CaptureSession::ResetTotals(bool startNow) {
   CaptureTotals& totals = m_table.Totals();
   if (startNow) {
     totals.startTick = platform::TickCount();
-    totals.totalAtLastFullPass = totals.sentAtLastFullPass = 0;
+    totals.totalAtLastFullPass = 0;
   }
   totals.packets = totals.dataBytes = totals.totalBytes = totals.sentBytes = 0;
 }

@@ -13,10 +13,6 @@ struct CaptureTotals {
   std::uint64_t sentBytes = 0;
   std::uint32_t startTick = 0;
   std::uint64_t totalAtLastFullPass = 0;
-  std::uint64_t sentAtLastFullPass = 0;
   std::uint64_t averageRate = 0;  // bytes per second over the whole capture
   std::uint64_t currentRate = 0;  // bytes during the last full-pass interval
-  std::uint64_t currentSentRate = 0;  // the sent part of currentRate
-
-  std::uint64_t CurrentReceivedRate() const { return currentRate > currentSentRate ? currentRate - currentSentRate : 0; }
 };

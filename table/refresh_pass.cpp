@@ -299,8 +299,6 @@ void CRefreshPass::ComputeRates(std::uint32_t now, bool full) {
   if (!full) return;
   totals.currentRate = totals.totalBytes - totals.totalAtLastFullPass;
   totals.totalAtLastFullPass = totals.totalBytes;
-  totals.currentSentRate = totals.sentBytes - totals.sentAtLastFullPass;
-  totals.sentAtLastFullPass = totals.sentBytes;
 }
 
 const char* CRefreshPass::PortText(std::uint16_t portNetworkOrder, std::uint8_t protocol) {

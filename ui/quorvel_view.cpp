@@ -102,6 +102,7 @@ CQuorvelView::CQuorvelView(AppContext context, ViewHost& host, QWidget* parent)
   connect(&m_drainTimer, &QTimer::timeout, this, &CQuorvelView::Drain);
   m_drainTimer.start(kDrainPeriodMs);
   connect(&m_ratesTimer, &QTimer::timeout, this, &CQuorvelView::ShowRates);
+  m_ratesClock.start();
 }
 
 // The frame is still whole here: it takes its view down first.
@@ -209,6 +210,7 @@ void CQuorvelView::StartMonitoring() {
   Drain();  // the rows of the previous capture go at once
   viewport()->update();
   m_ratesTimer.start(kRatesPeriodMs);
+  m_rateMeter.Restart(m_ratesClock.elapsed());
   m_owners.WantOwners();  // so that the status bar can say how far it sees
   m_host.SetTitle(QString::fromUtf8(product::kTitle) + " - [" +
                   m_host.SelectedAdapterText().left(kMaxAdapterTextLength) + "]");
@@ -260,7 +262,7 @@ void CQuorvelView::ShowRates() {
   }
   const CaptureTotals& totals = m_context.trafficList.Totals();
   const std::uint64_t current = totals.currentRate, average = totals.averageRate;
-  const RateSample rate{totals.CurrentReceivedRate(), totals.currentSentRate};
+  const RateSample rate = m_rateMeter.Sample(totals.totalBytes, totals.sentBytes, m_ratesClock.elapsed());
   lock.unlock();
   const int units = m_context.settings.units;
   m_host.ShowRate(rate, units);

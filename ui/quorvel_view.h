@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <QTableView>
@@ -16,6 +17,7 @@
 #include "ui/app_context.h"
 #include "ui/capture_health_watch.h"
 #include "ui/history_view.h"
+#include "ui/rate_meter.h"
 #include "ui/traffic_journal.h"
 #include "ui/traffic_model.h"
 #include "ui/view_commands.h"
@@ -115,6 +117,8 @@ class CQuorvelView : public QTableView, public ViewCommands {
   platform::AdapterLock m_adapterLock;
   QTimer m_drainTimer;
   QTimer m_ratesTimer;
+  QElapsedTimer m_ratesClock;
+  RateMeter m_rateMeter;
   bool m_monitoring = false;
   std::uint32_t m_countedPackets = 0;  // as the status bar's totals show them
   int m_sortColumn = -1;

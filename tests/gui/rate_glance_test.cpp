@@ -14,6 +14,7 @@
 #include "text/format_amount.h"
 #include "ui/command_ids.h"
 #include "ui/rate_chart.h"
+#include "ui/rate_meter.h"
 #include "ui/tray_icon.h"
 
 namespace {
@@ -112,6 +113,32 @@ TEST_F(RateGlanceTest, TrayIconShowsTheRateAndCarriesItsCommands) {
   items[1]->trigger();
   items[3]->trigger();
   EXPECT_EQ(commands, (std::vector<int>{ID_CAPTURE_PAUSE, ID_QUIT}));
+}
+
+// The chart's samples from the capture's running counters: each byte in
+// exactly one sample, however late or early the timer ticks, over the
+// time that really passed; counters reset by a new capture start again.
+TEST(RateMeterTest, EveryByteOnceOverTheTimeItTook) {
+  RateMeter meter;
+  meter.Restart(10'000);
+  const struct {
+    std::uint64_t total, sent;
+    std::int64_t at;
+    std::uint64_t received, sentRate;
+  } ticks[] = {
+      {1000, 300, 11'000, 700, 300},   // one second
+      {1000, 300, 12'000, 0, 0},       // nothing new: nothing twice
+      {4000, 300, 14'000, 1500, 0},    // a late tick: two seconds' bytes over two seconds
+      {4084, 384, 14'500, 0, 168},     // an early one
+      {4084, 384, 14'500, 0, 0},       // no time at all
+      {100, 40, 15'500, 60, 40},       // the counters went back to zero
+      {101, 40, 15'503, 333, 0},       // rounded to the nearest byte per second
+  };
+  for (const auto& tick : ticks) {
+    const RateSample sample = meter.Sample(tick.total, tick.sent, tick.at);
+    EXPECT_EQ(sample.received, tick.received) << tick.at;
+    EXPECT_EQ(sample.sent, tick.sentRate) << tick.at;
+  }
 }
 
 }  // namespace
