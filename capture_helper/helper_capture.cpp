@@ -67,7 +67,7 @@ int OpenStopSignals() {
   return signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
-HelperCapture::HelperCapture(pcap_t* handle, StreamWriter& output, int stopSignals, Timing timing,
+HelperCapture::HelperCapture(pcap_t* handle, FrameOutput& output, int stopSignals, Timing timing,
                              SocketEvents* events)
     : m_handle(handle),
       m_output(output),
@@ -262,8 +262,7 @@ void HelperCapture::AnswerOutstandingFilters() {
 // What the adapter holds now, up to kFramesPerRead, gathered for a few
 // large writes, never one per frame.
 void HelperCapture::ReadFrames() {
-  const int result =
-      pcap_dispatch(m_handle, kFramesPerRead, StreamWriter::OnFrame, reinterpret_cast<u_char*>(&m_output));
+  const int result = pcap_dispatch(m_handle, kFramesPerRead, m_output.Handler(), m_output.HandlerArgument());
   if (result < 0) {
     const std::string text = pcap_geterr(m_handle);
     if (!m_failing || text != m_failureText) Report(hp::kReadFailed, text);
@@ -273,6 +272,7 @@ void HelperCapture::ReadFrames() {
     return;
   }
   m_framesRead += static_cast<std::uint64_t>(result);
+  m_output.Publish();
   WatchAdapterState();
   if (m_output.Pending() >= kFlushBytes && !m_output.Blocked()) Flush();
   if (m_output.Pending() != 0 && !m_holding) {

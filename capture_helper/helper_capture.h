@@ -10,9 +10,9 @@
 
 #include "capture_helper/filter_compiler.h"
 #include "capture_helper/filter_queue.h"
+#include "capture_helper/frame_output.h"
 #include "capture_helper/helper_protocol.h"
 #include "capture_helper/line_splitter.h"
-#include "capture_helper/stream_writer.h"
 
 // SIGINT, SIGTERM and SIGHUP are blocked from here on and read from the
 // descriptor returned, so that they end the capture as a stop command does;
@@ -34,7 +34,7 @@ class HelperCapture {
 
   // `events`: the socket programs' records to pass on (null or not
   // attached: none).
-  HelperCapture(pcap_t* handle, StreamWriter& output, int stopSignals, Timing timing, SocketEvents* events = nullptr);
+  HelperCapture(pcap_t* handle, FrameOutput& output, int stopSignals, Timing timing, SocketEvents* events = nullptr);
 
   // Reports the open, then captures until a stop, the end of the input, a
   // stop signal or the reader's going away; the exit code.
@@ -61,7 +61,7 @@ class HelperCapture {
   void ReportStats();
 
   pcap_t* m_handle;
-  StreamWriter& m_output;
+  FrameOutput& m_output;
   SocketEvents* m_events;
   int m_frameFd;
   int m_stopSignals;

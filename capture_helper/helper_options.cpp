@@ -52,6 +52,8 @@ std::string ParseHelperOptions(int argc, const char* const* argv, HelperOptions&
     const char* value = nullptr;
     if (std::strcmp(argument, "--no-promiscuous") == 0) {
       options.promiscuous = false;
+    } else if (std::strcmp(argument, "--ring") == 0) {
+      options.ring = true;
     } else if (std::strcmp(argument, "--socket-events") == 0) {
       options.socketEvents = true;
     } else if ((value = OptionValue(argument, "--socket-events")) != nullptr) {

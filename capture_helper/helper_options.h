@@ -6,11 +6,14 @@
 //
 //   quorvel-capture [--snaplen=BYTES] [--timeout=MS] [--buffer=BYTES]
 //                   [--no-promiscuous] [--filter-timeout=MS]
-//                   [--socket-events[=CGROUP]] [--] DEVICE
+//                   [--socket-events[=CGROUP]] [--ring] [--] DEVICE
 //
 // --socket-events attaches the socket programs to the cgroup v2 hierarchy's
 // root (or to the cgroup folder CGROUP, an absolute path) and writes their
-// records to descriptor 3 (kSocketEventsFd).
+// records to descriptor 3 (kSocketEventsFd). --ring puts the frames into
+// the shared ring of descriptor 4 (capture_helper/frame_ring_layout.h)
+// instead of a capture-file stream on the standard output, which then
+// carries only the ring's doorbell.
 //
 // Every value is checked before the capture library sees it: numbers in
 // their range, and a device name of the characters device names are made
@@ -36,6 +39,7 @@ struct HelperOptions {
   int filterTimeoutMs = 5000;
   bool socketEvents = false;
   std::string cgroup;  // empty: the hierarchy's root
+  bool ring = false;
 };
 
 // Letters, digits, '.', '_', '-' and ':', at most kMaxDeviceNameLength of

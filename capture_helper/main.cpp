@@ -24,6 +24,7 @@
 #include "capture_helper/helper_privileges.h"
 #include "capture_helper/helper_protocol.h"
 #include "capture_helper/helper_sandbox.h"
+#include "capture_helper/ring_writer.h"
 #include "capture_helper/socket_events.h"
 #include "capture_helper/status_report.h"
 #include "capture_helper/stream_writer.h"
@@ -133,12 +134,33 @@ int Capture(pcap_t* handle, const HelperOptions& options, int stopSignals, bool 
     ReportOpenFailure(false, "could not forbid sending through the adapter");
     return hp::kExitFailed;
   }
+  const HelperCapture::Timing timing = {options.timeoutMs, options.filterTimeoutMs};
+  if (options.ring) {
+    RingWriter output(frame_ring::kRingFd, STDOUT_FILENO);
+    std::string error;
+    if (!output.Attach(error)) {
+      ReportOpenFailure(false, error);
+      return hp::kExitFailed;
+    }
+    output.Begin(handle);
+    return HelperCapture(handle, output, stopSignals, timing, &events).Run();
+  }
   StreamWriter output(STDOUT_FILENO);
   if (!output.Begin(handle)) {
     ReportOpenFailure(false, "cannot write the capture to standard output");
     return hp::kExitFailed;
   }
-  return HelperCapture(handle, output, stopSignals, {options.timeoutMs, options.filterTimeoutMs}, &events).Run();
+  return HelperCapture(handle, output, stopSignals, timing, &events).Run();
+}
+
+// Every descriptor above the standard ones is closed, but the socket
+// events' channel and the frame ring when they are asked for and there.
+void CloseInheritedDescriptors(const HelperOptions& options, bool& eventsChannel, bool& ring) {
+  eventsChannel = options.socketEvents && fcntl(HelperOptions::kSocketEventsFd, F_GETFD) != -1;
+  ring = options.ring && fcntl(frame_ring::kRingFd, F_GETFD) != -1;
+  if (!eventsChannel) close(HelperOptions::kSocketEventsFd);
+  if (!ring) close(frame_ring::kRingFd);
+  close_range(frame_ring::kRingFd + 1, ~0U, 0);
 }
 
 }  // namespace
@@ -152,9 +174,8 @@ int main(int argc, char* argv[]) {
   // Nothing a caller puts into the environment reaches the library, and no
   // descriptor it left open is kept but the socket events' channel.
   clearenv();
-  const bool eventsChannel = refused.empty() && options.socketEvents &&
-                             fcntl(HelperOptions::kSocketEventsFd, F_GETFD) != -1;
-  close_range(eventsChannel ? HelperOptions::kSocketEventsFd + 1 : 3, ~0U, 0);
+  bool eventsChannel = false, ring = false;
+  CloseInheritedDescriptors(refused.empty() ? options : HelperOptions(), eventsChannel, ring);
   OpenStandardDescriptors();
   const int stopSignals = OpenStopSignals();
   // Served before ordinary programs where the system allows it (as root),
@@ -166,9 +187,14 @@ int main(int argc, char* argv[]) {
     DropCapabilitiesForGood();
     ReportOpenFailure(false, refused);
     std::fputs("usage: quorvel-capture [--snaplen=BYTES] [--timeout=MS] [--buffer=BYTES] [--no-promiscuous] "
-               "[--filter-timeout=MS] [--socket-events[=CGROUP] 3>EVENTS] [--] DEVICE > FILE\n",
+               "[--filter-timeout=MS] [--socket-events[=CGROUP] 3>EVENTS] [--ring 4<>RING] [--] DEVICE > FILE\n",
                stderr);
     return hp::kExitUsage;
+  }
+  if (options.ring && !ring) {
+    DropCapabilitiesForGood();
+    ReportOpenFailure(false, "--ring needs the frame ring as descriptor 4");
+    return hp::kExitFailed;
   }
   if (!undumpable || stopSignals < 0) {
     DropCapabilitiesForGood();

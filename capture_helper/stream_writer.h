@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "capture_helper/frame_output.h"
+
 // Writes the frames of a capture to a descriptor as a capture file: the
 // library's own global header, then one record per frame, gathered so that
 // a whole read of the adapter (or several) goes out at once, never one
@@ -21,38 +23,38 @@
 // therefore gathered in a ring far larger than any pipe, and a part of it
 // is filled again only once the reader has taken what the pipe held of
 // it. To anything else they are written as usual.
-class StreamWriter {
+class StreamWriter : public FrameOutput {
  public:
   static constexpr std::size_t kRingBytes = 4 << 20;
 
   // A quarter of the ring at most waits to be written; the ring holds four
   // of the largest records at least.
   explicit StreamWriter(int fd, std::size_t ringBytes = kRingBytes);
-  ~StreamWriter();
-  StreamWriter(const StreamWriter&) = delete;
-  StreamWriter& operator=(const StreamWriter&) = delete;
+  ~StreamWriter() override;
 
   // Writes the global header the capture library writes for `handle`.
   bool Begin(pcap_t* handle);
   // A pcap_handler: `writer` is the StreamWriter.
   static void OnFrame(u_char* writer, const pcap_pkthdr* header, const u_char* frame);
+  pcap_handler Handler() const override { return OnFrame; }
+  u_char* HandlerArgument() override { return reinterpret_cast<u_char*>(this); }
   // Writes what the descriptor takes now. False once a write failed: the
   // reader is gone.
-  bool Flush();
+  bool Flush() override;
   // Writes everything, waiting for the reader until `waitMs` have passed;
   // the frames it has not taken by then are counted as dropped (the stream
   // then ends inside a record). False once a write failed.
-  bool FlushAll(int waitMs);
+  bool FlushAll(int waitMs) override;
   // True when `capturedLength` bytes of frame would be taken now.
   bool HasRoomFor(std::size_t capturedLength);
 
   // The bytes gathered and not yet written.
-  std::size_t Pending() const { return static_cast<std::size_t>(m_gathered - m_written); }
+  std::size_t Pending() const override { return static_cast<std::size_t>(m_gathered - m_written); }
   // The last flush left bytes that the descriptor would not take: the
   // next is worth trying once it is writable.
-  bool Blocked() const { return m_blocked; }
+  bool Blocked() const override { return m_blocked; }
   // Frames that were never written whole, since the start.
-  std::uint64_t DroppedFrames() const { return m_droppedFrames; }
+  std::uint64_t DroppedFrames() const override { return m_droppedFrames; }
 
  private:
   enum class Way { kLend, kWithoutWaiting, kPlain };

@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "capture_helper/frame_ring_layout.h"
+
 namespace {
 
 // Frames come in large writes; a pipe of this size holds several of them.
@@ -74,15 +76,17 @@ constexpr int kSocketEventsFd = STDERR_FILENO + 1;
 
 class SpawnSetup {
  public:
-  // `events.write` (when there is one) lies above kSocketEventsFd, so that
-  // placing the others never overwrites it.
-  SpawnSetup(const Channel& commands, const Channel& frames, const Channel& reports, const Channel& events) {
+  // `events.write` and `ring` (when there are) lie above the ring's
+  // number, so that placing the others never overwrites them.
+  SpawnSetup(const Channel& commands, const Channel& frames, const Channel& reports, const Channel& events, int ring) {
     posix_spawn_file_actions_init(&m_actions);
     posix_spawn_file_actions_adddup2(&m_actions, commands.read, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&m_actions, frames.write, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&m_actions, reports.write, STDERR_FILENO);
     if (events.write >= 0) posix_spawn_file_actions_adddup2(&m_actions, events.write, kSocketEventsFd);
-    posix_spawn_file_actions_addclosefrom_np(&m_actions, events.write >= 0 ? kSocketEventsFd + 1 : kSocketEventsFd);
+    if (ring >= 0) posix_spawn_file_actions_adddup2(&m_actions, ring, frame_ring::kRingFd);
+    if (events.write < 0) posix_spawn_file_actions_addclose(&m_actions, kSocketEventsFd);
+    posix_spawn_file_actions_addclosefrom_np(&m_actions, ring >= 0 ? frame_ring::kRingFd + 1 : frame_ring::kRingFd);
     posix_spawnattr_init(&m_attributes);
     sigset_t none, all;
     sigemptyset(&none);
@@ -112,12 +116,14 @@ class SpawnSetup {
 CaptureHelperProcess::~CaptureHelperProcess() { End(0); }
 
 int CaptureHelperProcess::Start(const std::string& path, const std::vector<std::string>& arguments,
-                                bool socketEvents) {
+                                bool socketEvents, int ringFd) {
   End(0);
   Channel commands, frames, reports, events;
+  int ring = -1;  // a copy above the ring's number
   if (!MakeChannel(commands, ChannelKind::kSocket) || !MakeChannel(frames, ChannelKind::kPipe) ||
       !MakeChannel(reports, ChannelKind::kPipe) ||
-      (socketEvents && (!MakeChannel(events, ChannelKind::kPipe) || !MoveAbove(events.write, kSocketEventsFd)))) {
+      (socketEvents && (!MakeChannel(events, ChannelKind::kPipe) || !MoveAbove(events.write, frame_ring::kRingFd))) ||
+      (ringFd >= 0 && (ring = fcntl(ringFd, F_DUPFD_CLOEXEC, frame_ring::kRingFd + 1)) < 0)) {
     const int error = errno;
     for (Channel* channel : {&commands, &frames, &reports, &events}) CloseChannel(*channel);
     return error;
@@ -132,9 +138,10 @@ int CaptureHelperProcess::Start(const std::string& path, const std::vector<std::
 
   int error = 0;
   {
-    const SpawnSetup setup(commands, frames, reports, events);
+    const SpawnSetup setup(commands, frames, reports, events, ring);
     error = posix_spawn(&m_pid, path.c_str(), setup.Actions(), setup.Attributes(), argv.data(), noEnvironment);
   }
+  CloseFd(ring);
   CloseFd(commands.read);
   CloseFd(frames.write);
   CloseFd(reports.write);
@@ -155,7 +162,8 @@ int CaptureHelperProcess::Start(const std::string& path, const std::vector<std::
   SetNonBlocking(m_commandFd);
   SetNonBlocking(m_frameFd);
   SetNonBlocking(m_reportFd);
-  fcntl(m_frameFd, F_SETPIPE_SZ, kFramePipeBytes);  // where the system allows it
+  // A stream of frames, not a ring's doorbell, needs room.
+  if (ringFd < 0) fcntl(m_frameFd, F_SETPIPE_SZ, kFramePipeBytes);  // where the system allows it
   return 0;
 }
 

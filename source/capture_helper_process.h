@@ -14,7 +14,7 @@
 // channels: its input for commands (a socket), its output for the frames
 // and its standard error for reports (pipes); and when asked a fourth, its
 // descriptor 3 for the socket events (a pipe). Our ends are non-blocking
-// and close-on-exec.
+// and close-on-exec. A frame ring the caller made goes to its descriptor 4.
 //
 // A process inherits the network namespace of the thread that starts it:
 // the helper opens the adapter of the caller's namespace.
@@ -25,10 +25,12 @@ class CaptureHelperProcess {
   CaptureHelperProcess(const CaptureHelperProcess&) = delete;
   CaptureHelperProcess& operator=(const CaptureHelperProcess&) = delete;
 
-  // Starts `path` with `arguments` (after the program's name). 0 when it
-  // runs; otherwise the error number of the failed start (ENOENT when the
-  // helper is missing, EACCES when the user may not run it).
-  int Start(const std::string& path, const std::vector<std::string>& arguments, bool socketEvents = false);
+  // Starts `path` with `arguments` (after the program's name), and
+  // `ringFd` (stays the caller's) as its descriptor 4 when it is one. 0
+  // when it runs; otherwise the error number of the failed start (ENOENT
+  // when the helper is missing, EACCES when the user may not run it).
+  int Start(const std::string& path, const std::vector<std::string>& arguments, bool socketEvents = false,
+            int ringFd = -1);
 
   bool Started() const { return m_pid > 0; }
   pid_t ProcessId() const { return m_pid; }

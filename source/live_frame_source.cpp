@@ -71,6 +71,15 @@ bool ReadUntilHeader(int fd, SavefileStreamReader& reader) {
   }
 }
 
+pcap_pkthdr PacketHeader(const SavefileStreamReader::Record& record) {
+  pcap_pkthdr header{};
+  header.ts.tv_sec = record.seconds;
+  header.ts.tv_usec = record.microseconds;
+  header.caplen = record.capturedLength;
+  header.len = record.wireLength;
+  return header;
+}
+
 }  // namespace
 
 LiveFrameSource::LiveFrameSource() : m_reportLines(hp::kMaxLineBytes) {}
@@ -84,21 +93,39 @@ int LiveFrameSource::Open(const char* device, const Options& options) {
 }
 
 int LiveFrameSource::StartHelper(const char* device, const Options& options) {
-  const std::string path = platform::CaptureHelperPath();
   int error = 0;
   {
     std::lock_guard lock(m_commandMutex);
     m_helperArguments = HelperArguments(device, options);
     m_socketEvents = options.socketEvents;
     m_stage = HelperStage::kCapturing;
-    error = m_helper.Start(path, m_helperArguments, m_socketEvents != nullptr);
-    if (error == 0 && m_socketEvents) m_socketEvents(m_helper.TakeSocketEventsFd());
+    error = LaunchHelper();
   }
   if (error == 0) return 0;
+  const std::string path = platform::CaptureHelperPath();
   const bool refused = error == EACCES || error == EPERM;
   ShowOpenFailure("cannot run " + path + ": " + std::strerror(error),
                   refused ? OpenHint::kCannotRunHelper : OpenHint::kNone);
   return 1;
+}
+
+// Starts a helper with the capture's arguments and a frame ring of its own
+// (the stream of its output where no ring can be made); the caller holds
+// m_commandMutex. 0, or the error number of the failed start.
+int LiveFrameSource::LaunchHelper() {
+  auto ring = std::make_unique<FrameRingReader>();
+  std::string ringError;
+  std::vector<std::string> arguments = m_helperArguments;
+  if (ring->Create(ringError))
+    arguments.insert(arguments.begin(), "--ring");
+  else
+    ring.reset();
+  const int error = m_helper.Start(platform::CaptureHelperPath(), arguments, m_socketEvents != nullptr,
+                                   ring != nullptr ? ring->Fd() : -1);
+  if (ring != nullptr) ring->CloseFd();
+  m_ring = std::move(ring);
+  if (error == 0 && m_socketEvents) m_socketEvents(m_helper.TakeSocketEventsFd());
+  return error;
 }
 
 // The helper's first report says whether the adapter opened; anything it
@@ -142,10 +169,16 @@ void LiveFrameSource::FeedOpenReports(const char* bytes, std::size_t count) {
   });
 }
 
-// The helper writes the stream's header before it reports the open, so it
-// is there now; the link type is known before the first frame.
+// The helper writes the stream's header (or its ring's page) before it
+// reports the open, so it is there now; the link type is known before the
+// first frame.
 int LiveFrameSource::ReadStreamHeader() {
   m_stream = SavefileStreamReader();
+  if (m_ring != nullptr) {
+    if (PullStreamHeader() == 1) return 0;
+    ShowOpenFailure(m_ring->Error());
+    return 1;
+  }
   const auto deadline = After(kHelperOpenWaitMs);
   int result = 0;
   while ((result = PullStreamHeader()) == 0 && WaitReadable(m_helper.FrameFd(), deadline)) {
@@ -160,6 +193,11 @@ int LiveFrameSource::ReadStreamHeader() {
 // 1 once the stream's header was read (frames that came along wait for the
 // thread), 0 while it has not fully arrived, -1 when it never will.
 int LiveFrameSource::PullStreamHeader() {
+  if (m_ring != nullptr) {
+    if (m_ring->ReadHeader() == SavefileStreamReader::Next::kBad) return -1;
+    m_linkType = m_ring->LinkType();
+    return 1;
+  }
   const bool open = ReadUntilHeader(m_helper.FrameFd(), m_stream);
   if (m_stream.Bad()) return -1;
   if (m_stream.HeaderRead()) {
@@ -242,6 +280,7 @@ void LiveFrameSource::Finish() {
 void LiveFrameSource::Abandon() {
   std::lock_guard lock(m_commandMutex);
   m_helper.Abandon();
+  if (m_ring != nullptr) m_abandonedRings.push_back(std::move(m_ring));
 }
 
 void LiveFrameSource::End() {
@@ -253,12 +292,13 @@ void LiveFrameSource::End() {
 // the helper reported, and the helper's stage moved on: runs of at most
 // `limit` frames.
 int LiveFrameSource::ReadFrames(FrameSink& sink, int limit) {
-  const int result = ReadsFrames() ? DispatchStreamRecords(sink, limit) : 0;
+  int result = 0;
+  if (ReadsFrames()) result = m_ring != nullptr ? DispatchRingRecords(sink, limit) : DispatchStreamRecords(sink, limit);
   ReadHelperReports();
   if (result == kEnded) {
     if (m_stopAsked) return kEnded;
     if (m_stage != HelperStage::kRetiring) {
-      EndUnexpectedly(m_stream.Bad() ? m_stream.Error() : "quorvel-capture ended");
+      EndUnexpectedly(StreamError());
       return kEnded;
     }
     FinishRetiring();
@@ -277,12 +317,7 @@ int LiveFrameSource::DispatchStreamRecords(FrameSink& sink, int limit) {
   while (count < limit) {
     const SavefileStreamReader::Next next = m_stream.Read(record);
     if (next == SavefileStreamReader::Next::kRecord) {
-      pcap_pkthdr header{};
-      header.ts.tv_sec = record.seconds;
-      header.ts.tv_usec = record.microseconds;
-      header.caplen = record.capturedLength;
-      header.len = record.wireLength;
-      sink.TakeFrame(header, record.data);
+      sink.TakeFrame(PacketHeader(record), record.data);
       ++count;
       continue;
     }
@@ -299,6 +334,48 @@ int LiveFrameSource::DispatchStreamRecords(FrameSink& sink, int limit) {
     break;
   }
   return count;
+}
+
+// Up to `limit` records of the ring, read in place and released together.
+// An empty ring empties the doorbell: its end (the helper's) means that the
+// ring holds all there will ever be. The count, or kEnded when the ring
+// ended or went bad before a record could be read.
+int LiveFrameSource::DispatchRingRecords(FrameSink& sink, int limit) {
+  int count = 0;
+  bool doorbellRead = false, ended = false;
+  FrameRingReader::Record record;
+  FrameRingReader::Next next = FrameRingReader::Next::kNeedBytes;
+  while (count < limit) {
+    next = m_ring->Read(record);
+    if (next == FrameRingReader::Next::kRecord) {
+      sink.TakeFrame(PacketHeader(record), record.data);
+      ++count;
+      continue;
+    }
+    if (next == FrameRingReader::Next::kBad || doorbellRead) break;
+    doorbellRead = true;
+    ended = !DrainDoorbell();  // then the records published before the end
+  }
+  m_ring->Release();
+  const bool over = next == FrameRingReader::Next::kBad || (ended && next == FrameRingReader::Next::kNeedBytes);
+  return count == 0 && over ? kEnded : count;
+}
+
+// False at the doorbell's end (or on an error reading it).
+bool LiveFrameSource::DrainDoorbell() {
+  char bells[256];
+  for (;;) {
+    const ssize_t count = read(m_helper.FrameFd(), bells, sizeof bells);
+    if (count > 0) continue;
+    if (count < 0 && errno == EINTR) continue;
+    return count < 0 && errno == EAGAIN;
+  }
+}
+
+std::string LiveFrameSource::StreamError() const {
+  if (m_ring != nullptr && m_ring->Bad()) return m_ring->Error();
+  if (m_ring == nullptr && m_stream.Bad()) return m_stream.Error();
+  return "quorvel-capture ended";
 }
 
 void LiveFrameSource::ReadHelperReports() {
@@ -382,8 +459,7 @@ void LiveFrameSource::StartNextHelper() {
   int error = 0;
   {
     std::lock_guard lock(m_commandMutex);
-    error = m_helper.Start(platform::CaptureHelperPath(), m_helperArguments, m_socketEvents != nullptr);
-    if (error == 0 && m_socketEvents) m_socketEvents(m_helper.TakeSocketEventsFd());
+    error = LaunchHelper();
     if (error == 0 && !m_filterLine.empty() && m_helper.Send(m_filterLine)) {
       std::lock_guard healthLock(m_healthMutex);
       m_filterAnswers.push_back(m_filterRequests);
@@ -439,11 +515,16 @@ void LiveFrameSource::EndUnexpectedly(const std::string& reason) {
 
 // Sleeps until frames or reports wait, `wakeFd` is readable, the helper's
 // stage has to move on, or `timeoutMs` passed, whichever comes first.
+// A ring that still holds records is no reason to sleep; one that is empty
+// is rung when the helper publishes into it.
 void LiveFrameSource::WaitForFrames(int timeoutMs, int wakeFd) {
   int timeout = std::min(timeoutMs, kReadTimeoutMs);
   if (m_stage != HelperStage::kCapturing) timeout = std::min(timeout, MillisecondsUntil(m_stageDeadline));
+  const bool ring = m_ring != nullptr && ReadsFrames();
+  if (ring && !m_ring->Sleep()) timeout = 0;
   pollfd waiting[3] = {{ReadsFrames() ? m_helper.FrameFd() : -1, POLLIN, 0},
                        {m_reportsEnded ? -1 : m_helper.ReportFd(), POLLIN, 0},
                        {wakeFd, POLLIN, 0}};
   poll(waiting, 3, timeout);
+  if (ring) m_ring->Awake();
 }

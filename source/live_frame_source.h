@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -14,14 +15,18 @@
 
 #include "capture_helper/line_splitter.h"
 #include "source/capture_helper_process.h"
+#include "source/frame_ring_reader.h"
 #include "source/frame_source.h"
 #include "source/helper_reports.h"
 #include "source/savefile_stream_reader.h"
 
 // The frames of an adapter, read by quorvel-capture, found beside the
 // executable: the only program that may capture. This process never holds
-// a capability; it starts the helper, which opens the adapter and streams
-// the frames over a pipe, and reads them on the capture thread.
+// a capability; it starts the helper, which opens the adapter and copies
+// the frames into a ring of shared memory that this process makes and
+// reads in place on the capture thread, woken through a pipe only when it
+// sleeps. Where no ring can be made, the frames come as a capture-file
+// stream over that pipe.
 //
 // An adapter whose reads fail (it was removed) is opened again: the
 // capture thread stops that helper and starts a new one for the same
@@ -107,11 +112,15 @@ class LiveFrameSource : public FrameSource {
 
   void End();
   int StartHelper(const char* device, const Options& options);
+  int LaunchHelper();
   int AwaitOpenReply();
   void FeedOpenReports(const char* bytes, std::size_t count);
   int ReadStreamHeader();
   int PullStreamHeader();
   int DispatchStreamRecords(FrameSink& sink, int limit);
+  int DispatchRingRecords(FrameSink& sink, int limit);
+  bool DrainDoorbell();
+  std::string StreamError() const;
   void ReadHelperReports();
   void ApplyReport(std::string_view line);
   void ExpectFilterAnswer(std::uint64_t request);
@@ -129,7 +138,12 @@ class LiveFrameSource : public FrameSource {
   std::vector<std::string> m_helperArguments;  // the Open's, for every helper of the capture
   std::function<void(int fd)> m_socketEvents;  // the Open's
   CaptureHelperProcess m_helper;               // started and ended under m_commandMutex
-  SavefileStreamReader m_stream;               // the helper's output
+  // The helper's frames: its ring, or else the stream of its output. A
+  // ring is replaced only with its helper, on the thread that reads it.
+  std::unique_ptr<FrameRingReader> m_ring;
+  SavefileStreamReader m_stream;
+  // The rings of abandoned captures, whose threads may still read them.
+  std::vector<std::unique_ptr<FrameRingReader>> m_abandonedRings;
   LineSplitter m_reportLines;                  // the helper's reports
   // Below, on the capture thread once it runs.
   bool m_reportsEnded = false;

@@ -15,27 +15,15 @@
 #include <thread>
 #include <vector>
 
+#include "capture_helper/numbered_frames.h"
 #include "source/savefile_stream_reader.h"
 
 namespace {
 
 constexpr std::uint32_t kFrames = 12000;  // about 12 MiB, several times any ring
 
-// The bytes of frame `n`: its length and every byte depend on n, so that a
-// frame overwritten by a later one shows.
-std::vector<std::uint8_t> FrameBytes(std::uint32_t n) {
-  std::vector<std::uint8_t> frame(1 + n * 37 % 2000);
-  for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<std::uint8_t>(n * 7 + i);
-  return frame;
-}
-
 void Offer(StreamWriter& writer, std::uint32_t n) {
-  const std::vector<std::uint8_t> frame = FrameBytes(n);
-  pcap_pkthdr header{};
-  header.ts.tv_sec = n;
-  header.caplen = static_cast<bpf_u_int32>(frame.size());
-  header.len = header.caplen + 4;
-  StreamWriter::OnFrame(reinterpret_cast<u_char*>(&writer), &header, frame.data());
+  OfferNumberedFrame(StreamWriter::OnFrame, reinterpret_cast<u_char*>(&writer), n);
 }
 
 // A writer on `fd` with the stream's header written.
@@ -56,7 +44,7 @@ void WriteEveryFrame(int fd, std::size_t ringBytes, std::uint32_t frames) {
   {
     Writer stream(fd, ringBytes);
     for (std::uint32_t n = 0; n < frames; ++n) {
-      while (!stream.writer.HasRoomFor(FrameBytes(n).size())) {
+      while (!stream.writer.HasRoomFor(NumberedFrameBytes(n).size())) {
         pollfd writable = {fd, POLLOUT, 0};
         poll(&writable, 1, 1);
         stream.writer.Flush();
@@ -88,7 +76,7 @@ std::uint32_t ReadFrames(int fd, std::uint32_t expectedFrames) {
   while (reader.Read(record) == SavefileStreamReader::Next::kRecord) {
     EXPECT_GT(static_cast<std::int64_t>(record.seconds), last);
     last = record.seconds;
-    const std::vector<std::uint8_t> frame = FrameBytes(record.seconds);
+    const std::vector<std::uint8_t> frame = NumberedFrameBytes(record.seconds);
     EXPECT_EQ(std::vector<std::uint8_t>(record.data, record.data + record.capturedLength), frame)
         << "frame " << record.seconds;
     ++found;
