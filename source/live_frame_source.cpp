@@ -226,7 +226,9 @@ CaptureHealth LiveFrameSource::Health() const {
 }
 
 std::uint64_t LiveFrameSource::InstallFilter(const std::string& expression) {
-  if (expression.find('\0') != std::string::npos) return 0;
+  // A helper that went away may still hold its command channel open for a
+  // moment while the system takes it down: no command goes to it.
+  if (m_endedUnexpectedly || expression.find('\0') != std::string::npos) return 0;
   std::string line = std::string(hp::kFilterCommand) + ' ' + expression;
   std::replace_if(line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
   line += '\n';
