@@ -11,7 +11,9 @@
 #   bench/live_flood.sh [BUILD_FOLDER]          (root; default: build)
 #
 # RATES (frames a second, 0: as fast as the sender can; default
-# "100000 200000 400000 0"), FLOOD_SECONDS (per run, default 5), and
+# "100000 200000 400000 0"), CONNECTIONS (how many connections the flood's
+# frames take turns among; default 1; a list such as "1 1000 100000"
+# measures each), FLOOD_SECONDS (per run, default 5), and
 # OTHER_BUILD (another build folder, whose quorvel-replay is measured beside
 # this one under the name "other") change what is measured; PROCESSES=1
 # runs the engine once more with --processes (the owners of connections,
@@ -32,6 +34,8 @@ fi
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 rates="${RATES:-100000 200000 400000 0}"
+connection_counts="${CONNECTIONS:-1}"
+connections=1
 seconds="${FLOOD_SECONDS:-5}"
 buffer=2097152
 engine="$build/bin/quorvel-replay"
@@ -97,7 +101,7 @@ children() {
 
 # flood RATE: the sender's count after the seconds of flood.
 flood() {
-  ip netns exec "$snd" "$sender" "$snddev" "$1" "$seconds" ${keep_every:+"$keep_every"}
+  ip netns exec "$snd" "$sender" "$snddev" "$1" "$seconds" "${keep_every:-0}" "$connections"
 }
 
 # One run of quorvel-replay --live; prints "sent received dropped counted
@@ -149,16 +153,18 @@ row() {
   local rate="$1" name="$2" sent received dropped counted cpu helper
   read -r sent received dropped counted cpu helper
   awk -v rate="$rate" -v name="$name" -v sent="$sent" -v got="$received" -v lost="$dropped" -v counted="$counted" \
-      -v cpu="$cpu" -v helper="$helper" -v s="$seconds" 'BEGIN {
-    printf "%-8s %-8s %10d %9.0f %10d %8d %10d %9.3f %9.3f\n", (rate == 0 ? "max" : rate), name, sent, sent / s, got,
-           lost, counted, (got > 0 ? cpu * 1000 / got : 0), (got > 0 ? helper * 1000 / got : 0) }'
+      -v cpu="$cpu" -v helper="$helper" -v s="$seconds" -v conns="$connections" 'BEGIN {
+    printf "%-8s %7s %-8s %10d %9.0f %10d %8d %10d %9.3f %9.3f\n", (rate == 0 ? "max" : rate), conns, name, sent,
+           sent / s, got, lost, counted, (got > 0 ? cpu * 1000 / got : 0), (got > 0 ? helper * 1000 / got : 0) }'
 }
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) processors, $seconds s of flood per run"
 # us/pkt: processor time per packet received, all the capture's processes
 # together; of which helper: the capture helper's share. counted: the
 # packets Quorvel's engine counted (for tcpdump: the packets it wrote).
-printf "%-8s %-8s %10s %9s %10s %8s %10s %9s %9s\n" rate capture sent sent/s received dropped counted us/pkt helper
+printf "%-8s %7s %-8s %10s %9s %10s %8s %10s %9s %9s\n" rate conns capture sent sent/s received dropped counted us/pkt \
+  helper
+for connections in $connection_counts; do
 for rate in $rates; do
   run_quorvel "$engine" "$rate" | row "$rate" quorvel
   if [ -n "$filter" ]; then run_quorvel "$engine" "$rate" --filters "$scratch/filters.dat" | row "$rate" filtered; fi
@@ -166,6 +172,7 @@ for rate in $rates; do
   if [ -n "${IPFIX:-}" ]; then run_quorvel "$engine" "$rate" --ipfix 127.0.0.1:4739 | row "$rate" ipfix; fi
   if [ -n "${OTHER_BUILD:-}" ]; then run_quorvel "$OTHER_BUILD/bin/quorvel-replay" "$rate" | row "$rate" other; fi
   if command -v tcpdump > /dev/null; then run_tcpdump "$rate" | row "$rate" tcpdump; fi
+done
 done
 # A flood of frames that "udp port 53" drops, as long as the rounds may
 # take, while filters are applied.

@@ -2,9 +2,10 @@
 
 // What quorvel-capture and the capture session say to each other. The
 // helper writes the frames to its standard output as a capture-file stream
-// (global header, then records), reads commands on its standard input and
-// reports on its standard error, one line each, a keyword first and any
-// text last:
+// (global header, then records), or with --ring into the session's shared
+// ring (capture_helper/frame_ring_layout.h), its output then the ring's
+// doorbell; it reads commands on its standard input and reports on its
+// standard error, one line each, a keyword first and any text last:
 //
 //   commands                 filter <expression>   (empty: no filter)
 //                            stop                  (so do the end of input,

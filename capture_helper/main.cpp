@@ -4,7 +4,8 @@
 // effective around that alone), gives every capability up for good,
 // forbids itself every way of sending through
 // the adapter, and then streams the frames to its standard output as a
-// capture file, taking commands on its input and reporting on its standard
+// capture file (or copies them into the ring its session shares with it),
+// taking commands on its input and reporting on its standard
 // error (capture_helper/helper_protocol.h). No configuration, no plugins,
 // nothing from the environment.
 #include <fcntl.h>
