@@ -105,11 +105,12 @@ flood() {
 }
 
 # One run of quorvel-replay --live; prints "sent received dropped counted
-# cpu_ms helper_cpu_ms". The processor time is read once the flood has been
-# worked off, while the capture still runs; then SIGINT ends it. Further
-# arguments go to quorvel-replay.
+# cpu_ms helper_cpu_ms start_cpu_ms helper_start_cpu_ms". The processor time
+# is read just before the flood (what the start cost) and once the flood
+# has been worked off, while the capture still runs; then SIGINT ends it.
+# Further arguments go to quorvel-replay.
 run_quorvel() {
-  local program="$1" rate="$2" err="$scratch/quorvel.err" sent helper="" cpu helper_cpu
+  local program="$1" rate="$2" err="$scratch/quorvel.err" sent helper="" cpu helper_cpu start helper_start
   shift 2
   ip netns exec "$cap" "$program" --live "$capdev" --buffer "$buffer" "$@" > /dev/null 2> "$err" &
   capture_pid=$!
@@ -118,6 +119,8 @@ run_quorvel() {
     [ -n "$helper" ] && grep -q '^NoNewPrivs:[[:space:]]*1' "/proc/$helper/status" 2>/dev/null && break
     sleep 0.1
   done
+  start="$(cpu_ms "$capture_pid" $helper)"
+  helper_start="$(cpu_ms $helper)"
   sent="$(flood "$rate")"
   sleep 2
   cpu="$(cpu_ms "$capture_pid" $helper)"
@@ -125,45 +128,53 @@ run_quorvel() {
   kill -INT "$capture_pid"
   wait "$capture_pid" || true
   capture_pid=""
-  tr ' ' '\n' < "$err" | awk -F= -v sent="$sent" -v cpu="$cpu" -v helper="$helper_cpu" '
+  tr ' ' '\n' < "$err" | awk -F= -v sent="$sent" -v cpu="$cpu" -v helper="$helper_cpu" -v start="$start" \
+      -v helper_start="$helper_start" '
     { value[$1] = $2 }
-    END { print sent, value["received"], value["dropped"], value["packets"], cpu, helper }'
+    END { print sent, value["received"], value["dropped"], value["packets"], cpu, helper, start, helper_start }'
 }
 
 run_tcpdump() {
-  local rate="$1" err="$scratch/tcpdump.err" sent cpu
+  local rate="$1" err="$scratch/tcpdump.err" sent cpu start
   ip netns exec "$cap" tcpdump -i "$capdev" -B $((buffer / 1024)) -s 262144 -w /dev/null 2> "$err" &
   capture_pid=$!
   sleep 1
+  start="$(cpu_ms "$capture_pid")"
   sent="$(flood "$rate")"
   sleep 2
   cpu="$(cpu_ms "$capture_pid")"
   kill -INT "$capture_pid"
   wait "$capture_pid" || true
   capture_pid=""
-  awk -v sent="$sent" -v cpu="$cpu" '
+  awk -v sent="$sent" -v cpu="$cpu" -v start="$start" '
     /packets captured/ { captured = $1 }
     /received by filter/ { received = $1 }
     /dropped by kernel/ { dropped += $1 }
     /dropped by interface/ { dropped += $1 }
-    END { print sent, received, dropped, captured, cpu, 0 }' "$err"
+    END { print sent, received, dropped, captured, cpu, 0, start, 0 }' "$err"
 }
 
 row() {
-  local rate="$1" name="$2" sent received dropped counted cpu helper
-  read -r sent received dropped counted cpu helper
+  local rate="$1" name="$2" sent received dropped counted cpu helper start helper_start
+  read -r sent received dropped counted cpu helper start helper_start
   awk -v rate="$rate" -v name="$name" -v sent="$sent" -v got="$received" -v lost="$dropped" -v counted="$counted" \
-      -v cpu="$cpu" -v helper="$helper" -v s="$seconds" -v conns="$connections" 'BEGIN {
-    printf "%-8s %7s %-8s %10d %9.0f %10d %8d %10d %9.3f %9.3f\n", (rate == 0 ? "max" : rate), conns, name, sent,
-           sent / s, got, lost, counted, (got > 0 ? cpu * 1000 / got : 0), (got > 0 ? helper * 1000 / got : 0) }'
+      -v cpu="$cpu" -v helper="$helper" -v start="$start" -v helper_start="$helper_start" -v s="$seconds" \
+      -v conns="$connections" 'BEGIN {
+    per = got > 0 ? 1000 / got : 0
+    printf "%-8s %7s %-8s %10d %9.0f %10d %8d %10d %9.3f %9.3f %9.3f %9.3f %8.1f\n", (rate == 0 ? "max" : rate), conns,
+           name, sent, sent / s, got, lost, counted, cpu * per, helper * per, (cpu - start) * per,
+           (helper - helper_start) * per, start }'
 }
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) processors, $seconds s of flood per run"
 # us/pkt: processor time per packet received, all the capture's processes
-# together; of which helper: the capture helper's share. counted: the
-# packets Quorvel's engine counted (for tcpdump: the packets it wrote).
-printf "%-8s %7s %-8s %10s %9s %10s %8s %10s %9s %9s\n" rate conns capture sent sent/s received dropped counted us/pkt \
-  helper
+# together, from their start; of which helper: the capture helper's share.
+# flood and flood-hlp: the same without what they spent before the flood
+# began, which start-ms gives (starting, and a second or so of an idle
+# capture). counted: the packets Quorvel's engine counted (for tcpdump: the
+# packets it wrote).
+printf "%-8s %7s %-8s %10s %9s %10s %8s %10s %9s %9s %9s %9s %8s\n" rate conns capture sent sent/s received dropped \
+  counted us/pkt helper flood flood-hlp start-ms
 for connections in $connection_counts; do
 for rate in $rates; do
   run_quorvel "$engine" "$rate" | row "$rate" quorvel

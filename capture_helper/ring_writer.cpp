@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -84,10 +85,20 @@ void RingWriter::OnFrame(u_char* writer, const pcap_pkthdr* header, const u_char
 
 // Where the record would cross the ring's end, it starts at the ring's
 // start, and the rest of the ring is skipped: that needs room too.
+//
+// The first record after a publish starts at the ring's start again when
+// the reader has taken everything and the writing has gone a little way
+// into the ring: a reader that keeps up then reads from the same few pages
+// again and again, which stay mapped and in the cache, instead of records
+// spread over the whole ring. Until the reader has passed the mark that
+// sends it back, what lies before the mark is all the room there is.
 bool RingWriter::MakeRoom(std::size_t bytes) {
   if (m_failed || m_ring == nullptr || bytes > m_ringBytes / 2) return false;
   const std::size_t at = static_cast<std::size_t>(m_head % m_ringBytes);
-  const std::size_t skipped = m_ringBytes - at < bytes ? m_ringBytes - at : 0;
+  const bool rewind = m_firstSincePublish && at >= RewindBytes() && bytes <= at && m_head == m_published &&
+                      (m_tail = ReaderTail()) == m_head;
+  m_firstSincePublish = false;
+  const std::size_t skipped = rewind || m_ringBytes - at < bytes ? m_ringBytes - at : 0;
   const std::uint64_t end = m_head + skipped + bytes;
   if (end - m_tail > m_ringBytes) m_tail = ReaderTail();
   if (end - m_tail > m_ringBytes) return false;
@@ -106,6 +117,8 @@ std::uint64_t RingWriter::ReaderTail() const {
   return tail >= m_tail && tail <= m_published ? tail : m_tail;
 }
 
+std::size_t RingWriter::RewindBytes() const { return std::min(kRewindBytes, m_ringBytes / 2); }
+
 void RingWriter::Write(const pcap_pkthdr& header, const u_char* frame, std::size_t bytes) {
   unsigned char* at = m_ring + m_head % m_ringBytes;
   const fr::RecordHeader record = {static_cast<std::uint32_t>(header.ts.tv_sec),
@@ -116,6 +129,7 @@ void RingWriter::Write(const pcap_pkthdr& header, const u_char* frame, std::size
 }
 
 void RingWriter::Publish() {
+  m_firstSincePublish = true;
   if (m_published == m_head || m_producer == nullptr) return;
   Shared(reinterpret_cast<fr::ProducerPage*>(m_producer)->head).store(m_head, std::memory_order_release);
   m_published = m_head;

@@ -20,6 +20,10 @@
 // taken and the head published.
 class RingWriter : public FrameOutput {
  public:
+  // How far into the ring the writing goes before it starts again at the
+  // ring's start, when the reader keeps up (at most half the ring).
+  static constexpr std::size_t kRewindBytes = 1 << 20;
+
   RingWriter(int ringFd, int doorbellFd);
   ~RingWriter() override;
 
@@ -46,6 +50,7 @@ class RingWriter : public FrameOutput {
  private:
   bool MakeRoom(std::size_t bytes);
   std::uint64_t ReaderTail() const;
+  std::size_t RewindBytes() const;
   void Write(const pcap_pkthdr& header, const u_char* frame, std::size_t bytes);
   bool Ring();
 
@@ -60,5 +65,6 @@ class RingWriter : public FrameOutput {
   std::uint64_t m_flushedHead = 0;
   std::uint64_t m_tail = 0;  // the reader's, as last taken
   std::uint64_t m_droppedFrames = 0;
+  bool m_firstSincePublish = false;
   bool m_failed = false;
 };

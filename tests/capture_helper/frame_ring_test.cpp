@@ -140,6 +140,33 @@ TEST_F(FrameRingTest, AReaderThatDoesNotReadCostsFramesNeverAWait) {
   EXPECT_TRUE(OfferToRing(*writer, kRingFrames)) << "room again once the reader released";
 }
 
+// A reader that keeps up reads from the ring's first part again and again:
+// once the writing has gone half way into the (smallest) ring, the next
+// read of the adapter starts at the ring's start; a reader that lags
+// reads on around the ring, and loses nothing.
+TEST_F(FrameRingTest, AReaderThatKeepsUpReadsFromTheRingsStart) {
+  FrameRingReader::Record record;
+  const std::uint8_t* lowest = nullptr;
+  const std::uint8_t* highest = nullptr;
+  std::uint32_t n = 0;
+  for (; n < 3000; ++n) {  // 3 MiB: three rings' worth
+    ASSERT_TRUE(OfferToRing(*writer, n));
+    writer->Publish();
+    ASSERT_EQ(reader.Read(record), Next::kRecord);
+    ASSERT_TRUE(IsFrame(record, n));
+    if (lowest == nullptr || record.data < lowest) lowest = record.data;
+    if (highest == nullptr || record.data > highest) highest = record.data;
+    reader.Release();
+  }
+  EXPECT_LT(highest - lowest, static_cast<std::ptrdiff_t>(fr::kMinRingBytes / 2 + 2048));
+  std::uint32_t first = n;
+  for (; n < first + 500; ++n) {
+    ASSERT_TRUE(OfferToRing(*writer, n));
+    writer->Publish();
+  }
+  EXPECT_EQ(ReadPublished(first), 500u) << "nothing written over what was not read";
+}
+
 // Of what the reader writes, the helper reads its tail and its sleep, and
 // uses a tail only where it lies between the last one and the published
 // head: a reader that lies about its tail cannot make the helper write
