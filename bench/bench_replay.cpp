@@ -13,6 +13,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "capture/capture_session.h"
 #include "config/settings.h"
@@ -34,8 +35,12 @@ std::filesystem::path BenchFolder() { return ScratchFolder("quorvel-bench-replay
 
 // A file of kPacketsPerFile Ethernet frames, each of a connection drawn
 // uniformly from `connections`, captured at 64 bytes as a snap length would.
-std::string TrafficFile(std::size_t connections) {
-  const std::string path = (BenchFolder() / ("uniform-" + std::to_string(connections) + ".pcap")).string();
+// The connections' addresses lie close together (sixteen ports each) unless
+// `randomAddresses`: then every connection has addresses and ports drawn at
+// random, as the keys of a busy server's clients are.
+std::string TrafficFile(std::size_t connections, bool randomAddresses = false) {
+  const std::string path =
+      (BenchFolder() / ((randomAddresses ? "random-" : "uniform-") + std::to_string(connections) + ".pcap")).string();
   if (std::filesystem::exists(path)) return path;
   PcapWriter writer(path + ".part", DLT_EN10MB, 64);
   std::mt19937 random(static_cast<unsigned>(connections));
@@ -44,10 +49,24 @@ std::string TrafficFile(std::size_t connections) {
   packet.totalLength = 1400;
   packet.destination = 0xC0A80001u;
   packet.destinationPort = 443;
+  std::vector<IpPacket> drawn;
+  if (randomAddresses) {
+    drawn.resize(connections, packet);
+    for (IpPacket& connection : drawn) {
+      connection.source = static_cast<std::uint32_t>(random());
+      connection.destination = static_cast<std::uint32_t>(random());
+      connection.sourcePort = static_cast<std::uint16_t>(random());
+      connection.destinationPort = static_cast<std::uint16_t>(random());
+    }
+  }
   for (std::size_t i = 0; i < kPacketsPerFile; ++i) {
     const std::uint32_t n = static_cast<std::uint32_t>(random() % connections);
-    packet.source = 0x0A000000u + (n >> 4);
-    packet.sourcePort = static_cast<std::uint16_t>(1024 + (n & 15));
+    if (randomAddresses) {
+      packet = drawn[n];
+    } else {
+      packet.source = 0x0A000000u + (n >> 4);
+      packet.sourcePort = static_cast<std::uint16_t>(1024 + (n & 15));
+    }
     const std::vector<std::uint8_t> frame = LinkFrame(DLT_EN10MB, packet.Bytes());
     writer.Write(frame.data(), 64, static_cast<std::uint32_t>(frame.size()));
   }
@@ -124,9 +143,10 @@ Times ReplayTimes(const std::string& path, std::size_t& connections, bool logAtt
 }
 
 // One iteration reads the file both ways; the counters give both times per
-// packet and their ratio.
+// packet and their ratio. A second argument of 1 draws the addresses at
+// random.
 void BM_ReplayAgainstBareLoop(benchmark::State& state) {
-  const std::string path = TrafficFile(static_cast<std::size_t>(state.range(0)));
+  const std::string path = TrafficFile(static_cast<std::size_t>(state.range(0)), state.range(1) != 0);
   Times bare, replay;
   std::size_t connections = 0;
   for (auto _ : state) {
@@ -140,7 +160,13 @@ void BM_ReplayAgainstBareLoop(benchmark::State& state) {
   state.counters["processor_ratio"] = replay.processorSeconds / bare.processorSeconds;
   state.counters["connections"] = static_cast<double>(connections);
 }
-BENCHMARK(BM_ReplayAgainstBareLoop)->Arg(1000)->Arg(100000)->Arg(1000000)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReplayAgainstBareLoop)
+    ->Args({1000, 0})
+    ->Args({100000, 0})
+    ->Args({1000000, 0})
+    ->Args({1000000, 1})
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 // The same replay with the packet log of the window attached but off: the
 // cost of deciding for every frame whether it goes to the log.
