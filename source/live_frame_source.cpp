@@ -98,6 +98,7 @@ int LiveFrameSource::StartHelper(const char* device, const Options& options) {
     std::lock_guard lock(m_commandMutex);
     m_helperArguments = HelperArguments(device, options);
     m_socketEvents = options.socketEvents;
+    m_sharedRing = options.sharedRing;
     m_stage = HelperStage::kCapturing;
     error = LaunchHelper();
   }
@@ -116,7 +117,7 @@ int LiveFrameSource::LaunchHelper() {
   auto ring = std::make_unique<FrameRingReader>();
   std::string ringError;
   std::vector<std::string> arguments = m_helperArguments;
-  if (ring->Create(ringError))
+  if (m_sharedRing && ring->Create(ringError))
     arguments.insert(arguments.begin(), "--ring");
   else
     ring.reset();

@@ -57,6 +57,9 @@ class LiveFrameSource : public FrameSource {
     // soon as it starts, on the thread that starts it.
     std::function<void(int fd)> socketEvents;
     std::string socketEventsCgroup;  // empty: the whole system's
+    // False: the frames come as a capture-file stream over the pipe, as
+    // they do where no shared ring can be made.
+    bool sharedRing = true;
   };
 
   LiveFrameSource();
@@ -137,6 +140,7 @@ class LiveFrameSource : public FrameSource {
   std::atomic<int> m_linkType{-1};
   std::vector<std::string> m_helperArguments;  // the Open's, for every helper of the capture
   std::function<void(int fd)> m_socketEvents;  // the Open's
+  bool m_sharedRing = true;                    // the Open's
   CaptureHelperProcess m_helper;               // started and ended under m_commandMutex
   // The helper's frames: its ring, or else the stream of its output. A
   // ring is replaced only with its helper, on the thread that reads it.
