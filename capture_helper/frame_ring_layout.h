@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -61,6 +62,12 @@ struct RecordHeader {
 };
 
 static_assert(sizeof(ProducerPage) <= kPageBytes && sizeof(ConsumerPage) <= kPageBytes);
+
+// A field of either page, as both processes see it.
+template <typename T>
+std::atomic_ref<T> Shared(T& field) {
+  return std::atomic_ref<T>(field);
+}
 
 inline constexpr std::size_t RecordBytes(std::uint32_t capturedLength) {
   return (sizeof(RecordHeader) + capturedLength + kRecordAlign - 1) & ~(kRecordAlign - 1);

@@ -12,12 +12,6 @@
 
 namespace fr = frame_ring;
 
-namespace {
-
-std::atomic_ref<std::uint64_t> Shared(std::uint64_t& field) { return std::atomic_ref<std::uint64_t>(field); }
-
-}  // namespace
-
 RingWriter::RingWriter(int ringFd, int doorbellFd) : m_ringFd(ringFd), m_doorbellFd(doorbellFd) {}
 
 RingWriter::~RingWriter() {
@@ -70,8 +64,8 @@ void RingWriter::Begin(pcap_t* handle) {
   page->ringBytes = m_ringBytes;
   page->linkType = pcap_datalink(handle);
   page->snapLength = static_cast<std::uint32_t>(pcap_snapshot(handle));
-  Shared(page->head).store(0, std::memory_order_release);
-  std::atomic_ref<std::uint32_t>(page->magic).store(fr::kMagic, std::memory_order_release);
+  fr::Shared(page->head).store(0, std::memory_order_release);
+  fr::Shared(page->magic).store(fr::kMagic, std::memory_order_release);
 }
 
 void RingWriter::OnFrame(u_char* writer, const pcap_pkthdr* header, const u_char* frame) {
@@ -95,8 +89,8 @@ void RingWriter::OnFrame(u_char* writer, const pcap_pkthdr* header, const u_char
 bool RingWriter::MakeRoom(std::size_t bytes) {
   if (m_failed || m_ring == nullptr || bytes > m_ringBytes / 2) return false;
   const std::size_t at = static_cast<std::size_t>(m_head % m_ringBytes);
-  const bool rewind = m_firstSincePublish && at >= RewindBytes() && bytes <= at && m_head == m_published &&
-                      (m_tail = ReaderTail()) == m_head;
+  // A record is at most half the ring, and so ends before the mark.
+  const bool rewind = m_firstSincePublish && at >= RewindBytes() && (m_tail = ReaderTail()) == m_head;
   m_firstSincePublish = false;
   const std::size_t skipped = rewind || m_ringBytes - at < bytes ? m_ringBytes - at : 0;
   const std::uint64_t end = m_head + skipped + bytes;
@@ -113,7 +107,7 @@ bool RingWriter::MakeRoom(std::size_t bytes) {
 
 // The reader's tail, unless it lies outside what it may have read.
 std::uint64_t RingWriter::ReaderTail() const {
-  const std::uint64_t tail = Shared(m_consumer->tail).load(std::memory_order_acquire);
+  const std::uint64_t tail = fr::Shared(m_consumer->tail).load(std::memory_order_acquire);
   return tail >= m_tail && tail <= m_published ? tail : m_tail;
 }
 
@@ -131,7 +125,7 @@ void RingWriter::Write(const pcap_pkthdr& header, const u_char* frame, std::size
 void RingWriter::Publish() {
   m_firstSincePublish = true;
   if (m_published == m_head || m_producer == nullptr) return;
-  Shared(reinterpret_cast<fr::ProducerPage*>(m_producer)->head).store(m_head, std::memory_order_release);
+  fr::Shared(reinterpret_cast<fr::ProducerPage*>(m_producer)->head).store(m_head, std::memory_order_release);
   m_published = m_head;
 }
 
@@ -142,7 +136,7 @@ bool RingWriter::Flush() {
   m_flushedHead = m_head;
   std::atomic_thread_fence(std::memory_order_seq_cst);
   if (m_consumer != nullptr &&
-      std::atomic_ref<std::uint32_t>(m_consumer->sleeping).load(std::memory_order_relaxed) != 0)
+      fr::Shared(m_consumer->sleeping).load(std::memory_order_relaxed) != 0)
     return Ring();
   return !m_failed;
 }

@@ -14,7 +14,7 @@ namespace {
 
 std::uint64_t LoadHead(const unsigned char* producer) {
   auto* page = reinterpret_cast<fr::ProducerPage*>(const_cast<unsigned char*>(producer));
-  return std::atomic_ref<std::uint64_t>(page->head).load(std::memory_order_acquire);
+  return fr::Shared(page->head).load(std::memory_order_acquire);
 }
 
 std::string SystemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
@@ -99,7 +99,10 @@ bool FrameRingReader::Fetched() {
 FrameRingReader::Next FrameRingReader::Read(Record& record) {
   if (!m_headerRead || Bad()) return Bad() ? Next::kBad : Next::kNeedBytes;
   for (;;) {
-    if (m_read == m_head && (!Fetched() || m_read == m_head)) return Bad() ? Next::kBad : Next::kNeedBytes;
+    if (m_read == m_head) {
+      if (!Fetched()) return Next::kBad;
+      if (m_read == m_head) return Next::kNeedBytes;
+    }
     const std::size_t at = static_cast<std::size_t>(m_read % m_ringBytes);
     const std::size_t left = m_ringBytes - at;
     fr::RecordHeader header{};
@@ -126,7 +129,7 @@ FrameRingReader::Next FrameRingReader::Read(Record& record) {
 
 void FrameRingReader::Release() {
   if (m_consumer == nullptr || m_consumer->tail == m_read) return;
-  std::atomic_ref<std::uint64_t>(m_consumer->tail).store(m_read, std::memory_order_release);
+  fr::Shared(m_consumer->tail).store(m_read, std::memory_order_release);
 }
 
 // Says it sleeps, then looks at the head once more: the helper publishes,
@@ -134,7 +137,7 @@ void FrameRingReader::Release() {
 bool FrameRingReader::Sleep() {
   if (!m_headerRead || Bad()) return true;
   if (m_read != m_head) return false;
-  std::atomic_ref<std::uint32_t>(m_consumer->sleeping).store(1, std::memory_order_relaxed);
+  fr::Shared(m_consumer->sleeping).store(1, std::memory_order_relaxed);
   m_sleeping = true;
   std::atomic_thread_fence(std::memory_order_seq_cst);
   if (LoadHead(m_producer) == m_read) return true;
@@ -144,6 +147,6 @@ bool FrameRingReader::Sleep() {
 
 void FrameRingReader::Awake() {
   if (!m_sleeping) return;
-  std::atomic_ref<std::uint32_t>(m_consumer->sleeping).store(0, std::memory_order_relaxed);
+  fr::Shared(m_consumer->sleeping).store(0, std::memory_order_relaxed);
   m_sleeping = false;
 }
