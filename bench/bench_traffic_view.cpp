@@ -113,27 +113,42 @@ struct Window {
   }
 };
 
+// Copies `count` bytes, or to the end for -1.
+void CopyBytes(std::FILE* from, std::FILE* to, long count) {
+  char block[1 << 16];
+  while (count != 0) {
+    const std::size_t want = count < 0 ? sizeof block : std::min(sizeof block, static_cast<std::size_t>(count));
+    const std::size_t got = std::fread(block, 1, want, from);
+    if (got == 0) return;
+    std::fwrite(block, 1, got, to);
+    if (count > 0) count -= static_cast<long>(got);
+  }
+}
+
 // Streams the file into a pipe: its header once, then all its packets once
 // a second, `rounds` times; the capture thread reads the pipe as a file.
 class PacedReplay {
  public:
   PacedReplay(const std::string& file, int rounds) : m_fifo((BenchFolder() / "replay.fifo").string()) {
-    std::ifstream in(file, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::filesystem::remove(m_fifo);
     mkfifo(m_fifo.c_str(), 0600);
-    m_writer = std::thread([this, bytes, rounds] {
+    // Read from the file each round, a block at a time: a copy of the whole
+    // file held here would count as memory of the window.
+    m_writer = std::thread([this, file, rounds] {
       std::FILE* pipe = std::fopen(m_fifo.c_str(), "wb");
-      if (pipe == nullptr) return;
-      constexpr std::size_t kFileHeader = 24;
-      std::fwrite(bytes.data(), 1, kFileHeader, pipe);
+      std::FILE* in = std::fopen(file.c_str(), "rb");
+      if (pipe == nullptr || in == nullptr) return;
+      constexpr long kFileHeader = 24;
+      CopyBytes(in, pipe, kFileHeader);
       auto next = std::chrono::steady_clock::now();
       for (int round = 0; round < rounds && !m_stop; ++round) {
-        std::fwrite(bytes.data() + kFileHeader, 1, bytes.size() - kFileHeader, pipe);
+        std::fseek(in, kFileHeader, SEEK_SET);
+        CopyBytes(in, pipe, -1);
         std::fflush(pipe);
         next += std::chrono::seconds(1);
         std::this_thread::sleep_until(next);
       }
+      std::fclose(in);
       std::fclose(pipe);
     });
   }

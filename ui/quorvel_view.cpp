@@ -314,13 +314,15 @@ void CQuorvelView::Drain() {
   ShowCaptureHealth();
   // The frame's tabs may have taken the history page down already.
   if (m_historyView) m_historyView->Refresh();
-  m_batch.Clear();
   m_journal.Take(m_batch);
   if (!m_batch.Empty()) {
     m_model.Apply(m_batch);
     if (m_batch.hasTotals) ShowTotals(m_batch.totals);
     if (m_batch.redraw) viewport()->update();
   }
+  // Emptied at once, not at the next drain: until then the journal fills
+  // the other batch, and the two would hold a pass's operations each.
+  m_batch.Clear();
   if (m_model.Searching()) ShowSearchCount();
 }
 

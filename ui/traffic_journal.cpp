@@ -6,7 +6,11 @@
 void JournalBatch::Clear() {
   operations.clear();
   insertedEndpoints.clear();
-  text.clear();
+  constexpr std::size_t kKeptText = std::size_t{1} << 20;
+  if (text.capacity() > kKeptText)
+    std::string().swap(text);
+  else
+    text.clear();
   redraw = false;
   hasTotals = false;
 }

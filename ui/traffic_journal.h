@@ -7,6 +7,7 @@
 
 #include "table/traffic_display.h"
 #include "table/traffic_entry.h"
+#include "ui/block_list.h"
 
 // The display operations of one stretch of time, in the order they were
 // made, waiting to be applied to the list on the user-interface thread.
@@ -28,15 +29,18 @@ struct JournalBatch {
     int units = 0;
   };
 
-  std::vector<Operation> operations;
-  std::vector<ConnectionEndpoints> insertedEndpoints;  // one per kInsert, in order
+  // A full pass over 100k rows records half a million operations: they are
+  // kept in blocks of 64 KiB, and the text of a batch that grew large is
+  // given back once applied.
+  BlockList<Operation, 4096> operations;
+  BlockList<ConnectionEndpoints, 1024> insertedEndpoints;  // one per kInsert, in order
   std::string text;  // the texts of all operations
   bool redraw = false;
   bool hasTotals = false;
   Totals totals;  // the latest, when hasTotals
 
   bool Empty() const { return operations.empty() && !redraw && !hasTotals; }
-  // Keeps the memory for the next round.
+  // Keeps some memory for the next round.
   void Clear();
   std::string_view TextOf(const Operation& operation) const {
     return std::string_view(text).substr(operation.textOffset, operation.textLength);

@@ -209,6 +209,39 @@ TEST(TrafficModel, BatchesAnnounceRowChangesWithoutAReset) {
   EXPECT_EQ(resets.count(), 0);
 }
 
+// A pass over thousands of rows comes as one batch of many blocks of
+// operations and endpoints; the view applies it and empties it for the next
+// drain, as the window does. Every row gets its own texts and endpoints.
+TEST(TrafficModel, BatchesLargerThanABlockArriveWhole) {
+  CTrafficJournal journal;
+  CTrafficModel model;
+  MadeUpEntries entries;
+  JournalBatch batch;
+  std::vector<std::uint32_t> sources;
+  constexpr int kRows = 5000;  // more inserts than 4 blocks of endpoints, 3 blocks of operations
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < kRows; ++i) {
+      if (round == 0) {
+        const TrafficEntry& entry = entries.Next();
+        sources.push_back(entry.key.sourceAddress);
+        Insert(journal, i, std::to_string(i).c_str(), entry);
+      }
+      journal.SetCellText(i, 6, std::to_string(round * kRows + i).c_str());
+      journal.SetCellText(i, 1, std::string(40 + round, 'p').c_str());
+    }
+    journal.Take(batch);
+    model.Apply(batch);
+    batch.Clear();
+    ASSERT_EQ(model.rowCount(), kRows);
+    for (const int row : {0, 1023, 1024, 4095, 4096, kRows - 1}) {
+      EXPECT_EQ(model.CellText(row, 0), std::to_string(row));
+      EXPECT_EQ(model.CellText(row, 6), std::to_string(round * kRows + row));
+      EXPECT_EQ(model.CellText(row, 1), std::string(40 + round, 'p'));
+      EXPECT_EQ(model.EndpointsAt(row).source.Ipv4Carried(), sources[row]);
+    }
+  }
+}
+
 // The capture side goes on addressing rows by its own index after the rows
 // shown were sorted: its writes and deletions reach the right connections.
 TEST(TrafficModel, CaptureIndicesStillReachTheirRowsAfterASort) {
