@@ -37,7 +37,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +63,7 @@
 #include "resolve/ns_cashe.h"
 #include "resolve/services_parser.h"
 #include "table/traffic_list.h"
+#include "text/whole_number.h"
 #include "ui/product.h"
 
 namespace {
@@ -131,30 +131,21 @@ std::optional<int> AnswerInformationOption(int argc, char** argv) {
   return std::nullopt;
 }
 
-// A whole decimal number up to `largest`.
-std::optional<std::uint32_t> Number(const char* text, unsigned long largest) {
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long value = std::strtoul(text, &end, 10);
-  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || value > largest) return std::nullopt;
-  return static_cast<std::uint32_t>(value);
-}
-
 std::optional<Options> ParseOptions(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     if (const OptionTaken taken = TakeIpfixOption(argc, argv, i, options.ipfix); taken != OptionTaken::kNotMine) {
       if (taken == OptionTaken::kBad) return std::nullopt;
     } else if (std::strcmp(argv[i], "--idle") == 0 && i + 1 < argc) {
-      options.idleSeconds = Number(argv[++i], std::numeric_limits<std::uint32_t>::max() / 1000);
+      options.idleSeconds = ParseWholeNumber(argv[++i], 0, std::numeric_limits<std::uint32_t>::max() / 1000);
       if (!options.idleSeconds) return std::nullopt;
     } else if (std::strcmp(argv[i], "--live") == 0 && i + 1 < argc && options.device == nullptr) {
       options.device = argv[++i];
     } else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
-      options.seconds = Number(argv[++i], std::numeric_limits<std::uint32_t>::max() / 1000);
+      options.seconds = ParseWholeNumber(argv[++i], 0, std::numeric_limits<std::uint32_t>::max() / 1000);
       if (!options.seconds) return std::nullopt;
     } else if (std::strcmp(argv[i], "--buffer") == 0 && i + 1 < argc) {
-      options.bufferBytes = Number(argv[++i], std::numeric_limits<std::int32_t>::max());
+      options.bufferBytes = ParseWholeNumber(argv[++i], 0, std::numeric_limits<std::int32_t>::max());
       if (!options.bufferBytes) return std::nullopt;
     } else if (std::strcmp(argv[i], "--processes") == 0) {
       options.processes = true;

@@ -132,8 +132,7 @@ void RingWriter::Publish() {
 // The reader says it sleeps, then looks at the head once more; the head is
 // published, then the reader looked at: one of the two sees the other.
 bool RingWriter::Flush() {
-  Publish();
-  m_flushedHead = m_head;
+  HandOver();
   std::atomic_thread_fence(std::memory_order_seq_cst);
   if (m_consumer != nullptr &&
       fr::Shared(m_consumer->sleeping).load(std::memory_order_relaxed) != 0)
@@ -142,9 +141,13 @@ bool RingWriter::Flush() {
 }
 
 bool RingWriter::FlushAll(int /*waitMs*/) {
+  HandOver();
+  return Ring();
+}
+
+void RingWriter::HandOver() {
   Publish();
   m_flushedHead = m_head;
-  return Ring();
 }
 
 // A full doorbell already wakes the reader.

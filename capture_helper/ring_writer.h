@@ -52,6 +52,8 @@ class RingWriter : public FrameOutput {
   std::uint64_t ReaderTail() const;
   std::size_t RewindBytes() const;
   void Write(const pcap_pkthdr& header, const u_char* frame, std::size_t bytes);
+  // Publishes everything written: nothing is pending any more.
+  void HandOver();
   bool Ring();
 
   int m_ringFd;

@@ -1,11 +1,10 @@
 #include "export/ipfix_command_line.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 
 #include "table/traffic_list.h"
+#include "text/whole_number.h"
 
 const char kIpfixUsage[] =
     "       either of them with [--ipfix HOST:PORT [--transport udp|tcp] [--active-timeout SECONDS]\n"
@@ -28,15 +27,6 @@ namespace {
 constexpr std::uint32_t kSmallestMtu = 576;  // every IPv4 path carries this much
 constexpr std::uint32_t kLargestMtu = 65535;
 
-std::optional<std::uint32_t> WholeNumber(const char* text, unsigned long smallest, unsigned long largest) {
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long value = std::strtoul(text, &end, 10);
-  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 || value < smallest || value > largest)
-    return std::nullopt;
-  return static_cast<std::uint32_t>(value);
-}
-
 }  // namespace
 
 OptionTaken TakeIpfixOption(int argc, char** argv, int& i, IpfixOptions& options) {
@@ -56,14 +46,14 @@ OptionTaken TakeIpfixOption(int argc, char** argv, int& i, IpfixOptions& options
     if (!protocol) return OptionTaken::kBad;
     options.protocol = *protocol;
   } else if (std::strcmp(option, "--active-timeout") == 0) {
-    const auto seconds = WholeNumber(value, 1, std::numeric_limits<std::uint32_t>::max() / 1000);
+    const auto seconds = ParseWholeNumber(value, 1, std::numeric_limits<std::uint32_t>::max() / 1000);
     if (!seconds) return OptionTaken::kBad;
     options.activeTimeoutSeconds = *seconds;
   } else if (std::strcmp(option, "--mtu") == 0) {
-    options.mtu = WholeNumber(value, kSmallestMtu, kLargestMtu);
+    options.mtu = ParseWholeNumber(value, kSmallestMtu, kLargestMtu);
     if (!options.mtu) return OptionTaken::kBad;
   } else {
-    const auto domain = WholeNumber(value, 0, std::numeric_limits<std::uint32_t>::max());
+    const auto domain = ParseWholeNumber(value, 0, std::numeric_limits<std::uint32_t>::max());
     if (!domain) return OptionTaken::kBad;
     options.observationDomain = *domain;
   }

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/wall_clock.h"
+#include "text/whole_number.h"
 
 namespace {
 
@@ -48,8 +49,7 @@ std::optional<IpfixCollector> ResolveIpfixCollector(std::string_view text, Ipfix
     host = text.substr(0, colon);
     port = text.substr(colon + 1);
   }
-  if (host.empty() || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
-      std::stoul(port) == 0 || std::stoul(port) > 65535) {
+  if (host.empty() || !ParseWholeNumber(port, 1, 65535)) {
     error = "expected HOST:PORT with a port number from 1 to 65535";
     return std::nullopt;
   }

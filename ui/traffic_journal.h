@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "table/traffic_display.h"
 #include "table/traffic_entry.h"
